@@ -1,0 +1,80 @@
+// The element-hiding site index and the selector query: a page gets the
+// selectors of the rules filed under its domain candidates, in candidate
+// order and filing order, repeats kept, unless an "elemhide" exception
+// switches hiding off for the document.
+#include <string>
+
+#include "engine/filter_engine_impl.h"
+
+namespace quibex {
+
+void FilterEngineImpl::addElemHideFilter(
+    std::unique_ptr<ElemHideFilter> filter) {
+  if (!filter) return;
+  const ElemHideFilter* rule = filter.get();
+  elemHideFilters.push_back(std::move(filter));
+  for (size_t i = 0; i < rule->includeCount(); ++i) {
+    elemHideByDomain.append(rule->includeDomain(i), rule);
+  }
+}
+
+std::vector<std::string> FilterEngineImpl::getSelectors(
+    const std::string& pageAddress, const std::string& documentUrl,
+    const std::string& referrerUrl) {
+  std::vector<std::string> selectors;
+  if (loading) return selectors;
+  std::lock_guard<std::mutex> lock(mutex);
+  collectSelectors(pageAddress, documentUrl, referrerUrl, nullptr,
+                   &selectors);
+  return selectors;
+}
+
+SelectorExplanation FilterEngineImpl::explainSelectors(
+    const std::string& pageAddress, const std::string& documentUrl,
+    const std::string& referrerUrl) {
+  std::lock_guard<std::mutex> lock(mutex);
+  SelectorExplanation why;
+  collectSelectors(pageAddress, documentUrl, referrerUrl, &why, nullptr);
+  return why;
+}
+
+void FilterEngineImpl::collectSelectors(const std::string& pageAddress,
+                                        const std::string& documentUrl,
+                                        const std::string& referrerUrl,
+                                        SelectorExplanation* why,
+                                        std::vector<std::string>* selectors) {
+  if (pageAddress.empty()) return;
+  if (const RequestFilter* exception =
+          hasElemHideException(documentUrl, referrerUrl)) {
+    if (why != nullptr) {
+      why->switchedOff = true;
+      why->exceptionRule = exception->text();
+    }
+    return;
+  }
+  std::string_view hostWithPort;
+  const std::string_view host = extractHostView(pageAddress, &hostWithPort);
+  auto visit = [&](std::string_view candidate) {
+    const uint32_t chain = elemHideByDomain.find(candidate);
+    if (chain == KeyedChains<const ElemHideFilter>::kNoChain) return;
+    for (const ElemHideFilter* rule : elemHideByDomain.chain(chain)) {
+      if (!rule->isActiveOnHost(hostWithPort)) continue;
+      const std::string_view selector = rule->getSelector();
+      if (selectors != nullptr) selectors->emplace_back(selector);
+      if (why != nullptr) {
+        why->selectors.push_back(SelectorSource{std::string(selector),
+                                                std::string(rule->text())});
+      }
+    }
+  };
+  if (matchMode_ == MatchMode::kPlain) {
+    for (const std::string& candidate : domainCandidates(host)) visit(candidate);
+  } else {
+    candidates_.assign(host);
+    for (const CandidateList::Candidate& candidate : candidates_) {
+      visit(candidate.text);
+    }
+  }
+}
+
+}  // namespace quibex

@@ -1,0 +1,192 @@
+// The engine object: construction, clearing, background loads, statistics,
+// and the process's one engine.
+#include "engine/filter_engine_impl.h"
+
+#include <chrono>
+#include <new>
+
+#include "engine/line_decoder.h"
+#include "engine/thread_launcher.h"
+
+namespace quibex {
+
+// What one load or reload body needs: its own copy of the two paths, so a
+// later loadRules cannot change them under a running body.
+struct FilterEngineImpl::LoadJob {
+  FilterEngineImpl* engine;  // the engine to load into
+  std::string firstPath;     // read with listIndex 0
+  std::string secondPath;    // read with listIndex 1
+  bool reload;               // clear every rule first
+};
+
+FilterEngineImpl::FilterEngineImpl(LineDecoder& decoder,
+                                   const EngineOptions& options)
+    : loading(false),
+      decoder_(decoder),
+      launcher_(options.launcher != nullptr ? *options.launcher
+                                            : detachedThreadLauncher()),
+      matchMode_(options.matchMode) {}
+
+FilterEngineImpl::~FilterEngineImpl() {
+  waitForLoads();
+  std::lock_guard<std::mutex> lock(mutex);
+  clearRules();
+}
+
+void FilterEngineImpl::clearRules() {
+  for (std::unique_ptr<RequestFilter>& filter : requestFilters) filter.reset();
+  requestFilters.clear();
+  exceptionsByDomain1.clear();
+  blockingByDomain1.clear();
+  exceptions1.clear();
+  blocking1.clear();
+  exceptionsByDomain0.clear();
+  blockingByDomain0.clear();
+  exceptions0.clear();
+  blocking0.clear();
+  elemHideExceptionsByDomain.clear();
+  genericIndex_.clear();
+  indexStale_ = false;
+  for (std::unique_ptr<ElemHideFilter>& filter : elemHideFilters) filter.reset();
+  elemHideFilters.clear();
+  elemHideByDomain.clear();
+}
+
+void FilterEngineImpl::loadRules(const std::string& firstPath,
+                                 const std::string& secondPath) {
+  loading = true;
+  startLoad(firstPath, secondPath, /*reload=*/false);
+}
+
+void FilterEngineImpl::reloadRules(const std::string& firstPath,
+                                   const std::string& secondPath) {
+  startLoad(firstPath, secondPath, /*reload=*/true);
+}
+
+void FilterEngineImpl::startLoad(const std::string& firstPath,
+                                 const std::string& secondPath, bool reload) {
+  std::unique_ptr<LoadJob> job;
+  try {
+    job.reset(new LoadJob{this, firstPath, secondPath, reload});
+  } catch (const std::bad_alloc&) {
+    if (!reload) loading = false;
+    return;
+  }
+  ++pendingBodies_;
+  if (!launcher_.launch(&FilterEngineImpl::loadBody, job.get())) {
+    // No thread: keep answering from the rules in place instead of turning
+    // every query away for good.
+    if (!reload) loading = false;
+    --pendingBodies_;
+    bodiesDone_.notify_all();
+    return;
+  }
+  job.release();  // the body owns it now
+}
+
+void* FilterEngineImpl::loadBody(void* arg) {
+  std::unique_ptr<LoadJob> job(static_cast<LoadJob*>(arg));
+  job->engine->runLoad(*job);
+  return nullptr;
+}
+
+void FilterEngineImpl::runLoad(const LoadJob& job) {
+  std::unique_lock<std::mutex> lock(mutex);
+  loading = true;
+  try {
+    firstRulePath = job.firstPath;
+    secondRulePath = job.secondPath;
+    FilterEngine& self = *this;
+    if (job.reload) self.clearRules();
+    loadRuleFile(job.firstPath, 0);
+    loadRuleFile(job.secondPath, 1);
+    finishLoad();
+  } catch (const std::bad_alloc&) {
+    // Out of memory part-way: keep what was filed and stay usable.
+    indexStale_ = true;
+  }
+  loading = false;
+  --pendingBodies_;
+  bodiesDone_.notify_all();
+}
+
+void FilterEngineImpl::finishLoad() {
+  refreshIndex();
+  requestFilters.shrink_to_fit();
+  elemHideFilters.shrink_to_fit();
+  for (GenericSequence* sequence :
+       {&exceptions1, &blocking1, &exceptions0, &blocking0}) {
+    sequence->shrink_to_fit();
+  }
+  for (DomainFilterMap* map :
+       {&exceptionsByDomain1, &blockingByDomain1, &exceptionsByDomain0,
+        &blockingByDomain0, &elemHideExceptionsByDomain}) {
+    map->shrinkToFit();
+  }
+  elemHideByDomain.shrinkToFit();
+}
+
+void FilterEngineImpl::refreshIndex() {
+  if (matchMode_ != MatchMode::kAccelerated || !indexStale_) return;
+  const GenericSequence* const sequences[kGenericSlots] = {
+      &exceptions1, &blocking1, &exceptions0, &blocking0};
+  genericIndex_.build(sequences);
+  indexStale_ = false;
+}
+
+void FilterEngineImpl::waitForLoads() {
+  std::unique_lock<std::mutex> lock(mutex);
+  // A failed launch signals without the mutex, so never wait unbounded.
+  while (pendingBodies_ != 0) {
+    bodiesDone_.wait_for(lock, std::chrono::milliseconds(20));
+  }
+}
+
+EngineStats FilterEngineImpl::stats() {
+  std::lock_guard<std::mutex> lock(mutex);
+  EngineStats s;
+  s.requestRules = requestFilters.size();
+  s.exceptionsByDomain[0] = exceptionsByDomain0.filterCount();
+  s.exceptionsByDomain[1] = exceptionsByDomain1.filterCount();
+  s.blockingByDomain[0] = blockingByDomain0.filterCount();
+  s.blockingByDomain[1] = blockingByDomain1.filterCount();
+  s.exceptions[0] = exceptions0.size();
+  s.exceptions[1] = exceptions1.size();
+  s.blocking[0] = blocking0.size();
+  s.blocking[1] = blocking1.size();
+  s.elemHideExceptions = elemHideExceptionsByDomain.filterCount();
+  s.elemHideRules = elemHideFilters.size();
+  s.elemHideKeys = elemHideByDomain.keyCount();
+  s.indexBytes = genericIndex_.memoryBytes() + elemHideByDomain.memoryBytes();
+  for (const DomainFilterMap* map :
+       {&exceptionsByDomain1, &blockingByDomain1, &exceptionsByDomain0,
+        &blockingByDomain0, &elemHideExceptionsByDomain}) {
+    s.indexBytes += map->memoryBytes();
+  }
+  for (const GenericSequence* sequence :
+       {&exceptions1, &blocking1, &exceptions0, &blocking0}) {
+    s.indexBytes += sequence->capacity() * sizeof(const RequestFilter*);
+  }
+  s.indexBytes += requestFilters.capacity() * sizeof(requestFilters[0]) +
+                  elemHideFilters.capacity() * sizeof(elemHideFilters[0]);
+  return s;
+}
+
+std::string FilterEngineImpl::lastFirstPath() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return firstRulePath;
+}
+
+std::string FilterEngineImpl::lastSecondPath() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return secondRulePath;
+}
+
+FilterEngine* getFilterEngine(LineDecoder& decoder) {
+  // A function-local static is initialised exactly once, even when two
+  // threads arrive at the same time.
+  static FilterEngineImpl* const engine = new FilterEngineImpl(decoder);
+  return engine;
+}
+
+}  // namespace quibex

@@ -1,0 +1,230 @@
+// FilterEngineImpl: the engine object. It owns every parsed rule, files
+// request rules into nine containers and element-hiding rules into a site
+// index, loads rule files on background threads, and answers the block and
+// selector questions.
+#ifndef QUIBEX_ENGINE_FILTER_ENGINE_IMPL_H_
+#define QUIBEX_ENGINE_FILTER_ENGINE_IMPL_H_
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/domain_filter_map.h"
+#include "engine/filter_engine.h"
+#include "engine/generic_index.h"
+#include "engine/host_candidates.h"
+#include "engine/keyed_chains.h"
+#include "filters/elem_hide_filter.h"
+#include "filters/request_filter.h"
+
+namespace quibex {
+
+class LineDecoder;
+class RequestFacts;
+class ThreadLauncher;
+
+// Request rules without a domain key, in filing order (not owned).
+using GenericSequence = std::vector<const RequestFilter*>;
+
+// How queries search the generic sequences and derive request facts.
+enum class MatchMode {
+  // Host candidates and request facts derived once per query and shared;
+  // the generic sequences searched through their token index.
+  kAccelerated,
+  // The reference algorithm: every generic sequence scanned rule by rule,
+  // every map lookup and every rule deriving what it needs anew.
+  kPlain,
+};
+
+struct EngineOptions {
+  MatchMode matchMode = MatchMode::kAccelerated;
+  // Starts load bodies; null means detached POSIX threads.
+  ThreadLauncher* launcher = nullptr;
+};
+
+// The container that decided a request, in the order they are consulted.
+enum class DecisionStep {
+  kNone = 0,  // nothing matched: not blocked
+  kExceptionsByDomain1,
+  kExceptions1,
+  kBlockingByDomain1,
+  kBlocking1,
+  kExceptionsByDomain0,
+  kExceptions0,
+  kBlockingByDomain0,
+  kBlocking0,
+};
+
+// What decided a request, for explanations.
+struct BlockExplanation {
+  int blocked = 0;                        // the answer shouldBlock gives
+  DecisionStep step = DecisionStep::kNone;  // the deciding container
+  std::string ruleText;                   // text of a matching rule
+  std::string key;  // the domain key it was filed under (domain-keyed steps)
+};
+
+// One selector of a selector query and the rule it came from.
+struct SelectorSource {
+  std::string selector;  // the selector, as getSelectors returns it
+  std::string ruleText;  // the element-hiding rule's text
+};
+
+// What a selector query found, for explanations.
+struct SelectorExplanation {
+  // True when an "elemhide" exception switched element hiding off.
+  bool switchedOff = false;
+  std::string exceptionRule;  // that exception's text
+  std::vector<SelectorSource> selectors;  // in getSelectors order
+};
+
+// Rule counts per container.
+struct EngineStats {
+  size_t requestRules = 0;  // every filed request rule
+  size_t exceptionsByDomain[2] = {0, 0};  // rules in the maps, per list
+  size_t blockingByDomain[2] = {0, 0};
+  size_t exceptions[2] = {0, 0};  // rules in the generic sequences, per list
+  size_t blocking[2] = {0, 0};
+  size_t elemHideExceptions = 0;  // rules in elemHideExceptionsByDomain
+  size_t elemHideRules = 0;       // every filed element-hiding rule
+  size_t elemHideKeys = 0;        // distinct sites in the element-hiding index
+  size_t indexBytes = 0;          // heap bytes of maps, sequences and indexes
+};
+
+// Thread-safety: the FilterEngine operations are safe from any thread (see
+// filter_engine.h). Every other public method takes the engine mutex itself
+// unless it says it REQUIRES the caller to hold it.
+class FilterEngineImpl final : public FilterEngine {
+ public:
+  // REQUIRES: decoder outlives the engine.
+  explicit FilterEngineImpl(LineDecoder& decoder,
+                            const EngineOptions& options = EngineOptions());
+  // Waits for every load body this engine started, then frees all rules.
+  ~FilterEngineImpl();
+
+  void loadRules(const std::string& firstPath,
+                 const std::string& secondPath) override;
+  void reloadRules(const std::string& firstPath,
+                   const std::string& secondPath) override;
+  void clearRules() override;
+  void addRuleLine(const std::string& line, int listIndex) override;
+  int shouldBlock(const std::string& url, const std::string& pageUrl) override;
+  std::vector<std::string> getSelectors(
+      const std::string& pageAddress, const std::string& documentUrl,
+      const std::string& referrerUrl) override;
+
+  // Reads one rule file through the decoder and adds each line with
+  // listIndex. A file that cannot be opened is skipped; reading stops at
+  // the first read error. REQUIRES: the caller holds the engine mutex.
+  void loadRuleFile(const std::string& path, int listIndex);
+
+  // Takes ownership of filter and files it into the container chosen by its
+  // list, exception flag, elemhide option and domain key. REQUIRES: filter
+  // is not null; the caller holds the engine mutex.
+  void addRequestFilter(std::unique_ptr<RequestFilter> filter, int listIndex);
+  // Takes ownership of filter (null is ignored) and files it under each of
+  // its included sites. REQUIRES: the caller holds the engine mutex.
+  void addElemHideFilter(std::unique_ptr<ElemHideFilter> filter);
+
+  // Blocks until every load or reload body started so far has finished.
+  void waitForLoads();
+  // Whether a load is pending or running (queries are being turned away).
+  bool isLoading() const { return loading.load(); }
+
+  // The block decision with what decided it. Unlike shouldBlock it waits
+  // for a running load instead of answering at once.
+  BlockExplanation explainBlock(const std::string& url,
+                                const std::string& pageUrl);
+  // The selector query with the rule of each selector. Waits for a running
+  // load like explainBlock.
+  SelectorExplanation explainSelectors(const std::string& pageAddress,
+                                       const std::string& documentUrl,
+                                       const std::string& referrerUrl);
+  EngineStats stats();
+
+  // The paths of the last load body that ran.
+  std::string lastFirstPath();
+  std::string lastSecondPath();
+
+ private:
+  struct LoadJob;
+  static void* loadBody(void* job);
+  void runLoad(const LoadJob& job);
+  void startLoad(const std::string& firstPath, const std::string& secondPath,
+                 bool reload);
+  void finishLoad();
+
+  // The block decision under the mutex; fills why when not null.
+  int decide(const std::string& url, const std::string& pageUrl,
+             BlockExplanation* why);
+  int decidePlain(const std::string& url, const std::string& pageUrl,
+                  BlockExplanation* why);
+  int decideAccelerated(const std::string& url, const std::string& pageUrl,
+                        BlockExplanation* why);
+  // The selector query under the mutex.
+  void collectSelectors(const std::string& pageAddress,
+                        const std::string& documentUrl,
+                        const std::string& referrerUrl,
+                        SelectorExplanation* why,
+                        std::vector<std::string>* selectors);
+  // Whether an "elemhide" exception with a domain key matches url.
+  const RequestFilter* findElemHideException(const std::string& url,
+                                             const std::string& pageUrl);
+  // Rebuilds the generic token index when filing changed the sequences.
+  void refreshIndex();
+
+  // The plain lookups: each derives the host candidates and, per rule, the
+  // request facts anew. They return a matching filter or null.
+  const RequestFilter* matchDomainMap(DomainFilterMap& map,
+                                      const std::string& url,
+                                      const std::string& pageUrl,
+                                      std::string* key);
+  const RequestFilter* matchGenericList(const GenericSequence& sequence,
+                                        const std::string& url,
+                                        const std::string& pageUrl);
+  // The shared-candidate lookup of the accelerated path.
+  const RequestFilter* matchDomainMap(DomainFilterMap& map,
+                                      const CandidateList& candidates,
+                                      const RequestFacts& request,
+                                      std::string* key);
+  const RequestFilter* hasElemHideException(const std::string& url,
+                                            const std::string& pageUrl) {
+    return findElemHideException(url, pageUrl);
+  }
+
+  // ---- Members, in the engine's fixed order ----
+  std::vector<std::unique_ptr<RequestFilter>> requestFilters;  // owns all
+  DomainFilterMap exceptionsByDomain1;  // "@@" rules of list 1 with a key
+  DomainFilterMap blockingByDomain1;    // blocking rules of list 1 with a key
+  GenericSequence exceptions1;          // "@@" rules of list 1 without a key
+  GenericSequence blocking1;            // blocking rules of list 1, no key
+  DomainFilterMap exceptionsByDomain0;  // as above, for list 0
+  DomainFilterMap blockingByDomain0;
+  GenericSequence exceptions0;
+  GenericSequence blocking0;
+  DomainFilterMap elemHideExceptionsByDomain;  // "@@...$elemhide" with a key
+  KeyedChains<const ElemHideFilter> elemHideByDomain;  // site -> filters
+  std::vector<std::unique_ptr<ElemHideFilter>> elemHideFilters;  // owns all
+  std::string firstRulePath;   // first file of the last load body
+  std::string secondRulePath;  // second file of the last load body
+  std::mutex mutex;            // serialises every load, clear and query
+  std::atomic<bool> loading;   // a load is pending or running
+
+  // ---- Implementation state ----
+  LineDecoder& decoder_;        // turns stored lines into plain text
+  ThreadLauncher& launcher_;    // starts load bodies
+  const MatchMode matchMode_;   // accelerated or plain queries
+  std::atomic<int> pendingBodies_{0};  // bodies started, not yet finished
+  std::condition_variable bodiesDone_;  // signalled when a body finishes
+  GenericIndex genericIndex_;   // token index over the four sequences
+  bool indexStale_ = false;     // sequences changed since the index was built
+  CandidateList candidates_;    // scratch: host candidates of one query
+  std::string lineBuffer_;      // scratch: plain text of one rule line
+};
+
+}  // namespace quibex
+
+#endif  // QUIBEX_ENGINE_FILTER_ENGINE_IMPL_H_

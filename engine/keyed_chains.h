@@ -1,0 +1,171 @@
+// KeyedChains: a compact hash map from a byte-string key to a chain of item
+// pointers kept in insertion order.
+//
+// It backs the request-rule domain maps and the element-hiding site index.
+// A real list files about a hundred thousand rules under tens of thousands
+// of keys; a node-based map with a vector per key spends well over a
+// hundred bytes per rule on allocator headers, bucket pointers and copied
+// keys. Here keys are views into the rules' own text (no copy), the bucket
+// table is open-addressed 32-bit slots, and every chain is a singly linked
+// list of 16-byte entries inside one pool, linked by index: about 44 bytes
+// per key plus 16 per item (see bench/ for the measurement).
+#ifndef QUIBEX_ENGINE_KEYED_CHAINS_H_
+#define QUIBEX_ENGINE_KEYED_CHAINS_H_
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+namespace quibex {
+
+// The hash used for every domain key lookup. Callers that probe several
+// maps with the same key compute it once.
+inline size_t hashKey(std::string_view key) {
+  return std::hash<std::string_view>{}(key);
+}
+
+// Map from key to an insertion-ordered chain of T pointers (not owned).
+//
+// REQUIRES: every key passed to append() stays valid and unchanged until
+// clear() (the map keeps a view, not a copy).
+// Thread-safety: const methods may run concurrently with each other; any
+// mutation needs external exclusion.
+template <class T>
+class KeyedChains {
+ public:
+  static constexpr uint32_t kNoChain = UINT32_MAX;
+
+  // Iterable view of one chain, valid until the next mutation of the map.
+  class Chain {
+   public:
+    class Iterator {
+     public:
+      Iterator(const KeyedChains* map, uint32_t entry)
+          : map_(map), entry_(entry) {}
+      T* operator*() const { return map_->entries_[entry_].item; }
+      Iterator& operator++() {
+        entry_ = map_->entries_[entry_].next;
+        return *this;
+      }
+      bool operator!=(const Iterator& other) const {
+        return entry_ != other.entry_;
+      }
+
+     private:
+      const KeyedChains* map_;  // the map holding the entry pool
+      uint32_t entry_;          // current entry index, kNoChain at the end
+    };
+    Chain(const KeyedChains* map, uint32_t head) : map_(map), head_(head) {}
+    Iterator begin() const { return Iterator(map_, head_); }
+    Iterator end() const { return Iterator(map_, kNoChain); }
+
+   private:
+    const KeyedChains* map_;  // the map holding the entry pool
+    uint32_t head_;           // first entry index
+  };
+
+  KeyedChains() = default;
+  KeyedChains(const KeyedChains&) = delete;
+  KeyedChains& operator=(const KeyedChains&) = delete;
+
+  // Appends item at the end of key's chain, creating the key if absent.
+  void append(std::string_view key, T* item) {
+    append(key, hashKey(key), item);
+  }
+  void append(std::string_view key, size_t hash, T* item) {
+    uint32_t chain = find(key, hash);
+    const uint32_t entry = static_cast<uint32_t>(entries_.size());
+    entries_.push_back(Entry{item, kNoChain});
+    if (chain == kNoChain) {
+      if ((keys_.size() + 1) * 4 > slots_.size() * 3) grow();
+      chain = static_cast<uint32_t>(keys_.size());
+      keys_.push_back(Key{key.data(), static_cast<uint32_t>(key.size()),
+                          static_cast<uint32_t>(hash), entry, entry});
+      placeInSlot(chain);
+    } else {
+      entries_[keys_[chain].tail].next = entry;
+      keys_[chain].tail = entry;
+    }
+  }
+
+  // Index of key's chain (stable until clear()), or kNoChain.
+  uint32_t find(std::string_view key) const { return find(key, hashKey(key)); }
+  uint32_t find(std::string_view key, size_t hash) const {
+    if (slots_.empty()) return kNoChain;
+    const uint32_t h = static_cast<uint32_t>(hash);
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+      const uint32_t slot = slots_[i];
+      if (slot == 0) return kNoChain;
+      const Key& k = keys_[slot - 1];
+      if (k.hash == h && k.length == key.size() &&
+          std::string_view(k.data, k.length) == key) {
+        return slot - 1;
+      }
+    }
+  }
+
+  // The chain with the given index. REQUIRES: index came from find().
+  Chain chain(uint32_t index) const { return Chain(this, keys_[index].head); }
+  std::string_view key(uint32_t index) const {
+    return std::string_view(keys_[index].data, keys_[index].length);
+  }
+
+  // Removes every key and entry; the slot table keeps its size.
+  void clear() {
+    keys_.clear();
+    entries_.clear();
+    std::fill(slots_.begin(), slots_.end(), 0u);
+  }
+
+  // Releases spare capacity of the key and entry arrays.
+  void shrinkToFit() {
+    keys_.shrink_to_fit();
+    entries_.shrink_to_fit();
+  }
+
+  size_t keyCount() const { return keys_.size(); }
+  size_t itemCount() const { return entries_.size(); }
+  // Heap bytes held by the map's arrays.
+  size_t memoryBytes() const {
+    return slots_.capacity() * sizeof(uint32_t) +
+           keys_.capacity() * sizeof(Key) + entries_.capacity() * sizeof(Entry);
+  }
+
+ private:
+  struct Key {
+    const char* data;  // key bytes, owned by the caller
+    uint32_t length;   // key length
+    uint32_t hash;     // low 32 bits of hashKey(key)
+    uint32_t head;     // first entry of the chain
+    uint32_t tail;     // last entry of the chain
+  };
+  struct Entry {
+    T* item;        // the chained item
+    uint32_t next;  // next entry index, kNoChain at the end
+  };
+
+  void placeInSlot(uint32_t chain) {
+    const size_t mask = slots_.size() - 1;
+    size_t i = keys_[chain].hash & mask;
+    while (slots_[i] != 0) i = (i + 1) & mask;
+    slots_[i] = chain + 1;
+  }
+
+  void grow() {
+    const size_t size = slots_.empty() ? 16 : slots_.size() * 2;
+    slots_.assign(size, 0u);
+    for (uint32_t k = 0; k < keys_.size(); ++k) placeInSlot(k);
+  }
+
+  std::vector<uint32_t> slots_;  // open-addressed: key index + 1, 0 = empty
+  std::vector<Key> keys_;        // one per key, in order of first insertion
+  std::vector<Entry> entries_;   // chain entries, linked by index
+};
+
+}  // namespace quibex
+
+#endif  // QUIBEX_ENGINE_KEYED_CHAINS_H_

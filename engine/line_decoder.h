@@ -1,0 +1,50 @@
+// LineDecoder: the seam through which the rule loader turns each stored
+// (enciphered) line of a rule file into its plain text. The Java bridge
+// implements it by calling back into Java; tools and tests use
+// PassThroughDecoder, whose plain text is the stored line itself.
+#ifndef QUIBEX_ENGINE_LINE_DECODER_H_
+#define QUIBEX_ENGINE_LINE_DECODER_H_
+
+#include <string>
+#include <string_view>
+
+namespace quibex {
+
+// Calling order, on the loading thread, once per rule file:
+//   beginFile(), then decryptLine() once per line, then endFile().
+//
+// Thread-safety: one file is decoded at a time (loads are serialised by the
+// engine mutex), but successive files may be decoded on different threads.
+class LineDecoder {
+ public:
+  virtual ~LineDecoder() = default;
+
+  // Prepares to decode the lines of one file.
+  virtual void beginFile() = 0;
+
+  // Decodes one stored line. REQUIRES: line.data()[line.size()] == '\0'.
+  // Returns true and stores the plain text in plain, or false when the line
+  // has no plain text (it is then skipped). An empty plain text is skipped
+  // as well.
+  virtual bool decryptLine(std::string_view line, std::string& plain) = 0;
+
+  // Ends the file begun by the matching beginFile().
+  virtual void endFile() = 0;
+};
+
+// A decoder for plain rule files: the plain text is the line itself; an
+// empty line has none.
+class PassThroughDecoder final : public LineDecoder {
+ public:
+  void beginFile() override {}
+  bool decryptLine(std::string_view line, std::string& plain) override {
+    if (line.empty()) return false;
+    plain.assign(line.data(), line.size());
+    return true;
+  }
+  void endFile() override {}
+};
+
+}  // namespace quibex
+
+#endif  // QUIBEX_ENGINE_LINE_DECODER_H_

@@ -1,0 +1,29 @@
+// Filing of request rules into the engine's nine containers: by list, by
+// exception flag and elemhide option, under the domain key or in a generic
+// sequence.
+#include "engine/filter_engine_impl.h"
+
+namespace quibex {
+
+void FilterEngineImpl::addRequestFilter(std::unique_ptr<RequestFilter> filter,
+                                        int listIndex) {
+  const RequestFilter* rule = filter.get();
+  requestFilters.push_back(std::move(filter));
+  const bool list1 = listIndex != 0;
+  const std::string_view key = rule->domainKeyView();
+  if (!key.empty()) {
+    DomainFilterMap& map =
+        !rule->isException() ? (list1 ? blockingByDomain1 : blockingByDomain0)
+        : rule->elemHide()   ? elemHideExceptionsByDomain
+                             : (list1 ? exceptionsByDomain1 : exceptionsByDomain0);
+    map.insertFilter(key, rule);
+    return;
+  }
+  GenericSequence& sequence = rule->isException()
+                                  ? (list1 ? exceptions1 : exceptions0)
+                                  : (list1 ? blocking1 : blocking0);
+  sequence.push_back(rule);
+  indexStale_ = true;
+}
+
+}  // namespace quibex

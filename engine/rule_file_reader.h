@@ -1,0 +1,62 @@
+// RuleFileReader: cuts an open rule file into lines, each read whole.
+//
+// A file of k line feeds yields k + 1 lines: the text before each line feed
+// and the text after the last one (empty when the file ends with a line
+// feed, so an empty file yields one empty line). A line's text ends at its
+// first NUL byte, and one carriage return at its end is removed. Lines
+// longer than kMaxRuleLineRead bytes are read through without being kept and
+// are skipped whole, so a corrupt file without line feeds cannot exhaust
+// memory. Reading stops at the first read error; the line in progress is
+// then dropped.
+#ifndef QUIBEX_ENGINE_RULE_FILE_READER_H_
+#define QUIBEX_ENGINE_RULE_FILE_READER_H_
+
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace quibex {
+
+// Longest rule line kept, in bytes (without its line end).
+inline constexpr size_t kMaxRuleLineRead = size_t{1} << 20;
+
+// Closes a FILE when its owner goes away.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Thread-safety: none; one reader is used by one thread.
+class RuleFileReader {
+ public:
+  // REQUIRES: file stays open for the reader's lifetime.
+  explicit RuleFileReader(std::FILE* file);
+  RuleFileReader(const RuleFileReader&) = delete;
+  RuleFileReader& operator=(const RuleFileReader&) = delete;
+
+  // Stores the next line in line (reusing its capacity) and returns true,
+  // or returns false when the file is exhausted or a read failed.
+  bool next(std::string& line);
+
+  // True when reading stopped at a read error.
+  bool failed() const { return failed_; }
+  // Lines skipped because they were longer than kMaxRuleLineRead.
+  size_t skippedLines() const { return skipped_; }
+
+ private:
+  bool refill();
+
+  std::FILE* file_;            // the file read, not owned
+  std::unique_ptr<char[]> chunk_;  // bytes read ahead
+  size_t pos_ = 0;             // next unread byte in chunk_
+  size_t len_ = 0;             // bytes held in chunk_
+  bool atEnd_ = false;         // end of file reached
+  bool failed_ = false;        // a read failed
+  bool done_ = false;          // no line is left to return
+  size_t skipped_ = 0;         // over-long lines skipped
+};
+
+}  // namespace quibex
+
+#endif  // QUIBEX_ENGINE_RULE_FILE_READER_H_

@@ -1,0 +1,26 @@
+// ThreadLauncher: how the engine starts the background thread of a load.
+// Production code uses detached POSIX threads; tests substitute a launcher
+// that holds a body back or refuses to start one.
+#ifndef QUIBEX_ENGINE_THREAD_LAUNCHER_H_
+#define QUIBEX_ENGINE_THREAD_LAUNCHER_H_
+
+namespace quibex {
+
+// The signature of a thread body, as POSIX threads take it.
+using ThreadBody = void* (*)(void*);
+
+class ThreadLauncher {
+ public:
+  virtual ~ThreadLauncher() = default;
+  // Runs body(arg) on another thread without waiting for it. Returns false
+  // when no thread could be started; body is then never run and the caller
+  // keeps ownership of arg.
+  virtual bool launch(ThreadBody body, void* arg) = 0;
+};
+
+// The process-wide launcher of detached POSIX threads. Stateless.
+ThreadLauncher& detachedThreadLauncher();
+
+}  // namespace quibex
+
+#endif  // QUIBEX_ENGINE_THREAD_LAUNCHER_H_

@@ -1,0 +1,60 @@
+// The facts about one request that the option tests of every rule need:
+// the page's domain key, whether the request is first-party to the page,
+// and which content types the request URL's suffix satisfies. The plain
+// matcher derives them anew for every rule; a decision derives them once
+// into a RequestFacts and shares it with every rule it tries.
+#ifndef QUIBEX_FILTERS_REQUEST_FACTS_H_
+#define QUIBEX_FILTERS_REQUEST_FACTS_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quibex {
+
+// The site key of a URL: the last two labels of its host (the host ends at
+// the first "/", or failing that the first ":"). Empty, or a string with a
+// "." that neither begins nor ends with ".". The view points into url.
+std::string_view siteKeyView(std::string_view url);
+inline std::string siteKey(std::string_view url) {
+  return std::string(siteKeyView(url));
+}
+
+// Content-type bits (rule_options.h) that a request URL satisfies by its
+// suffix: ".js", ".css", ".swf", or one of the image suffixes.
+uint32_t contentTypesOf(std::string_view requestUrl);
+
+// True when the site key of pageUrl occurs in requestUrl (an empty site key
+// always does).
+bool isFirstParty(std::string_view requestUrl, std::string_view pageUrl);
+
+// Facts of one request (request URL and page URL), derived once.
+//
+// REQUIRES: the two strings outlive the object; it keeps views of them.
+// Thread-safety: not thread-safe (the party fact is computed on first use).
+class RequestFacts {
+ public:
+  RequestFacts(std::string_view url, std::string_view pageUrl);
+  RequestFacts(const RequestFacts&) = delete;
+  RequestFacts& operator=(const RequestFacts&) = delete;
+
+  std::string_view url() const { return url_; }
+  std::string_view pageUrl() const { return pageUrl_; }
+  // domainKey(pageUrl), a view into pageUrl.
+  std::string_view pageDomainKey() const { return pageDomainKey_; }
+  // contentTypesOf(url).
+  uint32_t urlTypes() const { return urlTypes_; }
+  // isFirstParty(url, pageUrl), computed on first call.
+  bool firstParty() const;
+
+ private:
+  std::string_view url_;            // the request URL
+  std::string_view pageUrl_;        // the page URL, possibly empty
+  std::string_view pageDomainKey_;  // domain key of the page URL
+  uint32_t urlTypes_;               // content types of the URL suffix
+  mutable int8_t firstParty_ = -1;  // -1 until computed, then 0 or 1
+};
+
+}  // namespace quibex
+
+#endif  // QUIBEX_FILTERS_REQUEST_FACTS_H_

@@ -1,0 +1,224 @@
+// Parsing of request rule lines into RequestFilter, and the domain key.
+#include "filters/request_filter.h"
+
+#include <cstring>
+#include <new>
+
+#include "filters/rule_options.h"
+#include "filters/text_util.h"
+
+namespace quibex {
+namespace {
+
+const std::vector<std::string>& emptyList() {
+  static const std::vector<std::string> kEmpty;
+  return kEmpty;
+}
+
+struct TypeOption {
+  std::string_view name;
+  uint32_t bit;
+};
+
+// Type options in the order the parser compares them.
+constexpr TypeOption kTypeOptions[] = {
+    {"script", kTypeScript},
+    {"image", kTypeImage},
+    {"stylesheet", kTypeStylesheet},
+    {"object", kTypeObject},
+    {"xmlhttprequest", kTypeXmlHttpRequest},
+    {"object-subrequest", kTypeObjectSubrequest},
+    {"subdocument", kTypeSubdocument},
+    {"document", kTypeDocument},
+};
+
+// Splits the value of a "domain" option on "|". The last character always
+// belongs to the last name, even when it is a "|".
+void parseDomainList(std::string_view value, DomainLists& lists) {
+  std::string name;
+  for (size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    const bool last = i + 1 == value.size();
+    if (c != '|' || last) name.push_back(c);
+    if (c == '|' || last) {
+      if (!name.empty() && name[0] == '~') {
+        lists.exclude.emplace_back(name, 1);
+      } else {
+        lists.include.push_back(name);
+      }
+      name.clear();
+    }
+  }
+}
+
+// The option fields a parse collects before the filter is allocated.
+struct ParsedOptions {
+  uint32_t typeMask = 0;
+  uint32_t thirdParty = kThirdPartyNone;
+  bool elemHide = false;
+  std::unique_ptr<DomainLists> domains;
+};
+
+void applyOption(std::string_view option, ParsedOptions& out) {
+  bool negated = false;
+  if (!option.empty() && option[0] == '~') {
+    negated = true;
+    option.remove_prefix(1);
+  }
+  for (const TypeOption& type : kTypeOptions) {
+    if (option == type.name) {
+      out.typeMask |= negated ? ~type.bit : type.bit;
+      return;
+    }
+  }
+  if (option == "elemhide") {
+    out.elemHide = true;
+  } else if (option == "third-party") {
+    out.thirdParty |= negated ? kFirstParty : kThirdParty;
+  } else if (option == "other") {
+    out.typeMask |= negated ? ~kTypeOther : kTypeOther;
+  } else if (startsWith(option, "domain")) {
+    // The name and the character after it are dropped unchecked.
+    if (!out.domains) out.domains = std::make_unique<DomainLists>();
+    if (option.size() > 7) parseDomainList(option.substr(7), *out.domains);
+  }
+}
+
+// Applies each comma-separated option of the options text. An empty option
+// (between two commas) has no effect.
+void parseOptions(std::string_view options, ParsedOptions& out) {
+  size_t start = 0;
+  while (start < options.size()) {
+    size_t comma = options.find(',', start);
+    if (comma == std::string_view::npos) comma = options.size();
+    applyOption(options.substr(start, comma - start), out);
+    start = comma + 1;
+  }
+}
+
+}  // namespace
+
+std::string RequestFilter::text() const {
+  const bool lead = flags_ & kLeadStar;
+  const bool trail = flags_ & kTrailStar;
+  const char* p = chars();
+  std::string out;
+  out.reserve(textLen_);
+  out.append(p, prefixLen_);
+  p += prefixLen_ + (lead ? 1 : 0);
+  out.append(p, bodyLen_);
+  p += bodyLen_ + (trail ? 1 : 0);
+  out.append(p, textLen_ - prefixLen_ - bodyLen_);
+  return out;
+}
+
+const std::vector<std::string>& RequestFilter::includeDomains() const {
+  return domains_ ? domains_->include : emptyList();
+}
+
+const std::vector<std::string>& RequestFilter::excludeDomains() const {
+  return domains_ ? domains_->exclude : emptyList();
+}
+
+void RequestFilter::collectDomainKeys(std::vector<std::string>& keys) const {
+  if (keyLen_ != 0) keys.emplace_back(domainKeyView());
+}
+
+std::unique_ptr<RequestFilter> parseRequestFilter(std::string_view line) {
+  if (line.size() > kMaxRuleLineBytes) return nullptr;
+  if (startsWith(line, "!")) return nullptr;  // comment
+
+  size_t pos = 0;
+  bool exception = false;
+  if (startsWith(line, "@@")) {
+    exception = true;
+    pos += 2;
+  }
+  if (startsWith(line.substr(pos), "||")) pos += 2;
+  bool leadStar = true;
+  if (startsWith(line.substr(pos), "|")) {
+    leadStar = false;
+    pos += 1;
+  }
+
+  // Options follow the last "$"; the prefix removed so far holds none.
+  ParsedOptions options;
+  size_t bodyEnd = line.size();
+  const size_t dollar = line.rfind('$');
+  if (dollar != std::string_view::npos) {
+    parseOptions(line.substr(dollar + 1), options);
+    bodyEnd = dollar;
+  }
+  std::string_view body = line.substr(pos, bodyEnd - pos);
+  bool trailStar = true;
+  if (!body.empty() && body.back() == '|') {
+    trailStar = false;
+    body.remove_suffix(1);
+  }
+
+  // One allocation holds the object and [prefix][*?][body][*?][suffix].
+  const size_t storeLen = line.size() + (leadStar ? 1 : 0) + (trailStar ? 1 : 0);
+  void* memory = ::operator new(sizeof(RequestFilter) + storeLen);
+  std::unique_ptr<RequestFilter> filter(new (memory) RequestFilter());
+  char* out = filter->chars();
+  std::memcpy(out, line.data(), pos);
+  out += pos;
+  if (leadStar) *out++ = '*';
+  std::memcpy(out, body.data(), body.size());
+  out += body.size();
+  if (trailStar) *out++ = '*';
+  const size_t suffixStart = pos + body.size();
+  std::memcpy(out, line.data() + suffixStart, line.size() - suffixStart);
+
+  filter->textLen_ = static_cast<uint32_t>(line.size());
+  filter->bodyLen_ = static_cast<uint32_t>(body.size());
+  filter->prefixLen_ = static_cast<uint8_t>(pos);
+  filter->flags_ = static_cast<uint8_t>(
+      (exception ? RequestFilter::kException : 0) |
+      (options.elemHide ? RequestFilter::kElemHide : 0) |
+      (leadStar ? RequestFilter::kLeadStar : 0) |
+      (trailStar ? RequestFilter::kTrailStar : 0));
+  filter->typeMask_ = options.typeMask;
+  filter->thirdParty_ = options.thirdParty;
+  filter->domains_ = std::move(options.domains);
+
+  const std::string_view pattern = filter->pattern();
+  const std::string_view key = domainKeyView(pattern);
+  if (!key.empty()) {
+    filter->keyOffset_ = static_cast<uint32_t>(key.data() - pattern.data());
+    filter->keyLen_ = static_cast<uint32_t>(key.size());
+  }
+  return filter;
+}
+
+std::string_view domainKeyView(std::string_view text) {
+  if (text.empty()) return {};
+  const size_t start = skipSchemeAndStars(text);
+
+  size_t end = text.find('/', start);
+  if (end == std::string_view::npos) {
+    end = text.size();
+    if (isWildcard(text[end - 1])) {
+      --end;
+      if (end > 0 && isWildcard(text[end - 1])) --end;
+    }
+    if (end < start) end = start;
+  }
+
+  // After a wildcard the key starts over behind the next dot.
+  size_t keyStart = start;
+  bool afterWildcard = false;
+  for (size_t i = start; i < end; ++i) {
+    const char c = text[i];
+    if (c == '.' && afterWildcard) {
+      keyStart = i + 1;
+      afterWildcard = false;
+    } else if (isWildcard(c)) {
+      keyStart = i + 1;
+      afterWildcard = true;
+    }
+  }
+  return hostLikeOrEmpty(text.substr(keyStart, end - keyStart));
+}
+
+}  // namespace quibex

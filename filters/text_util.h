@@ -1,0 +1,56 @@
+// Small byte-string helpers shared by the rule parsers and matchers. All of
+// them are byte-wise and case-sensitive.
+#ifndef QUIBEX_FILTERS_TEXT_UTIL_H_
+#define QUIBEX_FILTERS_TEXT_UTIL_H_
+
+#include <cstddef>
+#include <string_view>
+
+namespace quibex {
+
+inline bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// True when suffix is not longer than text and equals its last characters.
+inline bool endsWith(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+inline bool contains(std::string_view text, std::string_view needle) {
+  return text.find(needle) != std::string_view::npos;
+}
+
+// The two pattern wildcards: "*" (any run) and "^" (a separator or the end).
+inline bool isWildcard(char c) { return c == '*' || c == '^'; }
+
+// Where a domain or site key starts looking: after at most two leading "*",
+// and after an "http://" or "https://" that stands right there.
+inline size_t skipSchemeAndStars(std::string_view text) {
+  size_t start = 0;
+  while (start < 2 && start < text.size() && text[start] == '*') ++start;
+  const std::string_view rest = text.substr(start);
+  if (startsWith(rest, "http://")) {
+    start += 7;
+  } else if (startsWith(rest, "https://")) {
+    start += 8;
+  }
+  return start;
+}
+
+// Keeps a key candidate only when it is host-like: non-empty, with a dot,
+// and neither beginning nor ending with a dot.
+inline std::string_view hostLikeOrEmpty(std::string_view candidate) {
+  if (candidate.empty() || candidate.front() == '.' ||
+      candidate.back() == '.' ||
+      candidate.find('.') == std::string_view::npos) {
+    return {};
+  }
+  return candidate;
+}
+
+}  // namespace quibex
+
+#endif  // QUIBEX_FILTERS_TEXT_UTIL_H_

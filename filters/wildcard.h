@@ -1,0 +1,28 @@
+// Wildcard matching of a whole URL against a whole request-rule pattern.
+//
+// "*" matches any run of bytes (the empty run included), "^" matches one
+// separator byte or the end of the text, and every other byte matches
+// itself; "|" inside a pattern is an ordinary byte. Separators are all bytes
+// except ASCII letters, digits, "-", "." and "%".
+#ifndef QUIBEX_FILTERS_WILDCARD_H_
+#define QUIBEX_FILTERS_WILDCARD_H_
+
+#include <string_view>
+
+namespace quibex {
+
+// True when the pattern's placeholder "^" accepts byte c.
+bool isSeparator(unsigned char c);
+
+// True when the whole text matches the whole pattern.
+//
+// Allocates nothing and does not recurse. The pieces between stars are
+// placed greedily at their leftmost possible position, which is exact for
+// this pattern language (no piece can match more than its own length, and
+// the earliest start gives the earliest end), so the worst case is bounded
+// by text length times pattern length.
+bool wildcardMatch(std::string_view text, std::string_view pattern);
+
+}  // namespace quibex
+
+#endif  // QUIBEX_FILTERS_WILDCARD_H_

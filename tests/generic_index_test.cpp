@@ -1,0 +1,123 @@
+// The token index over the generic sequences: which tokens of a pattern are
+// safe to index by, and that the accelerated engine answers exactly as the
+// plain one on generated rule sets and requests.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "engine/generic_index.h"
+#include "tests/test_support.h"
+
+namespace quibex {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+Strings tokensOf(std::string_view pattern) {
+  Strings out;
+  for (std::string_view t : safeTokens(pattern)) out.emplace_back(t);
+  return out;
+}
+
+TEST(SafeTokensTest, OnlyTokensBoundedByLiteralsOrAnchors) {
+  EXPECT_EQ(tokensOf("*/ads/banner.*"), (Strings{"ads", "banner"}));
+  EXPECT_EQ(tokensOf("*/ads/banner*"), (Strings{"ads"}));
+  EXPECT_EQ(tokensOf("*/ads/banner.gif*"), (Strings{"ads", "banner"}));
+  EXPECT_EQ(tokensOf("*ads*"), Strings{});
+  EXPECT_EQ(tokensOf("http://a.b/|"), (Strings{"http", "a", "b"}));
+  EXPECT_EQ(tokensOf("*-ad-manager/*"), (Strings{"ad", "manager"}));
+  EXPECT_EQ(tokensOf("*^ads^*"), (Strings{"ads"}));
+  EXPECT_EQ(tokensOf("ads"), (Strings{"ads"}));
+  EXPECT_EQ(tokensOf("*a*b*"), Strings{});
+  EXPECT_EQ(tokensOf(""), Strings{});
+  EXPECT_EQ(tokensOf("*\xc3\xa9x\xc3\xa9*"), (Strings{"x"}));
+}
+
+// A random rule set and requests drawn from the same small vocabulary, so
+// that rules and requests actually meet.
+class RuleGenerator {
+ public:
+  explicit RuleGenerator(uint32_t seed) : rng_(seed) {}
+
+  std::string piece() {
+    static const char* const kPieces[] = {
+        "ads", "a.b", "c.d", "x.a.b", "/", "-", ".", "banner", "js", "?",
+        "=",   "_",   "track", "img", "%2f", "1", "com", "q"};
+    return kPieces[rng_() % (sizeof(kPieces) / sizeof(kPieces[0]))];
+  }
+
+  std::string rule() {
+    std::string r;
+    if (rng_() % 4 == 0) r += "@@";
+    switch (rng_() % 4) {
+      case 0: r += "||"; break;
+      case 1: r += "|"; break;
+      default: break;
+    }
+    const int pieces = 1 + rng_() % 4;
+    for (int i = 0; i < pieces; ++i) {
+      r += piece();
+      const uint32_t w = rng_() % 6;
+      if (w == 0) r += "*";
+      if (w == 1) r += "^";
+    }
+    if (rng_() % 6 == 0) r += "|";
+    std::string options;
+    auto add = [&](const std::string& o) {
+      options += options.empty() ? "$" : ",";
+      options += o;
+    };
+    if (rng_() % 5 == 0) add(rng_() % 2 ? "script" : "~image");
+    if (rng_() % 6 == 0) add(rng_() % 2 ? "third-party" : "~third-party");
+    if (rng_() % 6 == 0) add(rng_() % 2 ? "domain=a.b|~x.a.b" : "domain=c.d");
+    if (rng_() % 12 == 0) add("elemhide");
+    return r + options;
+  }
+
+  std::string url() {
+    std::string u = rng_() % 8 == 0 ? "" : "http://";
+    const int pieces = rng_() % 7;
+    for (int i = 0; i < pieces; ++i) u += piece();
+    if (rng_() % 3 == 0) u += rng_() % 2 ? ".js" : ".png";
+    return u;
+  }
+
+  std::string page() {
+    static const char* const kPages[] = {"", "http://a.b/", "http://x.a.b/p",
+                                         "http://c.d/", "http://h/"};
+    return kPages[rng_() % 5];
+  }
+
+ private:
+  std::mt19937 rng_;
+};
+
+TEST(GenericIndexDifferentialTest, AcceleratedAnswersEqualPlainAnswers) {
+  int blocked = 0;
+  int total = 0;
+  for (uint32_t seed = 1; seed <= 40; ++seed) {
+    RuleGenerator gen(seed);
+    std::string first, second;
+    for (int i = 0; i < 150; ++i) (i % 2 ? first : second) += gen.rule() + "\n";
+    testing::LoadedEngine fast(first, second, MatchMode::kAccelerated);
+    testing::LoadedEngine plain(first, second, MatchMode::kPlain);
+    for (int i = 0; i < 400; ++i) {
+      const std::string url = gen.url();
+      const std::string page = gen.page();
+      const BlockExplanation a = fast->explainBlock(url, page);
+      const BlockExplanation b = plain->explainBlock(url, page);
+      ASSERT_EQ(a.blocked, b.blocked) << "seed " << seed << " url " << url
+                                      << " page " << page;
+      ASSERT_EQ(a.step, b.step) << "seed " << seed << " url " << url;
+      ASSERT_EQ(fast.block(url, page), a.blocked);
+      blocked += a.blocked;
+      ++total;
+    }
+  }
+  // The generated requests must exercise both answers.
+  EXPECT_GT(blocked, total / 20);
+  EXPECT_LT(blocked, total - total / 20);
+}
+
+}  // namespace
+}  // namespace quibex

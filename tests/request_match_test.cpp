@@ -1,0 +1,147 @@
+// Matching one request against one rule: page domains, third-party, content
+// type by suffix and the wildcard pattern; the plain matcher and the one
+// that shares per-request facts must agree on every case.
+#include <gtest/gtest.h>
+
+#include "filters/request_facts.h"
+#include "filters/request_filter.h"
+#include "filters/rule_options.h"
+
+namespace quibex {
+namespace {
+
+struct MatchCase {
+  std::string rule;
+  std::string url;
+  std::string page;
+  bool expected;
+};
+
+std::ostream& operator<<(std::ostream& out, const MatchCase& c) {
+  return out << c.rule << " / " << c.url << " / " << c.page;
+}
+
+class MatchTest : public ::testing::TestWithParam<MatchCase> {};
+
+TEST_P(MatchTest, PlainAndSharedFactsAgree) {
+  const MatchCase& c = GetParam();
+  const std::unique_ptr<RequestFilter> f = parseRequestFilter(c.rule);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->matches(c.url, c.page), c.expected);
+  const RequestFacts facts(c.url, c.page);
+  EXPECT_EQ(f->matches(facts), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, MatchTest,
+    ::testing::Values(
+        MatchCase{"||a.b^", "http://x.a.b/p", "", true},
+        MatchCase{"||a.b^", "http://x.a.b", "", true},
+        MatchCase{"||a.b^", "http://a.b_x/", "", true},
+        MatchCase{"||a.b^", "http://x.a.bc/", "", false},
+        MatchCase{"||a.b^", "http://a.b.c/", "", false},
+        MatchCase{"||a.b^", "http://a.b%2f", "", false},
+        MatchCase{"||a.b^", "http://x/?u=a.b/", "", true},
+        MatchCase{"||a.b^", "http://a.b\xc3\xa9", "", true},
+        MatchCase{"Ads", "http://x/ads", "", false},
+        MatchCase{"|http://a.b/|", "http://a.b/", "", true},
+        MatchCase{"|http://a.b/|", "http://a.b/x", "", false},
+        MatchCase{"|http://a.b/|", "xhttp://a.b/", "", false},
+        MatchCase{"a|b", "xa|by", "", true},
+        MatchCase{"ads", "", "", false},
+        MatchCase{"$script", "", "", false},
+        MatchCase{"|", "", "", true},
+        MatchCase{"||||", "", "", true},
+        MatchCase{"||||", "x", "", false}));
+
+INSTANTIATE_TEST_SUITE_P(
+    ContentTypes, MatchTest,
+    ::testing::Values(
+        MatchCase{"x$script", "http://x/a.js", "", true},
+        MatchCase{"x$script", "http://x/a.js?v=1", "", false},
+        MatchCase{"x$script", "http://x/A.JS", "", false},
+        MatchCase{"x$stylesheet", "http://x/a.css", "", true},
+        MatchCase{"x$object", "http://x/a.swf", "", true},
+        MatchCase{"x$image", "http://x/a.jpeg", "", true},
+        MatchCase{"x$image", "http://x/a.bmp", "", true},
+        MatchCase{"x$image", "http://x/a.js", "", false},
+        MatchCase{"x$script,image", "http://x/a.gif", "", true},
+        MatchCase{"x$xmlhttprequest", "http://x/a.js", "", false},
+        MatchCase{"x$subdocument,document,other", "http://x/a.png", "", false},
+        MatchCase{"x$~script", "http://x/a.png", "", true},
+        MatchCase{"x$~script", "http://x/a.js", "", false},
+        MatchCase{"x$~script", "http://x/a.html", "", false},
+        MatchCase{"x$~script,~image", "http://x/a.js", "", true}));
+
+INSTANTIATE_TEST_SUITE_P(
+    ThirdParty, MatchTest,
+    ::testing::Values(
+        MatchCase{"x$third-party", "http://cdn.a.b/x.js", "http://s.a.b/",
+                  false},
+        MatchCase{"x$third-party", "http://c.d/x?ref=a.b", "http://s.a.b/",
+                  false},
+        MatchCase{"x$third-party", "http://c.d/x", "http://s.a.b/", true},
+        MatchCase{"x$third-party", "http://c.d/x", "", false},
+        MatchCase{"x$third-party", "http://c.d/x", "http://h/", false},
+        MatchCase{"x$~third-party", "http://c.d/x", "http://h/", true},
+        MatchCase{"x$~third-party", "http://c.d/x", "http://s.a.b/", false},
+        MatchCase{"x$~third-party", "http://a.b/x", "http://s.a.b/", true},
+        MatchCase{"x$third-party,~third-party", "http://c.d/x",
+                  "http://s.a.b/", true},
+        MatchCase{"x$third-party,~third-party", "http://a.b/x",
+                  "http://s.a.b/", true},
+        MatchCase{"x$third-party", "http://c.d/x",
+                  "https://a.b/?u=http://c.d/", true}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Domains, MatchTest,
+    ::testing::Values(
+        MatchCase{"x$domain=a.b", "http://x/", "http://s.a.b/", true},
+        MatchCase{"x$domain=a.b", "http://x/", "http://xa.b.c/", true},
+        MatchCase{"x$domain=a.b", "http://x/", "http://c.d/", false},
+        MatchCase{"x$domain=a.b", "http://x/", "", false},
+        MatchCase{"x$domain=~c.a.b", "http://x/", "http://c.a.b/", false},
+        MatchCase{"x$domain=~c.a.b", "http://x/", "http://d.e/", true},
+        MatchCase{"x$domain=~c.a.b", "http://x/", "http://h/", false},
+        MatchCase{"x$domain=a.b|~c.a.b", "http://x/", "http://d.e/", true},
+        MatchCase{"x$domain=a.b|~c.a.b", "http://x/", "http://c.a.b/", false},
+        MatchCase{"x$domain=a.b", "http://x/", "http://a.b:8080/x", true},
+        MatchCase{"x$domain=|a.b", "http://x/", "http://q.r/", true},
+        MatchCase{"x$domain=A.b", "http://x/", "http://a.b/", false},
+        MatchCase{"x$domain", "http://x/", "", true}));
+
+struct SiteKeyCase {
+  std::string url;
+  std::string key;
+};
+
+class SiteKeyTest : public ::testing::TestWithParam<SiteKeyCase> {};
+
+TEST_P(SiteKeyTest, KeyOfUrl) {
+  EXPECT_EQ(siteKey(GetParam().url), GetParam().key) << GetParam().url;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Urls, SiteKeyTest,
+    ::testing::Values(SiteKeyCase{"http://s.a.b/", "a.b"},
+                      SiteKeyCase{"https://s.a.b/", "a.b"},
+                      SiteKeyCase{"http://a.b:8080", "a.b"},
+                      SiteKeyCase{"http://a.b:8080/x", "a.b:8080"},
+                      SiteKeyCase{"http://h/", ""},
+                      SiteKeyCase{"https://a.b/?u=http://c.d/", "a.b"},
+                      SiteKeyCase{"http://x.y.a.b/c.d.e", "a.b"},
+                      SiteKeyCase{"a.b", "a.b"}, SiteKeyCase{"", ""},
+                      SiteKeyCase{"http://.a.b/", "a.b"},
+                      SiteKeyCase{"http://a.b./", ""},
+                      SiteKeyCase{"**x.a.b", "a.b"}));
+
+TEST(EndsWithTest, SuffixRules) {
+  EXPECT_EQ(contentTypesOf("a.js"), kTypeScript);
+  EXPECT_EQ(contentTypesOf(".js"), kTypeScript);
+  EXPECT_EQ(contentTypesOf("js"), 0u);
+  EXPECT_EQ(contentTypesOf("a.ico"), kTypeImage);
+  EXPECT_EQ(contentTypesOf("a.png#x"), 0u);
+}
+
+}  // namespace
+}  // namespace quibex
