@@ -8,11 +8,10 @@
 
 namespace quibex {
 
-void FilterEngineImpl::addElemHideFilter(
-    std::unique_ptr<ElemHideFilter> filter) {
-  if (!filter) return;
-  const ElemHideFilter* rule = filter.get();
-  elemHideFilters.push_back(std::move(filter));
+void FilterEngineImpl::addElemHideFilter(ElemHideFilter* filter) {
+  if (filter == nullptr) return;
+  const ElemHideFilter* rule = filter;
+  elemHideFilters.push_back(filter);
   for (size_t i = 0; i < rule->includeCount(); ++i) {
     elemHideByDomain.append(rule->includeDomain(i), rule);
   }

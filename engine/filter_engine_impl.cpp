@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <new>
+#include <type_traits>
 
 #include "engine/line_decoder.h"
 #include "engine/thread_launcher.h"
@@ -34,7 +35,10 @@ FilterEngineImpl::~FilterEngineImpl() {
 }
 
 void FilterEngineImpl::clearRules() {
-  for (std::unique_ptr<RequestFilter>& filter : requestFilters) filter.reset();
+  for (RequestFilter*& filter : requestFilters) {
+    filter->~RequestFilter();
+    filter = nullptr;
+  }
   requestFilters.clear();
   exceptionsByDomain1.clear();
   blockingByDomain1.clear();
@@ -47,9 +51,13 @@ void FilterEngineImpl::clearRules() {
   elemHideExceptionsByDomain.clear();
   genericIndex_.clear();
   indexStale_ = false;
-  for (std::unique_ptr<ElemHideFilter>& filter : elemHideFilters) filter.reset();
+  // Element-hiding filters have nothing to destroy; their storage goes
+  // with the arena.
+  static_assert(std::is_trivially_destructible<ElemHideFilter>::value,
+                "element-hiding filters are freed with the arena");
   elemHideFilters.clear();
   elemHideByDomain.clear();
+  arena_.release();
 }
 
 void FilterEngineImpl::loadRules(const std::string& firstPath,
@@ -169,6 +177,7 @@ EngineStats FilterEngineImpl::stats() {
   }
   s.indexBytes += requestFilters.capacity() * sizeof(requestFilters[0]) +
                   elemHideFilters.capacity() * sizeof(elemHideFilters[0]);
+  s.ruleBytes = arena_.memoryBytes();
   return s;
 }
 

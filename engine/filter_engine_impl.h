@@ -20,6 +20,7 @@
 #include "engine/keyed_chains.h"
 #include "filters/elem_hide_filter.h"
 #include "filters/request_filter.h"
+#include "filters/rule_arena.h"
 
 namespace quibex {
 
@@ -92,6 +93,7 @@ struct EngineStats {
   size_t elemHideRules = 0;       // every filed element-hiding rule
   size_t elemHideKeys = 0;        // distinct sites in the element-hiding index
   size_t indexBytes = 0;          // heap bytes of maps, sequences and indexes
+  size_t ruleBytes = 0;           // heap bytes holding the parsed rules
 };
 
 // Thread-safety: the FilterEngine operations are safe from any thread (see
@@ -123,11 +125,13 @@ class FilterEngineImpl final : public FilterEngine {
 
   // Takes ownership of filter and files it into the container chosen by its
   // list, exception flag, elemhide option and domain key. REQUIRES: filter
-  // is not null; the caller holds the engine mutex.
-  void addRequestFilter(std::unique_ptr<RequestFilter> filter, int listIndex);
+  // is not null and was parsed into this engine's arena; the caller holds
+  // the engine mutex.
+  void addRequestFilter(RequestFilter* filter, int listIndex);
   // Takes ownership of filter (null is ignored) and files it under each of
-  // its included sites. REQUIRES: the caller holds the engine mutex.
-  void addElemHideFilter(std::unique_ptr<ElemHideFilter> filter);
+  // its included sites. REQUIRES: filter was parsed into this engine's
+  // arena; the caller holds the engine mutex.
+  void addElemHideFilter(ElemHideFilter* filter);
 
   // Blocks until every load or reload body started so far has finished.
   void waitForLoads();
@@ -196,7 +200,7 @@ class FilterEngineImpl final : public FilterEngine {
   }
 
   // ---- Members, in the engine's fixed order ----
-  std::vector<std::unique_ptr<RequestFilter>> requestFilters;  // owns all
+  std::vector<RequestFilter*> requestFilters;  // owns all (in arena_)
   DomainFilterMap exceptionsByDomain1;  // "@@" rules of list 1 with a key
   DomainFilterMap blockingByDomain1;    // blocking rules of list 1 with a key
   GenericSequence exceptions1;          // "@@" rules of list 1 without a key
@@ -207,13 +211,14 @@ class FilterEngineImpl final : public FilterEngine {
   GenericSequence blocking0;
   DomainFilterMap elemHideExceptionsByDomain;  // "@@...$elemhide" with a key
   KeyedChains<const ElemHideFilter> elemHideByDomain;  // site -> filters
-  std::vector<std::unique_ptr<ElemHideFilter>> elemHideFilters;  // owns all
+  std::vector<ElemHideFilter*> elemHideFilters;  // owns all (in arena_)
   std::string firstRulePath;   // first file of the last load body
   std::string secondRulePath;  // second file of the last load body
   std::mutex mutex;            // serialises every load, clear and query
   std::atomic<bool> loading;   // a load is pending or running
 
   // ---- Implementation state ----
+  RuleArena arena_;             // storage of every filed rule
   LineDecoder& decoder_;        // turns stored lines into plain text
   ThreadLauncher& launcher_;    // starts load bodies
   const MatchMode matchMode_;   // accelerated or plain queries

@@ -1,11 +1,14 @@
-// Token index over the generic sequences; see generic_index.h.
+// Token and gram index over the generic sequences; see generic_index.h.
 #include "engine/generic_index.h"
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
+#include "engine/byte_hash.h"
 #include "filters/request_facts.h"
 #include "filters/request_filter.h"
+#include "filters/rule_options.h"
 
 namespace quibex {
 namespace {
@@ -25,15 +28,38 @@ inline bool isTokenByte(char c) {
   return kTokenByte[static_cast<unsigned char>(c)];
 }
 
-// Tokens nearly every URL carries: indexing a rule under one of them would
-// make it a candidate for almost every request.
-constexpr std::string_view kCommonTokens[] = {
-    "http", "https", "www", "com", "net", "org", "js",  "html",
-    "htm",  "php",   "css", "jpg", "png", "gif", "img", "static",
-    "cdn",  "api",   "min", "v1",  "id",  "co",  "uk",  "de"};
+constexpr uint64_t kGramFlag = uint64_t{1} << 63;
+constexpr size_t kGramBytes = 4;
 
-constexpr uint32_t kCommonTokenPenalty = 1u << 20;
-constexpr size_t kFilterBits = size_t{1} << 16;
+// Tokens and grams nearly every URL carries: a rule filed under one of them
+// would be a candidate for almost every request.
+constexpr std::string_view kCommonTokens[] = {
+    "http", "https", "www",    "com",     "net", "org", "js",  "html",
+    "htm",  "php",   "css",    "jpg",     "png", "gif", "img", "static",
+    "cdn",  "api",   "min",    "v1",      "v2",  "id",  "co",  "uk",
+    "de",   "wp",    "assets", "content", "index"};
+constexpr std::string_view kCommonGrams[] = {
+    "http", "ttp:", "tp:/", "p://", "ttps", "tps:", "ps:/", "s://", "://w",
+    "//ww", "/www", "www.", ".com", "com/", ".net", ".org", ".htm", "html",
+    ".php", "/wp-", "wp-c", "/js/", ".js?", "/img", "/api", "cdn.", "/v1/"};
+
+// A token shared by at most this many rules is taken even when a gram is
+// shared by fewer.
+constexpr uint32_t kGoodTokenScore = 32;
+constexpr uint32_t kCommonPenalty = 1u << 20;
+constexpr uint32_t kShortTokenPenalty = 64;
+constexpr unsigned kFilterBitsLog = 16;
+constexpr unsigned kGramFilterBitsLog = 15;
+
+// The two gram filter bits of four URL bytes. Every window of a URL is
+// tested, so this must be cheap and almost always say no.
+inline void gramBits(uint32_t gram, size_t* a, size_t* b) {
+  const uint64_t m = uint64_t{gram} * 0x9E3779B97F4A7C15ull;
+  *a = m >> (64 - kGramFilterBitsLog);
+  *b = (m >> 20) & ((size_t{1} << kGramFilterBitsLog) - 1);
+}
+
+inline uint64_t mix(uint64_t key) { return key * 0x9E3779B97F4A7C15ull; }
 
 // Calls f(token) for every token of pattern that every matching URL must
 // contain as a whole token.
@@ -48,34 +74,46 @@ void forEachSafeToken(std::string_view pattern, F&& f) {
     }
     const size_t start = i;
     while (i < n && isTokenByte(pattern[i])) ++i;
-    const bool leftBounded = start > 0 ? pattern[start - 1] != '*' : true;
-    const bool rightBounded = i < n ? pattern[i] != '*' : true;
+    const bool leftBounded = start == 0 || pattern[start - 1] != '*';
+    const bool rightBounded = i == n || pattern[i] != '*';
     if (leftBounded && rightBounded) f(pattern.substr(start, i - start));
   }
 }
 
-// Counts how many rules use each token hash (open addressing, no deletes).
-class TokenCounts {
+// Calls f(gramPointer) for every four literal bytes of pattern, that is
+// every window that holds neither "*" nor "^".
+template <class F>
+void forEachGram(std::string_view pattern, F&& f) {
+  size_t run = 0;  // literal bytes ending at i
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char c = pattern[i];
+    run = (c == '*' || c == '^') ? 0 : run + 1;
+    if (run >= kGramBytes) f(pattern.data() + i + 1 - kGramBytes);
+  }
+}
+
+// Counts how many rules use each key (open addressing, no deletes).
+class KeyCounts {
  public:
-  explicit TokenCounts(size_t expected) {
+  explicit KeyCounts(size_t expected) {
     size_t size = 64;
     while (size < expected * 2) size *= 2;
     slots_.assign(size, Slot{0, 0});
   }
-  void add(uint64_t hash) { ++slot(hash).count; }
-  uint32_t count(uint64_t hash) { return slot(hash).count; }
+  void add(uint64_t key) { ++slot(key).count; }
+  uint32_t count(uint64_t key) { return slot(key).count; }
 
  private:
   struct Slot {
-    uint64_t hash;   // 0 = empty
-    uint32_t count;  // rules that use the token
+    uint64_t key;    // 0 = empty
+    uint32_t count;  // rules that use the key
   };
-  Slot& slot(uint64_t hash) {
+  Slot& slot(uint64_t key) {
     const size_t mask = slots_.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
-      if (slots_[i].hash == hash) return slots_[i];
-      if (slots_[i].hash == 0) {
-        slots_[i].hash = hash;
+    for (size_t i = mix(key) >> 40 & mask;; i = (i + 1) & mask) {
+      if (slots_[i].key == key) return slots_[i];
+      if (slots_[i].key == 0) {
+        slots_[i].key = key;
         return slots_[i];
       }
     }
@@ -83,31 +121,90 @@ class TokenCounts {
   std::vector<Slot> slots_;
 };
 
-bool isCommonToken(uint64_t hash) {
+bool isCommonKey(uint64_t key) {
   static const std::vector<uint64_t> common = [] {
-    std::vector<uint64_t> hashes;
-    for (std::string_view token : kCommonTokens) hashes.push_back(tokenHash(token));
-    return hashes;
+    std::vector<uint64_t> keys;
+    for (std::string_view token : kCommonTokens) keys.push_back(tokenKey(token));
+    for (std::string_view gram : kCommonGrams) keys.push_back(gramKey(gram.data()));
+    std::sort(keys.begin(), keys.end());
+    return keys;
   }();
-  return std::find(common.begin(), common.end(), hash) != common.end();
+  return std::binary_search(common.begin(), common.end(), key);
+}
+
+// The distinct keys (tokens and grams) of one pattern.
+void collectKeys(std::string_view pattern, std::vector<uint64_t>& keys) {
+  keys.clear();
+  forEachSafeToken(pattern,
+                   [&](std::string_view t) { keys.push_back(tokenKey(t)); });
+  forEachGram(pattern, [&](const char* g) { keys.push_back(gramKey(g)); });
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+}
+
+// The key a rule is filed under; 0 when it has none.
+uint64_t chooseKey(std::string_view pattern, KeyCounts& counts) {
+  uint64_t token = 0;
+  uint32_t tokenScore = UINT32_MAX;
+  size_t tokenLength = 0;
+  forEachSafeToken(pattern, [&](std::string_view t) {
+    const uint64_t key = tokenKey(t);
+    uint32_t score = counts.count(key);
+    if (isCommonKey(key)) score += kCommonPenalty;
+    if (t.size() <= 2) score += kShortTokenPenalty;
+    if (score < tokenScore || (score == tokenScore && t.size() > tokenLength)) {
+      token = key;
+      tokenScore = score;
+      tokenLength = t.size();
+    }
+  });
+  if (token != 0 && tokenScore <= kGoodTokenScore) return token;
+  uint64_t gram = 0;
+  uint32_t gramScore = UINT32_MAX;
+  forEachGram(pattern, [&](const char* g) {
+    const uint64_t key = gramKey(g);
+    uint32_t score = counts.count(key);
+    if (isCommonKey(key)) score += kCommonPenalty;
+    if (score < gramScore) {
+      gram = key;
+      gramScore = score;
+    }
+  });
+  if (gram != 0 && gramScore < tokenScore) return gram;
+  return token;
 }
 
 struct Placement {
-  uint64_t hash;  // chosen token, 0 when none
+  uint64_t key;   // chosen key, 0 when none
   uint32_t slot;  // GenericSlot of the rule
   const RequestFilter* filter;
 };
 
 }  // namespace
 
-uint64_t tokenHash(std::string_view token) {
-  uint64_t h = 14695981039346656037ull;  // FNV-1a
-  for (const char c : token) {
-    h ^= static_cast<unsigned char>(c);
-    h *= 1099511628211ull;
+GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter) {
+  uint32_t needs = 0;
+  const uint32_t party = filter->thirdParty();
+  if (party != kThirdPartyNone) {
+    needs |= kNeedsPage;
+    if (party == kThirdParty) needs |= kNeedsThirdParty;
+    if ((party & kThirdParty) == 0) needs |= kNeedsFirstParty;
   }
-  h ^= h >> 29;
+  if (!filter->includeDomains().empty() || !filter->excludeDomains().empty()) {
+    needs |= kNeedsPageKey;
+  }
+  return Entry{filter, filter->typeMask(), needs};
+}
+
+uint64_t tokenKey(std::string_view token) {
+  const uint64_t h = hashBytes(token) & ~kGramFlag;
   return h == 0 ? 1 : h;
+}
+
+uint64_t gramKey(const char* gram) {
+  uint32_t bytes;
+  std::memcpy(&bytes, gram, kGramBytes);
+  return kGramFlag | bytes;
 }
 
 std::vector<std::string_view> safeTokens(std::string_view pattern) {
@@ -121,6 +218,11 @@ void GenericIndex::clear() {
   buckets_.clear();
   table_.clear();
   filter_.clear();
+  gramFilter_.clear();
+  gramLeads_.clear();
+  gramRules_ = 0;
+  gate_.reset();
+  gateNames_.clear();
   hits_.clear();
   seen_.clear();
 }
@@ -131,94 +233,108 @@ void GenericIndex::build(
   size_t total = 0;
   for (size_t s = 0; s < kGenericSlots; ++s) total += sequences[s]->size();
 
-  // Count each token once per rule.
-  TokenCounts counts(total * 2);
-  std::vector<uint64_t> ruleTokens;
+  // Count each key once per rule, then file every rule under its choice.
+  KeyCounts counts(total * 8);
+  std::vector<uint64_t> keys;
   for (size_t s = 0; s < kGenericSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {
-      ruleTokens.clear();
-      forEachSafeToken(filter->pattern(), [&](std::string_view token) {
-        ruleTokens.push_back(tokenHash(token));
-      });
-      std::sort(ruleTokens.begin(), ruleTokens.end());
-      ruleTokens.erase(std::unique(ruleTokens.begin(), ruleTokens.end()),
-                       ruleTokens.end());
-      for (const uint64_t hash : ruleTokens) counts.add(hash);
+      collectKeys(filter->pattern(), keys);
+      for (const uint64_t key : keys) counts.add(key);
     }
   }
-
-  // Place every rule under its least used token.
   std::vector<Placement> placements;
   placements.reserve(total);
   for (size_t s = 0; s < kGenericSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {
-      uint64_t best = 0;
-      uint32_t bestScore = UINT32_MAX;
-      size_t bestLength = 0;
-      forEachSafeToken(filter->pattern(), [&](std::string_view token) {
-        const uint64_t hash = tokenHash(token);
-        uint32_t score = counts.count(hash);
-        if (isCommonToken(hash)) score += kCommonTokenPenalty;
-        if (score < bestScore ||
-            (score == bestScore && token.size() > bestLength)) {
-          best = hash;
-          bestScore = score;
-          bestLength = token.size();
-        }
-      });
-      placements.push_back(Placement{best, static_cast<uint32_t>(s), filter});
+      const uint64_t key = chooseKey(filter->pattern(), counts);
+      if (key & kGramFlag) ++gramRules_;
+      placements.push_back(Placement{key, static_cast<uint32_t>(s), filter});
     }
   }
-  std::stable_sort(placements.begin(), placements.end(),
-                   [](const Placement& a, const Placement& b) {
-                     return a.hash != b.hash ? a.hash < b.hash
-                                             : a.slot < b.slot;
-                   });
+  std::sort(placements.begin(), placements.end(),
+            [](const Placement& a, const Placement& b) {
+              return a.key != b.key ? a.key < b.key : a.slot < b.slot;
+            });
 
-  // Bucket 0 holds the rules without a token (hash 0 sorts first).
+  // Bucket 0 holds the rules without a key (key 0 sorts first).
   buckets_.push_back(Bucket{0, {0, 0, 0, 0, 0}});
   entries_.reserve(placements.size());
   for (size_t i = 0; i < placements.size();) {
-    const uint64_t hash = placements[i].hash;
-    if (hash != 0) buckets_.push_back(Bucket{hash, {}});
+    const uint64_t key = placements[i].key;
+    if (key != 0) buckets_.push_back(Bucket{key, {}});
     Bucket& bucket = buckets_.back();
     for (uint32_t s = 0; s < kGenericSlots; ++s) {
       bucket.offsets[s] = static_cast<uint32_t>(entries_.size());
-      while (i < placements.size() && placements[i].hash == hash &&
+      while (i < placements.size() && placements[i].key == key &&
              placements[i].slot == s) {
-        entries_.push_back(placements[i].filter);
+        entries_.push_back(makeEntry(placements[i].filter));
         ++i;
       }
     }
     bucket.offsets[kGenericSlots] = static_cast<uint32_t>(entries_.size());
   }
 
+  // Gate the untokenized rules that can only match on pages of their
+  // included domains.
+  for (uint32_t e = 0; e < buckets_[0].offsets[kGenericSlots]; ++e) {
+    Entry& entry = entries_[e];
+    const RequestFilter& rule = *entry.filter;
+    if (rule.includeDomains().empty() || !rule.excludeDomains().empty()) {
+      continue;
+    }
+    entry.needs |= kNeedsGate;
+    gateNames_.insert(gateNames_.end(), rule.includeDomains().begin(),
+                      rule.includeDomains().end());
+  }
+  gate_ = std::make_unique<DomainNameSet>(gateNames_);
+
   size_t tableSize = 16;
   while (tableSize < buckets_.size() * 2) tableSize *= 2;
   table_.assign(tableSize, 0);
-  filter_.assign(kFilterBits / 64, 0);
+  filter_.assign((size_t{1} << kFilterBitsLog) / 64, 0);
+  gramFilter_.assign((size_t{1} << kGramFilterBitsLog) / 64, 0);
+  gramLeads_.assign(65536 / 64, 0);
   const size_t mask = tableSize - 1;
   for (uint32_t b = 1; b < buckets_.size(); ++b) {
-    const uint64_t hash = buckets_[b].hash;
-    size_t i = hash & mask;
+    const uint64_t m = mix(buckets_[b].key);
+    size_t i = m & mask;
     while (table_[i] != 0) i = (i + 1) & mask;
     table_[i] = b + 1;
-    const size_t bit = (hash >> 20) & (kFilterBits - 1);
+    const size_t bit = m >> (64 - kFilterBitsLog);
     filter_[bit / 64] |= uint64_t{1} << (bit % 64);
+    if (buckets_[b].key & kGramFlag) {
+      const uint16_t lead = static_cast<uint16_t>(buckets_[b].key);
+      gramLeads_[lead / 64] |= uint64_t{1} << (lead % 64);
+      size_t g1, g2;
+      gramBits(static_cast<uint32_t>(buckets_[b].key), &g1, &g2);
+      gramFilter_[g1 / 64] |= uint64_t{1} << (g1 % 64);
+      gramFilter_[g2 / 64] |= uint64_t{1} << (g2 % 64);
+    }
   }
   seen_.assign(buckets_.size(), 0);
   stamp_ = 0;
 }
 
-const GenericIndex::Bucket* GenericIndex::findBucket(uint64_t hash) const {
-  const size_t bit = (hash >> 20) & (kFilterBits - 1);
-  if ((filter_[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return nullptr;
+void GenericIndex::probe(uint64_t key) {
+  const uint64_t m = mix(key);
+  const size_t bit = m >> (64 - kFilterBitsLog);
+  if ((filter_[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
   const size_t mask = table_.size() - 1;
-  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+  for (size_t i = m & mask;; i = (i + 1) & mask) {
     const uint32_t b = table_[i];
-    if (b == 0) return nullptr;
-    if (buckets_[b - 1].hash == hash) return &buckets_[b - 1];
+    if (b == 0) return;
+    if (buckets_[b - 1].key == key) {
+      addHit(b - 1);
+      return;
+    }
   }
+}
+
+bool GenericIndex::mayHoldGram(uint32_t gram) const {
+  size_t a, b;
+  gramBits(gram, &a, &b);
+  return (gramFilter_[a / 64] >> (a % 64) & 1) &&
+         (gramFilter_[b / 64] >> (b % 64) & 1);
 }
 
 void GenericIndex::addHit(uint32_t bucket) {
@@ -237,27 +353,51 @@ void GenericIndex::beginRequest(std::string_view url) {
   addHit(0);
   if (buckets_.size() == 1) return;
   const size_t n = url.size();
-  size_t i = 0;
-  while (i < n) {
+  for (size_t i = 0; i < n;) {
     if (!isTokenByte(url[i])) {
       ++i;
       continue;
     }
     const size_t start = i;
     while (i < n && isTokenByte(url[i])) ++i;
-    const Bucket* bucket = findBucket(tokenHash(url.substr(start, i - start)));
-    if (bucket != nullptr) {
-      addHit(static_cast<uint32_t>(bucket - buckets_.data()));
-    }
+    probe(tokenKey(url.substr(start, i - start)));
+  }
+  if (gramRules_ == 0) return;
+  for (size_t i = 0; i + kGramBytes <= n; ++i) {
+    uint16_t lead;
+    std::memcpy(&lead, url.data() + i, 2);
+    if ((gramLeads_[lead / 64] >> (lead % 64) & 1) == 0) continue;
+    uint32_t gram;
+    std::memcpy(&gram, url.data() + i, kGramBytes);
+    if (mayHoldGram(gram)) probe(kGramFlag | gram);
   }
 }
 
 const RequestFilter* GenericIndex::match(GenericSlot slot,
                                          const RequestFacts& request) {
+  const uint32_t types = request.urlTypes();
+  uint32_t unmet = 0;  // Need bits this request cannot satisfy
+  if (request.pageUrl().empty()) unmet |= kNeedsPage;
+  if (request.pageDomainKey().empty()) unmet |= kNeedsPageKey;
+  bool partyKnown = false;
+  bool gateKnown = false;
   for (const uint32_t b : hits_) {
     const Bucket& bucket = buckets_[b];
     for (uint32_t e = bucket.offsets[slot]; e < bucket.offsets[slot + 1]; ++e) {
-      if (entries_[e]->matches(request)) return entries_[e];
+      const Entry& entry = entries_[e];
+      if (entry.typeMask != 0 && (entry.typeMask & types) == 0) continue;
+      if (entry.needs & unmet) continue;
+      if ((entry.needs & (kNeedsThirdParty | kNeedsFirstParty)) && !partyKnown) {
+        unmet |= request.firstParty() ? kNeedsThirdParty : kNeedsFirstParty;
+        partyKnown = true;
+        if (entry.needs & unmet) continue;
+      }
+      if ((entry.needs & kNeedsGate) && !gateKnown) {
+        if (!gate_->anyOccursIn(request.pageDomainKey())) unmet |= kNeedsGate;
+        gateKnown = true;
+        if (entry.needs & unmet) continue;
+      }
+      if (entry.filter->matches(request)) return entry.filter;
     }
   }
   return nullptr;
@@ -272,6 +412,8 @@ size_t GenericIndex::memoryBytes() const {
          buckets_.capacity() * sizeof(Bucket) +
          table_.capacity() * sizeof(uint32_t) +
          filter_.capacity() * sizeof(uint64_t) +
+         gramFilter_.capacity() * sizeof(uint64_t) +
+         gramLeads_.capacity() * sizeof(uint64_t) +
          hits_.capacity() * sizeof(uint32_t) +
          seen_.capacity() * sizeof(uint32_t);
 }

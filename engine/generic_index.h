@@ -2,23 +2,31 @@
 // rules without a domain key), so that a request is tested only against
 // the rules that can possibly match it.
 //
-// A token is a maximal run of ASCII letters and digits. A rule is filed
-// under one token of its pattern that every matching URL must contain as a
-// whole token: a run of the pattern bounded on both sides by a literal byte
-// that is not a letter or digit, a "^", or an anchored end of the pattern
-// (never by "*"). Among its tokens the rule takes the one the fewest other
-// rules use, avoiding tokens that nearly every URL carries. Rules without
-// such a token are tried for every request. A request tokenises its URL
-// once and collects the buckets of its tokens; each generic sequence then
-// tests only the rules in those buckets. Since a sequence only answers
-// whether any of its rules matches, the order of the tries does not matter.
+// Every rule is filed under one key that any URL it matches must contain:
+//  - a token: a maximal run of ASCII letters and digits of the pattern
+//    bounded on both sides by a literal byte that is not a letter or digit,
+//    a "^", or an anchored end of the pattern (never by "*"), so a matching
+//    URL holds it as a whole token; or
+//  - a gram: four literal bytes of the pattern (no "*" or "^" among them),
+//    which a matching URL holds somewhere.
+// A rule takes its least shared token, unless that token is one nearly
+// every URL carries or is shared by many rules and a less shared gram
+// exists. Rules with neither are tried for every request. A request
+// collects the buckets of its URL's tokens and four-byte windows once; each
+// generic sequence then tests only the rules in those buckets. Since a
+// sequence only answers whether any of its rules matches, the order of the
+// tries does not matter.
 #ifndef QUIBEX_ENGINE_GENERIC_INDEX_H_
 #define QUIBEX_ENGINE_GENERIC_INDEX_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "filters/domain_name_set.h"
 
 namespace quibex {
 
@@ -57,31 +65,59 @@ class GenericIndex {
   const RequestFilter* match(GenericSlot slot, const RequestFacts& request);
 
   size_t ruleCount() const { return entries_.size(); }
-  // Rules without a usable token, tried for every request.
+  // Rules filed under a gram, and rules without any key (tried for every
+  // request).
+  size_t gramCount() const { return gramRules_; }
   size_t untokenizedCount() const;
   // Heap bytes held by the index.
   size_t memoryBytes() const;
 
  private:
   struct Bucket {
-    uint64_t hash;                        // token hash; 0 marks the fallback
+    uint64_t key;                         // token or gram key; 0: no key
     uint32_t offsets[kGenericSlots + 1];  // entries of slot s: [s, s+1)
   };
+  // A filed rule with what its cheap option tests need of a request, so
+  // most candidates are turned away without reading the rule itself.
+  struct Entry {
+    const RequestFilter* filter;  // the rule
+    uint32_t typeMask;            // the rule's content-type bits
+    uint32_t needs;               // Need bits
+  };
+  enum Need : uint32_t {
+    kNeedsPage = 1,       // a third-party option: the page must be given
+    kNeedsThirdParty = 2, // only "third-party": the request must be one
+    kNeedsFirstParty = 4, // only "~third-party": the request must not be
+    kNeedsPageKey = 8,    // page domains: the page must have a domain key
+    kNeedsGate = 16,      // an untokenized rule with only included domains:
+                          // one of those must occur in the page's key
+  };
+  static Entry makeEntry(const RequestFilter* filter);
 
-  const Bucket* findBucket(uint64_t hash) const;
+  void probe(uint64_t key);
+  bool mayHoldGram(uint32_t gram) const;
   void addHit(uint32_t bucket);
 
-  std::vector<const RequestFilter*> entries_;  // grouped by bucket, then slot
+  std::vector<Entry> entries_;    // grouped by bucket, then slot
   std::vector<Bucket> buckets_;   // bucket 0 holds the untokenized rules
   std::vector<uint32_t> table_;   // open-addressed: bucket index + 1
-  std::vector<uint64_t> filter_;  // one bit per token hash, to skip probes
+  std::vector<uint64_t> filter_;  // one bit per key hash, to skip probes
+  std::vector<uint64_t> gramFilter_;  // two bits per gram key
+  std::vector<uint64_t> gramLeads_;   // one bit per first two gram bytes
+  size_t gramRules_ = 0;          // rules filed under a gram
+  // The included domains of every untokenized rule that has only included
+  // domains: when none occurs in a page's key, all those rules are out.
+  std::vector<std::string> gateNames_;
+  std::unique_ptr<DomainNameSet> gate_;
   std::vector<uint32_t> hits_;    // scratch: buckets of this request
   std::vector<uint32_t> seen_;    // scratch: request stamp per bucket
   uint32_t stamp_ = 0;            // scratch: current request stamp
 };
 
-// Hash of one token; never 0. Exposed for tests.
-uint64_t tokenHash(std::string_view token);
+// Index key of a token; never 0 and never a gram key.
+uint64_t tokenKey(std::string_view token);
+// Index key of the four bytes at gram[0..3].
+uint64_t gramKey(const char* gram);
 
 // The tokens of pattern that every matching URL must contain as whole
 // tokens (see above), in pattern order. Exposed for tests and tools.

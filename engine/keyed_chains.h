@@ -8,24 +8,26 @@
 // keys. Here keys are views into the rules' own text (no copy), the bucket
 // table is open-addressed 32-bit slots, and every chain is a singly linked
 // list of 16-byte entries inside one pool, linked by index: about 44 bytes
-// per key plus 16 per item (see bench/ for the measurement).
+// per key plus 16 per item (see bench/ for the measurement). A small Bloom
+// filter (two bits of sixteen per key) answers most lookups of absent keys
+// without touching the bucket table, which is far larger than a CPU cache
+// for the big maps.
 #ifndef QUIBEX_ENGINE_KEYED_CHAINS_H_
 #define QUIBEX_ENGINE_KEYED_CHAINS_H_
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string_view>
 #include <vector>
+
+#include "engine/byte_hash.h"
 
 namespace quibex {
 
 // The hash used for every domain key lookup. Callers that probe several
 // maps with the same key compute it once.
-inline size_t hashKey(std::string_view key) {
-  return std::hash<std::string_view>{}(key);
-}
+inline size_t hashKey(std::string_view key) { return hashBytes(key); }
 
 // Map from key to an insertion-ordered chain of T pointers (not owned).
 //
@@ -45,9 +47,9 @@ class KeyedChains {
      public:
       Iterator(const KeyedChains* map, uint32_t entry)
           : map_(map), entry_(entry) {}
-      T* operator*() const { return map_->entries_[entry_].item; }
+      T* operator*() const { return map_->items_[entry_]; }
       Iterator& operator++() {
-        entry_ = map_->entries_[entry_].next;
+        entry_ = map_->next_[entry_];
         return *this;
       }
       bool operator!=(const Iterator& other) const {
@@ -77,31 +79,31 @@ class KeyedChains {
   }
   void append(std::string_view key, size_t hash, T* item) {
     uint32_t chain = find(key, hash);
-    const uint32_t entry = static_cast<uint32_t>(entries_.size());
-    entries_.push_back(Entry{item, kNoChain});
+    const uint32_t entry = static_cast<uint32_t>(items_.size());
+    items_.push_back(item);
+    next_.push_back(kNoChain);
     if (chain == kNoChain) {
       if ((keys_.size() + 1) * 4 > slots_.size() * 3) grow();
       chain = static_cast<uint32_t>(keys_.size());
-      keys_.push_back(Key{key.data(), static_cast<uint32_t>(key.size()),
-                          static_cast<uint32_t>(hash), entry, entry});
-      placeInSlot(chain);
+      keys_.push_back(Key{key.data(), static_cast<uint32_t>(key.size()), entry});
+      tails_.push_back(entry);
+      placeInSlot(chain, hash);
     } else {
-      entries_[keys_[chain].tail].next = entry;
-      keys_[chain].tail = entry;
+      next_[tails_[chain]] = entry;
+      tails_[chain] = entry;
     }
   }
 
   // Index of key's chain (stable until clear()), or kNoChain.
   uint32_t find(std::string_view key) const { return find(key, hashKey(key)); }
   uint32_t find(std::string_view key, size_t hash) const {
-    if (slots_.empty()) return kNoChain;
-    const uint32_t h = static_cast<uint32_t>(hash);
+    if (slots_.empty() || !mayContain(hash)) return kNoChain;
     const size_t mask = slots_.size() - 1;
-    for (size_t i = h & mask;; i = (i + 1) & mask) {
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
       const uint32_t slot = slots_[i];
       if (slot == 0) return kNoChain;
       const Key& k = keys_[slot - 1];
-      if (k.hash == h && k.length == key.size() &&
+      if (k.length == key.size() &&
           std::string_view(k.data, k.length) == key) {
         return slot - 1;
       }
@@ -117,53 +119,76 @@ class KeyedChains {
   // Removes every key and entry; the slot table keeps its size.
   void clear() {
     keys_.clear();
-    entries_.clear();
+    tails_.clear();
+    items_.clear();
+    next_.clear();
     std::fill(slots_.begin(), slots_.end(), 0u);
+    std::fill(bloom_.begin(), bloom_.end(), uint64_t{0});
   }
 
   // Releases spare capacity of the key and entry arrays.
   void shrinkToFit() {
     keys_.shrink_to_fit();
-    entries_.shrink_to_fit();
+    tails_.shrink_to_fit();
+    items_.shrink_to_fit();
+    next_.shrink_to_fit();
   }
 
   size_t keyCount() const { return keys_.size(); }
-  size_t itemCount() const { return entries_.size(); }
+  size_t itemCount() const { return items_.size(); }
   // Heap bytes held by the map's arrays.
   size_t memoryBytes() const {
     return slots_.capacity() * sizeof(uint32_t) +
-           keys_.capacity() * sizeof(Key) + entries_.capacity() * sizeof(Entry);
+           bloom_.capacity() * sizeof(uint64_t) +
+           keys_.capacity() * sizeof(Key) +
+           tails_.capacity() * sizeof(uint32_t) +
+           items_.capacity() * sizeof(T*) + next_.capacity() * sizeof(uint32_t);
   }
 
  private:
   struct Key {
     const char* data;  // key bytes, owned by the caller
     uint32_t length;   // key length
-    uint32_t hash;     // low 32 bits of hashKey(key)
     uint32_t head;     // first entry of the chain
-    uint32_t tail;     // last entry of the chain
-  };
-  struct Entry {
-    T* item;        // the chained item
-    uint32_t next;  // next entry index, kNoChain at the end
   };
 
-  void placeInSlot(uint32_t chain) {
+  // The filter word and its two bits for a key's hash. Both bits lie in
+  // one 64-bit word, so a lookup costs one memory access. The filter has
+  // eight bits per slot, so eleven to twenty-one per key.
+  uint64_t bloomWord(size_t hash, size_t* word) const {
+    const uint64_t mixed = static_cast<uint64_t>(hash) * 0x9E3779B97F4A7C15ull;
+    *word = (mixed >> 32) & (bloom_.size() - 1);
+    return (uint64_t{1} << (mixed & 63)) | (uint64_t{1} << ((mixed >> 6) & 63));
+  }
+  bool mayContain(size_t hash) const {
+    size_t word;
+    const uint64_t bits = bloomWord(hash, &word);
+    return (bloom_[word] & bits) == bits;
+  }
+
+  void placeInSlot(uint32_t chain, size_t hash) {
     const size_t mask = slots_.size() - 1;
-    size_t i = keys_[chain].hash & mask;
+    size_t i = hash & mask;
     while (slots_[i] != 0) i = (i + 1) & mask;
     slots_[i] = chain + 1;
+    size_t word;
+    const uint64_t bits = bloomWord(hash, &word);
+    bloom_[word] |= bits;
   }
 
   void grow() {
     const size_t size = slots_.empty() ? 16 : slots_.size() * 2;
     slots_.assign(size, 0u);
-    for (uint32_t k = 0; k < keys_.size(); ++k) placeInSlot(k);
+    bloom_.assign(size * 8 / 64, uint64_t{0});
+    for (uint32_t k = 0; k < keys_.size(); ++k) placeInSlot(k, hashKey(key(k)));
   }
 
   std::vector<uint32_t> slots_;  // open-addressed: key index + 1, 0 = empty
+  std::vector<uint64_t> bloom_;  // two bits per key, eight bits per slot
   std::vector<Key> keys_;        // one per key, in order of first insertion
-  std::vector<Entry> entries_;   // chain entries, linked by index
+  std::vector<uint32_t> tails_;  // last entry of each key's chain
+  std::vector<T*> items_;        // chain entries: the item ...
+  std::vector<uint32_t> next_;   // ... and the next entry, kNoChain at the end
 };
 
 }  // namespace quibex

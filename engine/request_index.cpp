@@ -5,10 +5,14 @@
 
 namespace quibex {
 
-void FilterEngineImpl::addRequestFilter(std::unique_ptr<RequestFilter> filter,
-                                        int listIndex) {
-  const RequestFilter* rule = filter.get();
-  requestFilters.push_back(std::move(filter));
+void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
+  const RequestFilter* rule = filter;
+  try {
+    requestFilters.push_back(filter);
+  } catch (...) {
+    filter->~RequestFilter();  // its storage stays in the arena
+    throw;
+  }
   const bool list1 = listIndex != 0;
   const std::string_view key = rule->domainKeyView();
   if (!key.empty()) {

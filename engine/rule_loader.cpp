@@ -26,11 +26,11 @@ void FilterEngineImpl::addRuleLine(const std::string& line, int listIndex) {
   // A line with "##" anywhere is an element-hiding rule; if that parser
   // rejects it, it is dropped and never read as a request rule.
   if (line.find("##") != std::string::npos) {
-    addElemHideFilter(ElemHideFilter::fromText(line));
+    addElemHideFilter(ElemHideFilter::fromText(line, arena_));
     return;
   }
-  std::unique_ptr<RequestFilter> filter = parseRequestFilter(line);
-  if (filter) addRequestFilter(std::move(filter), listIndex);
+  RequestFilter* filter = parseRequestFilter(line, arena_);
+  if (filter != nullptr) addRequestFilter(filter, listIndex);
 }
 
 }  // namespace quibex

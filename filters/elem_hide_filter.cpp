@@ -5,56 +5,82 @@
 #include <new>
 
 #include "filters/request_filter.h"
+#include "filters/rule_arena.h"
 #include "filters/text_util.h"
 
 namespace quibex {
+namespace {
+
+// Calls f(offset, length) for each comma-separated entry of a non-empty
+// site part, a trailing comma adding none.
+template <class F>
+void forEachSiteEntry(std::string_view sites, F&& f) {
+  size_t entryStart = 0;
+  for (size_t i = 0; i < sites.size(); ++i) {
+    const bool comma = sites[i] == ',';
+    if (!comma && i + 1 != sites.size()) continue;
+    const size_t entryEnd = comma ? i : i + 1;
+    f(entryStart, entryEnd - entryStart);
+    entryStart = i + 1;
+  }
+}
+
+}  // namespace
 
 std::unique_ptr<ElemHideFilter> ElemHideFilter::fromText(
     std::string_view line) {
+  return std::unique_ptr<ElemHideFilter>(parse(
+      line, [](size_t bytes, void*) { return ::operator new(bytes); },
+      nullptr));
+}
+
+ElemHideFilter* ElemHideFilter::fromText(std::string_view line,
+                                         RuleArena& arena) {
+  return parse(
+      line,
+      [](size_t bytes, void* context) {
+        return static_cast<RuleArena*>(context)->allocate(bytes);
+      },
+      &arena);
+}
+
+ElemHideFilter* ElemHideFilter::parse(std::string_view line,
+                                      void* (*allocate)(size_t, void*),
+                                      void* context) {
   if (line.size() > kMaxRuleLineBytes) return nullptr;
   if (startsWith(line, "!")) return nullptr;  // comment
   const size_t hashes = line.find("##");
   if (hashes == std::string_view::npos || hashes == 0) return nullptr;
 
   // Entries end at each "," and at the last byte of the site part; a ","
-  // that is the last byte closes one entry only.
-  struct Entry {
-    uint32_t offset;
-    uint32_t length;
-    bool exclude;
-  };
-  std::vector<Entry> entries;
-  size_t entryStart = 0;
-  for (size_t i = 0; i < hashes; ++i) {
-    const bool comma = line[i] == ',';
-    if (!comma && i + 1 != hashes) continue;
-    const size_t entryEnd = comma ? i : i + 1;
-    Entry entry{static_cast<uint32_t>(entryStart),
-                static_cast<uint32_t>(entryEnd - entryStart), false};
-    if (entry.length > 0 && line[entryStart] == '~') {
-      entry.exclude = true;
-      ++entry.offset;
-      --entry.length;
-    }
-    entries.push_back(entry);
-    entryStart = i + 1;
-  }
+  // that is the last byte closes one entry only. Two passes: count, then
+  // fill the ranges in place.
+  const std::string_view sites = line.substr(0, hashes);
+  size_t entries = 0;
+  size_t excludes = 0;
+  forEachSiteEntry(sites, [&](size_t offset, size_t length) {
+    ++entries;
+    if (length > 0 && sites[offset] == '~') ++excludes;
+  });
 
-  size_t includes = 0;
-  for (const Entry& e : entries) includes += e.exclude ? 0 : 1;
-  const size_t rangeBytes = entries.size() * sizeof(Range);
-  void* memory = ::operator new(sizeof(ElemHideFilter) + rangeBytes +
-                                line.size());
-  std::unique_ptr<ElemHideFilter> filter(new (memory) ElemHideFilter());
+  void* memory = allocate(
+      sizeof(ElemHideFilter) + entries * sizeof(Range) + line.size(), context);
+  ElemHideFilter* filter = new (memory) ElemHideFilter();
   filter->textLen_ = static_cast<uint32_t>(line.size());
   filter->selectorOffset_ = static_cast<uint32_t>(hashes + 2);
-  filter->includeCount_ = static_cast<uint32_t>(includes);
-  filter->excludeCount_ = static_cast<uint32_t>(entries.size() - includes);
+  filter->includeCount_ = static_cast<uint32_t>(entries - excludes);
+  filter->excludeCount_ = static_cast<uint32_t>(excludes);
   Range* include = filter->ranges();
-  Range* exclude = include + includes;
-  for (const Entry& e : entries) {
-    *(e.exclude ? exclude++ : include++) = Range{e.offset, e.length};
-  }
+  Range* exclude = include + filter->includeCount_;
+  forEachSiteEntry(sites, [&](size_t offset, size_t length) {
+    if (length > 0 && sites[offset] == '~') {
+      *exclude++ = Range{static_cast<uint32_t>(offset + 1),
+                         static_cast<uint32_t>(length - 1)};
+    } else {
+      *include++ = Range{static_cast<uint32_t>(offset),
+                         static_cast<uint32_t>(length)};
+    }
+  });
   std::memcpy(const_cast<char*>(filter->chars()), line.data(), line.size());
   return filter;
 }

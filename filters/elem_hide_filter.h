@@ -21,6 +21,8 @@
 
 namespace quibex {
 
+class RuleArena;
+
 // A parsed element-hiding rule. Immutable once fromText() returns it.
 //
 // Thread-safety: all const methods may be called from any number of threads.
@@ -37,6 +39,9 @@ class ElemHideFilter {
   // without "##", a line whose first "##" stands at position 0 (a generic
   // rule), or a line over kMaxRuleLineBytes.
   static std::unique_ptr<ElemHideFilter> fromText(std::string_view line);
+  // The same, with the filter placed in arena. The caller owns it and never
+  // deletes it; the filter has nothing to destroy.
+  static ElemHideFilter* fromText(std::string_view line, RuleArena& arena);
 
   // The rule line exactly as handed over. Valid for the filter's lifetime.
   std::string_view text() const { return std::string_view(chars(), textLen_); }
@@ -68,6 +73,9 @@ class ElemHideFilter {
   };
 
   ElemHideFilter() = default;
+  static ElemHideFilter* parse(std::string_view line,
+                               void* (*allocate)(size_t, void*),
+                               void* context);
 
   const Range* ranges() const { return reinterpret_cast<const Range*>(this + 1); }
   Range* ranges() { return reinterpret_cast<Range*>(this + 1); }

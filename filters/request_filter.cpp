@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "filters/rule_arena.h"
 #include "filters/rule_options.h"
 #include "filters/text_util.h"
 
@@ -124,7 +125,9 @@ void RequestFilter::collectDomainKeys(std::vector<std::string>& keys) const {
   if (keyLen_ != 0) keys.emplace_back(domainKeyView());
 }
 
-std::unique_ptr<RequestFilter> parseRequestFilter(std::string_view line) {
+RequestFilter* parseRequestFilterInto(std::string_view line,
+                                      void* (*allocate)(size_t, void*),
+                                      void* context) {
   if (line.size() > kMaxRuleLineBytes) return nullptr;
   if (startsWith(line, "!")) return nullptr;  // comment
 
@@ -158,8 +161,8 @@ std::unique_ptr<RequestFilter> parseRequestFilter(std::string_view line) {
 
   // One allocation holds the object and [prefix][*?][body][*?][suffix].
   const size_t storeLen = line.size() + (leadStar ? 1 : 0) + (trailStar ? 1 : 0);
-  void* memory = ::operator new(sizeof(RequestFilter) + storeLen);
-  std::unique_ptr<RequestFilter> filter(new (memory) RequestFilter());
+  void* memory = allocate(sizeof(RequestFilter) + storeLen, context);
+  RequestFilter* filter = new (memory) RequestFilter();
   char* out = filter->chars();
   std::memcpy(out, line.data(), pos);
   out += pos;
@@ -180,6 +183,13 @@ std::unique_ptr<RequestFilter> parseRequestFilter(std::string_view line) {
       (trailStar ? RequestFilter::kTrailStar : 0));
   filter->typeMask_ = options.typeMask;
   filter->thirdParty_ = options.thirdParty;
+  if (options.domains) {
+    if (options.domains->include.empty() && options.domains->exclude.empty()) {
+      options.domains.reset();  // "domain" without names: no domain test
+    } else {
+      options.domains->seal();
+    }
+  }
   filter->domains_ = std::move(options.domains);
 
   const std::string_view pattern = filter->pattern();
@@ -191,16 +201,35 @@ std::unique_ptr<RequestFilter> parseRequestFilter(std::string_view line) {
   return filter;
 }
 
+std::unique_ptr<RequestFilter> parseRequestFilter(std::string_view line) {
+  return std::unique_ptr<RequestFilter>(parseRequestFilterInto(
+      line, [](size_t bytes, void*) { return ::operator new(bytes); },
+      nullptr));
+}
+
+RequestFilter* parseRequestFilter(std::string_view line, RuleArena& arena) {
+  return parseRequestFilterInto(
+      line,
+      [](size_t bytes, void* context) {
+        return static_cast<RuleArena*>(context)->allocate(bytes);
+      },
+      &arena);
+}
+
 std::string_view domainKeyView(std::string_view text) {
   if (text.empty()) return {};
   const size_t start = skipSchemeAndStars(text);
+  const char* bytes = text.data();
 
-  size_t end = text.find('/', start);
-  if (end == std::string_view::npos) {
+  size_t end = start;
+  const void* slash = std::memchr(bytes + start, '/', text.size() - start);
+  if (slash != nullptr) {
+    end = static_cast<size_t>(static_cast<const char*>(slash) - bytes);
+  } else {
     end = text.size();
-    if (isWildcard(text[end - 1])) {
+    if (isWildcard(bytes[end - 1])) {
       --end;
-      if (end > 0 && isWildcard(text[end - 1])) --end;
+      if (end > 0 && isWildcard(bytes[end - 1])) --end;
     }
     if (end < start) end = start;
   }
@@ -208,17 +237,27 @@ std::string_view domainKeyView(std::string_view text) {
   // After a wildcard the key starts over behind the next dot.
   size_t keyStart = start;
   bool afterWildcard = false;
+  bool dotInKey = false;  // a dot at or after keyStart
   for (size_t i = start; i < end; ++i) {
-    const char c = text[i];
-    if (c == '.' && afterWildcard) {
-      keyStart = i + 1;
-      afterWildcard = false;
+    const char c = bytes[i];
+    if (c == '.') {
+      if (afterWildcard) {
+        keyStart = i + 1;
+        afterWildcard = false;
+      } else {
+        dotInKey = true;
+      }
     } else if (isWildcard(c)) {
       keyStart = i + 1;
       afterWildcard = true;
+      dotInKey = false;
     }
   }
-  return hostLikeOrEmpty(text.substr(keyStart, end - keyStart));
+  if (!dotInKey || keyStart >= end || bytes[keyStart] == '.' ||
+      bytes[end - 1] == '.') {
+    return {};
+  }
+  return text.substr(keyStart, end - keyStart);
 }
 
 }  // namespace quibex

@@ -22,14 +22,28 @@
 #include <string_view>
 #include <vector>
 
+#include "filters/domain_name_set.h"
+
 namespace quibex {
 
 class RequestFacts;
+class RuleArena;
 
 // Page-domain names of a "domain" option, in order of appearance.
 struct DomainLists {
+  DomainLists() = default;
+  DomainLists(const DomainLists&) = delete;
+  DomainLists& operator=(const DomainLists&) = delete;
+  // Builds the name sets; call once the lists are complete.
+  void seal() {
+    includeSet = std::make_unique<DomainNameSet>(include);
+    excludeSet = std::make_unique<DomainNameSet>(exclude);
+  }
+
   std::vector<std::string> include;  // names written without "~"
   std::vector<std::string> exclude;  // names written with "~", stored without
+  std::unique_ptr<DomainNameSet> includeSet;  // search over include
+  std::unique_ptr<DomainNameSet> excludeSet;  // search over exclude
 };
 
 // A parsed request rule. Immutable once parseRequestFilter() returns it.
@@ -42,7 +56,8 @@ class RequestFilter {
   RequestFilter& operator=(const RequestFilter&) = delete;
   ~RequestFilter() = default;
 
-  // The object and its text share one allocation made by the parser.
+  // The object and its text share one allocation made by the parser, on
+  // the heap or in a RuleArena.
   static void operator delete(void* p) { ::operator delete(p); }
 
   // The rule line exactly as it was handed to the parser.
@@ -85,8 +100,8 @@ class RequestFilter {
   bool matches(const RequestFacts& request) const;
 
  private:
-  friend std::unique_ptr<RequestFilter> parseRequestFilter(
-      std::string_view line);
+  friend RequestFilter* parseRequestFilterInto(
+      std::string_view line, void* (*allocate)(size_t, void*), void* context);
 
   enum Flag : uint8_t {
     kException = 1,  // the line began with "@@"
@@ -126,6 +141,14 @@ inline constexpr size_t kMaxRuleLineBytes = 0x7fffffff;
 // comment (a line beginning with "!") or a line over kMaxRuleLineBytes.
 // Every other line yields a filter; unknown options are ignored.
 std::unique_ptr<RequestFilter> parseRequestFilter(std::string_view line);
+// The parser itself: the filter's one block comes from allocate(bytes,
+// context). Used by the two parseRequestFilter overloads.
+RequestFilter* parseRequestFilterInto(std::string_view line,
+                                      void* (*allocate)(size_t, void*),
+                                      void* context);
+// The same, with the filter placed in arena. The caller owns it: it must
+// run its destructor (never delete it) before the arena is released.
+RequestFilter* parseRequestFilter(std::string_view line, RuleArena& arena);
 
 // The domain key of a text (a pattern, or a page URL): the host-like run of
 // its first path segment, cut after any wildcard at the next dot. Empty, or

@@ -8,19 +8,20 @@
 #include "filters/wildcard.h"
 
 namespace quibex {
+namespace {
+
+// Domain lists up to this length are tested before the pattern.
+constexpr size_t kShortDomainList = 4;
+
+}  // namespace
 
 // Page-domain test against an already derived domain key of the page.
 bool RequestFilter::matchesDomainKey(std::string_view pageKey) const {
   if (!domains_) return true;
   const DomainLists& lists = *domains_;
-  if (lists.include.empty() && lists.exclude.empty()) return true;
   if (pageKey.empty()) return false;
-  for (const std::string& name : lists.exclude) {
-    if (contains(pageKey, name)) return false;
-  }
-  for (const std::string& name : lists.include) {
-    if (contains(pageKey, name)) return true;
-  }
+  if (lists.excludeSet->anyOccursIn(pageKey)) return false;
+  if (lists.includeSet->anyOccursIn(pageKey)) return true;
   return !lists.exclude.empty();
 }
 
@@ -55,13 +56,21 @@ bool RequestFilter::matches(std::string_view requestUrl,
 }
 
 bool RequestFilter::matches(const RequestFacts& request) const {
-  if (!matchesDomainKey(request.pageDomainKey())) return false;
+  // The four tests form a conjunction, so they may run in any order: the
+  // cheap ones first, and a long page-domain list after the pattern.
   if (thirdParty_ != kThirdPartyNone) {
     if (request.pageUrl().empty()) return false;
     if (!passesParty(request.firstParty())) return false;
   }
   if (typeMask_ != 0 && (typeMask_ & request.urlTypes()) == 0) return false;
-  return wildcardMatch(request.url(), pattern());
+  if (!domains_) return wildcardMatch(request.url(), pattern());
+  const size_t names = domains_->include.size() + domains_->exclude.size();
+  if (names <= kShortDomainList) {
+    return matchesDomainKey(request.pageDomainKey()) &&
+           wildcardMatch(request.url(), pattern());
+  }
+  return wildcardMatch(request.url(), pattern()) &&
+         matchesDomainKey(request.pageDomainKey());
 }
 
 }  // namespace quibex

@@ -31,11 +31,13 @@ inline bool isWildcard(char c) { return c == '*' || c == '^'; }
 inline size_t skipSchemeAndStars(std::string_view text) {
   size_t start = 0;
   while (start < 2 && start < text.size() && text[start] == '*') ++start;
-  const std::string_view rest = text.substr(start);
-  if (startsWith(rest, "http://")) {
-    start += 7;
-  } else if (startsWith(rest, "https://")) {
-    start += 8;
+  if (start < text.size() && text[start] == 'h') {
+    const std::string_view rest = text.substr(start);
+    if (startsWith(rest, "http://")) {
+      start += 7;
+    } else if (startsWith(rest, "https://")) {
+      start += 8;
+    }
   }
   return start;
 }

@@ -1,0 +1,83 @@
+// Substring search of many page-domain names at once; see domain_name_set.h.
+#include "filters/domain_name_set.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "filters/text_util.h"
+
+namespace quibex {
+
+// Names of two or more bytes sorted by their first two bytes, with the
+// start of each first byte's run; names shorter than two bytes apart.
+struct DomainNameSet::Index {
+  struct Name {
+    uint8_t second;  // the name's second byte
+    uint32_t index;  // position in the name list
+  };
+  std::array<uint32_t, 257> firstStart{};  // runs of names by first byte
+  std::vector<Name> byFirst;               // names grouped by first byte
+  bool hasEmpty = false;                   // an empty name: every key hits
+  std::vector<char> singles;               // one-byte names
+};
+
+DomainNameSet::DomainNameSet(const std::vector<std::string>& names)
+    : names_(&names) {
+  if (names.size() < kIndexedFrom) return;
+  auto index = std::make_unique<Index>();
+  std::vector<std::pair<uint8_t, Index::Name>> longer;
+  for (uint32_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
+    if (name.empty()) {
+      index->hasEmpty = true;
+    } else if (name.size() == 1) {
+      index->singles.push_back(name[0]);
+    } else {
+      longer.push_back({static_cast<uint8_t>(name[0]),
+                        Index::Name{static_cast<uint8_t>(name[1]), i}});
+    }
+  }
+  std::stable_sort(longer.begin(), longer.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  size_t next = 0;
+  for (size_t byte = 0; byte < 256; ++byte) {
+    index->firstStart[byte] = static_cast<uint32_t>(next);
+    while (next < longer.size() && longer[next].first == byte) {
+      index->byFirst.push_back(longer[next].second);
+      ++next;
+    }
+  }
+  index->firstStart[256] = static_cast<uint32_t>(next);
+  index_ = std::move(index);
+}
+
+DomainNameSet::~DomainNameSet() = default;
+
+bool DomainNameSet::anyOccursIn(std::string_view key) const {
+  if (names_ == nullptr) return false;
+  if (!index_) {
+    for (const std::string& name : *names_) {
+      if (contains(key, name)) return true;
+    }
+    return false;
+  }
+  const Index& index = *index_;
+  if (index.hasEmpty) return true;
+  for (const char c : index.singles) {
+    if (key.find(c) != std::string_view::npos) return true;
+  }
+  for (size_t i = 0; i + 1 < key.size(); ++i) {
+    const uint8_t first = static_cast<uint8_t>(key[i]);
+    const uint8_t second = static_cast<uint8_t>(key[i + 1]);
+    const std::string_view rest = key.substr(i);
+    for (uint32_t n = index.firstStart[first]; n < index.firstStart[first + 1];
+         ++n) {
+      if (index.byFirst[n].second != second) continue;
+      if (startsWith(rest, (*names_)[index.byFirst[n].index])) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace quibex

@@ -1,0 +1,78 @@
+// The many-names substring search of page-domain lists against the plain
+// name-by-name search, for short lists and indexed long ones.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "filters/domain_name_set.h"
+#include "filters/rule_arena.h"
+
+namespace quibex {
+namespace {
+
+bool naiveAnyOccurs(const std::vector<std::string>& names,
+                    std::string_view key) {
+  for (const std::string& name : names) {
+    if (key.find(name) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+TEST(DomainNameSetTest, LongListCases) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 40; ++i) names.push_back("site" + std::to_string(i) + ".com");
+  const DomainNameSet set(names);
+  EXPECT_TRUE(set.anyOccursIn("www.site7.com"));
+  EXPECT_TRUE(set.anyOccursIn("xsite39.com.au"));  // substring, not labels
+  EXPECT_FALSE(set.anyOccursIn("site40.com"));
+  EXPECT_FALSE(set.anyOccursIn(""));
+  names.push_back("");  // the empty name occurs in every key
+  const DomainNameSet withEmpty(names);
+  EXPECT_TRUE(withEmpty.anyOccursIn(""));
+  EXPECT_TRUE(withEmpty.anyOccursIn("other.org"));
+}
+
+TEST(DomainNameSetTest, AgreesWithNameByNameSearch) {
+  std::mt19937 rng(99);
+  const std::string bytes = "ab.c-";
+  auto randomText = [&](size_t maxLength) {
+    std::string text(rng() % (maxLength + 1), ' ');
+    for (char& c : text) c = bytes[rng() % bytes.size()];
+    return text;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::vector<std::string> names;
+    const size_t count = rng() % 30;
+    for (size_t i = 0; i < count; ++i) names.push_back(randomText(5));
+    const DomainNameSet set(names);
+    for (int probe = 0; probe < 20; ++probe) {
+      const std::string key = randomText(12);
+      ASSERT_EQ(set.anyOccursIn(key), naiveAnyOccurs(names, key))
+          << "key '" << key << "' with " << names.size() << " names";
+    }
+  }
+}
+
+TEST(RuleArenaTest, PiecesAreAlignedDistinctAndLarge) {
+  RuleArena arena;
+  std::vector<char*> pieces;
+  for (size_t size : {1u, 7u, 8u, 9u, 100u, 20000u, 70000u, 3u}) {
+    char* piece = static_cast<char*>(arena.allocate(size));
+    ASSERT_EQ(reinterpret_cast<uintptr_t>(piece) % 8, 0u);
+    std::fill(piece, piece + size, static_cast<char>(size));
+    pieces.push_back(piece);
+  }
+  // Every piece kept what was written to it (no overlap).
+  const size_t sizes[] = {1, 7, 8, 9, 100, 20000, 70000, 3};
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    for (size_t j = 0; j < sizes[i]; ++j) {
+      ASSERT_EQ(pieces[i][j], static_cast<char>(sizes[i]));
+    }
+  }
+  EXPECT_GE(arena.memoryBytes(), 90000u);
+  arena.release();
+  EXPECT_EQ(arena.memoryBytes(), 0u);
+}
+
+}  // namespace
+}  // namespace quibex
