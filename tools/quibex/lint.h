@@ -1,0 +1,115 @@
+// ListLinter: what the engine makes of each line of a rule list, for the
+// people who maintain lists. Every line is routed exactly as the engine's
+// addRuleLine routes it ("##" anywhere: element hiding; otherwise a request
+// rule) and parsed by the engine's own parsers; the linter counts the
+// results per container and finds the rules that will not take effect.
+//
+// Two grades: kNever when the engine's own rules prove the rule can never
+// take effect (for instance a domain key no host candidate can equal), and
+// kUnlikely when it could take effect only for addresses real pages do not
+// have (upper-case host names, bytes hosts do not carry) or when the line
+// belongs to another rule syntax that this engine reads differently.
+#ifndef QUIBEX_TOOLS_QUIBEX_LINT_H_
+#define QUIBEX_TOOLS_QUIBEX_LINT_H_
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quibex {
+class ElemHideFilter;
+class RequestFilter;
+}  // namespace quibex
+
+namespace quibex::tool {
+
+enum class Grade {
+  kNever,     // provably never takes effect in this engine
+  kUnlikely,  // takes effect only for addresses real pages do not have
+};
+
+// "never" or "unlikely".
+const char* gradeName(Grade grade);
+
+// A rule that will not take effect.
+struct LintFinding {
+  size_t line = 0;                   // line number in its file, from 1
+  Grade grade = Grade::kUnlikely;    // the strongest grade of its reasons
+  std::string text;                  // the line as the engine received it
+  std::vector<std::string> reasons;  // why, one sentence each
+};
+
+// A line the engine drops although it is neither blank nor a comment.
+struct RejectedLine {
+  size_t line = 0;     // line number, from 1
+  std::string text;    // the line (empty when it was too long to keep)
+  std::string reason;  // why the engine drops it
+};
+
+// What the engine files from one list, per container. The list-0 and
+// list-1 containers receive the same counts; which one depends only on
+// whether the file is given as the first or the second list.
+struct LintCounts {
+  size_t lines = 0;                       // lines of the file
+  size_t blank = 0;                       // empty lines (the engine skips them)
+  size_t comments = 0;                    // lines beginning with "!"
+  size_t exceptionsByDomain = 0;          // "@@" rules with a domain key
+  size_t exceptions = 0;                  // "@@" rules without one
+  size_t blockingByDomain = 0;            // blocking rules with a domain key
+  size_t blocking = 0;                    // blocking rules without one
+  size_t elemHideExceptionsByDomain = 0;  // "@@...$elemhide" with a key
+  size_t elemHideRules = 0;               // "sites##selector" rules
+  size_t rejected = 0;                    // lines the engine drops
+  size_t withIgnoredOptions = 0;  // request rules with an unknown option
+
+  size_t requestRules() const {
+    return exceptionsByDomain + exceptions + blockingByDomain + blocking +
+           elemHideExceptionsByDomain;
+  }
+};
+
+// Thread-safety: none; one linter serves one thread.
+class ListLinter {
+ public:
+  ListLinter() = default;
+  ListLinter(const ListLinter&) = delete;
+  ListLinter& operator=(const ListLinter&) = delete;
+
+  // Looks at one line, numbered from 1, exactly as the engine receives it.
+  void addLine(size_t number, const std::string& line);
+  // Records a line the file reader skipped for being too long.
+  void addOverlongLine(size_t number);
+
+  const LintCounts& counts() const { return counts_; }
+  // In line order. References stay valid until the next add call.
+  const std::vector<LintFinding>& findings() const { return findings_; }
+  const std::vector<RejectedLine>& rejected() const { return rejected_; }
+  // For each option name this engine ignores, how many rules carry it.
+  const std::map<std::string, size_t>& ignoredOptions() const {
+    return ignoredOptions_;
+  }
+
+ private:
+  void addRequestRule(size_t number, const std::string& line,
+                      const RequestFilter& rule);
+  void addElemHideRule(size_t number, const std::string& line,
+                       const ElemHideFilter& rule);
+  void countIgnoredOptions(std::string_view line);
+
+  LintCounts counts_;                             // per container
+  std::vector<LintFinding> findings_;             // in line order
+  std::vector<RejectedLine> rejected_;            // in line order
+  std::map<std::string, size_t> ignoredOptions_;  // name -> rules
+};
+
+// Reads the file at path through the engine's line reader and feeds every
+// line to *linter with its line number. The text after the last line feed
+// is not a line. Returns false with a message in *error when the file
+// cannot be opened or read.
+bool lintFile(const std::string& path, ListLinter* linter, std::string* error);
+
+}  // namespace quibex::tool
+
+#endif  // QUIBEX_TOOLS_QUIBEX_LINT_H_

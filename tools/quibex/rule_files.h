@@ -1,0 +1,65 @@
+// The rule files named on the command line, checked and loaded into an
+// engine through the pass-through decoder.
+#ifndef QUIBEX_TOOLS_QUIBEX_RULE_FILES_H_
+#define QUIBEX_TOOLS_QUIBEX_RULE_FILES_H_
+
+#include <string>
+
+#include "engine/filter_engine_impl.h"
+#include "engine/line_decoder.h"
+#include "tools/quibex/arguments.h"
+
+namespace quibex::tool {
+
+// The options through which every engine-loading command names its lists.
+inline constexpr OptionSpec kFirstOption{"--first", true};
+inline constexpr OptionSpec kSecondOption{"--second", true};
+
+// Checks that path names a file that can be opened and read to its end.
+// The engine silently skips a file it cannot read, so the tool checks
+// first. Returns false with a message in *error.
+bool checkReadable(const std::string& path, std::string* error);
+
+// An engine holding the rules of the first and second file.
+//
+// Thread-safety: as FilterEngineImpl; load() is called once, before any
+// query.
+class LoadedRules {
+ public:
+  LoadedRules();
+  LoadedRules(const LoadedRules&) = delete;
+  LoadedRules& operator=(const LoadedRules&) = delete;
+
+  // Checks that each given file can be read, then loads firstPath as list 0
+  // and secondPath as list 1 and waits for the load to finish. An empty
+  // path is a file left out. Returns false with a message in *error when a
+  // given file cannot be read; nothing is loaded then.
+  bool load(const std::string& firstPath, const std::string& secondPath,
+            std::string* error);
+
+  // The engine. Valid for the lifetime of this object.
+  FilterEngineImpl& engine() { return engine_; }
+  // The path of list 0 (first) or 1 (second); empty when left out.
+  const std::string& path(int list) const { return paths_[list == 0 ? 0 : 1]; }
+  // Wall-clock seconds from starting the load to its end.
+  double loadSeconds() const { return loadSeconds_; }
+
+ private:
+  PassThroughDecoder decoder_;  // plain files: each line is its own text
+  FilterEngineImpl engine_;     // the engine every command decides with
+  std::string paths_[2];        // the first and second file
+  double loadSeconds_ = 0;      // duration of the load
+};
+
+struct Command;
+
+// Loads the files of --first and --second of command into *rules. Returns
+// kExitOk, or prints the message on stderr and returns the exit code:
+// kExitUsage for an empty file name, kExitFailure for a file that cannot be
+// read.
+int loadFromArguments(const Command& command, const ParsedArguments& args,
+                      LoadedRules* rules);
+
+}  // namespace quibex::tool
+
+#endif  // QUIBEX_TOOLS_QUIBEX_RULE_FILES_H_

@@ -1,0 +1,89 @@
+// The "stats" command: how long the given files take to load, how many
+// rules each container holds, and the memory of the process afterwards.
+#include <cstdio>
+#include <string>
+
+#include "tools/quibex/command.h"
+#include "tools/quibex/output.h"
+#include "tools/quibex/process_memory.h"
+#include "tools/quibex/rule_files.h"
+
+namespace quibex::tool {
+namespace {
+
+constexpr char kHelp[] =
+    "usage: quibex stats [--first FILE] [--second FILE]\n"
+    "\n"
+    "Loads the files and prints the load time, the number of rules in each\n"
+    "of the engine's containers, the memory of the engine's indexes and\n"
+    "the resident memory of the process before and after loading.\n"
+    "\n"
+    "options:\n"
+    "  --first FILE   the first rule list\n"
+    "  --second FILE  the second rule list\n";
+
+// One row of the container table: the second list's count, then the
+// first's, since the second list's containers are consulted first.
+void writeRow(const char* label, size_t second, size_t first) {
+  char line[128];
+  std::snprintf(line, sizeof line, "  %-36s %11zu %11zu\n", label, second,
+                first);
+  writeOut(line);
+}
+
+// A labelled value in the column of the table's numbers.
+void writeValue(const char* label, const std::string& value) {
+  char line[160];
+  std::snprintf(line, sizeof line, "  %-36s %11s\n", label, value.c_str());
+  writeOut(line);
+}
+
+std::string bytes(size_t count) {
+  return formatBytes(static_cast<double>(count));
+}
+
+int run(const Command& self, const ParsedArguments& args) {
+  const size_t residentBefore = residentBytes();
+  LoadedRules rules;
+  if (const int code = loadFromArguments(self, args, &rules); code != kExitOk) {
+    return code;
+  }
+  const EngineStats s = rules.engine().stats();
+  const size_t residentAfter = residentBytes();
+  writeField("first list", orNone(rules.path(0)), 11, 0);
+  writeField("second list", orNone(rules.path(1)), 11, 0);
+  writeField("load time", formatDuration(rules.loadSeconds()), 11, 0);
+  writeOut(
+      "\nrequest rules                          second list  first list\n");
+  writeRow("exceptions filed by domain key", s.exceptionsByDomain[1],
+           s.exceptionsByDomain[0]);
+  writeRow("generic exceptions", s.exceptions[1], s.exceptions[0]);
+  writeRow("blocking rules filed by domain key", s.blockingByDomain[1],
+           s.blockingByDomain[0]);
+  writeRow("generic blocking rules", s.blocking[1], s.blocking[0]);
+  writeValue("\"elemhide\" exceptions by domain key",
+             std::to_string(s.elemHideExceptions) + " (both lists)");
+  writeValue("all request rules", std::to_string(s.requestRules));
+  writeOut("\nelement-hiding rules\n");
+  writeValue("all element-hiding rules", std::to_string(s.elemHideRules));
+  writeValue("sites they are filed under", std::to_string(s.elemHideKeys));
+  writeOut("\nmemory\n");
+  writeValue("rule indexes", bytes(s.indexBytes));
+  writeValue("resident before loading", bytes(residentBefore));
+  writeValue("resident after loading", bytes(residentAfter));
+  writeValue("peak resident", bytes(peakResidentBytes()));
+  return kExitOk;
+}
+
+}  // namespace
+
+const Command& statsCommand() {
+  static const Command command{
+      "stats", "load time, rules per container and memory of the given lists",
+      kHelp,   {kFirstOption, kSecondOption},
+      0,       0,
+      &run};
+  return command;
+}
+
+}  // namespace quibex::tool
