@@ -1,0 +1,150 @@
+// End-to-end test on the shared reference data: "check" (with its
+// explanations) and "batch" agree on every request of requests.json
+// against easylist.txt + easyprivacy.txt, and "batch" answers exactly as
+// the library's engine does. Skipped when the data folder is absent.
+#include <gtest/gtest.h>
+
+#include "tests/quibex_cli_runner.h"
+#include "tests/test_support.h"
+#include "workload/workload.h"
+
+namespace quibex::testing {
+namespace {
+
+class QuibexCliData : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    first_ = dataFile("easylist.txt");
+    second_ = dataFile("easyprivacy.txt");
+    const std::string records = dataFile("requests.json");
+    if (first_.empty() || second_.empty() || records.empty()) {
+      GTEST_SKIP() << "shared data folder is absent";
+    }
+    std::string error;
+    ASSERT_TRUE(loadWorkload(records, &workload_, &error)) << error;
+    for (const WorkloadRequest& request : workload_.requests) {
+      // The line format cannot carry these bytes; none are expected.
+      if (request.url.find_first_of("\t\n\r") != std::string::npos ||
+          request.page.find_first_of("\t\n\r") != std::string::npos) {
+        ++unrepresentable_;
+        continue;
+      }
+      requests_.push_back(request);
+      input_ += request.url + "\t" + request.page + "\n";
+    }
+  }
+
+  std::vector<std::string> lists() const {
+    return {"--first", first_, "--second", second_};
+  }
+
+  std::string first_, second_;
+  Workload workload_;
+  std::vector<WorkloadRequest> requests_;  // the representable requests
+  std::string input_;                      // their "URL<TAB>PAGE" lines
+  size_t unrepresentable_ = 0;
+};
+
+TEST_F(QuibexCliData, CheckAgreesWithBatchOnEveryRequest) {
+  EXPECT_EQ(unrepresentable_, 0u);
+  std::vector<std::string> batchArgs = {"batch"};
+  std::vector<std::string> checkArgs = {"check", "--explain", "--stdin"};
+  for (const std::string& arg : lists()) {
+    batchArgs.push_back(arg);
+    checkArgs.push_back(arg);
+  }
+  const RunResult batch = runQuibex(batchArgs, input_);
+  ASSERT_EQ(batch.code(), 0) << batch.err;
+  const RunResult check = runQuibex(checkArgs, input_);
+  ASSERT_EQ(check.code(), 0) << check.err;
+
+  const std::vector<std::string> answers = splitLines(batch.out);
+  ASSERT_EQ(answers.size(), requests_.size());
+
+  // Split the explanations into blocks, one per request.
+  std::vector<std::vector<std::string>> blocks;
+  for (const std::string& line : splitLines(check.out)) {
+    if (line.empty()) continue;
+    if (line[0] != ' ') blocks.emplace_back();
+    ASSERT_FALSE(blocks.empty()) << line;
+    blocks.back().push_back(line);
+  }
+  ASSERT_EQ(blocks.size(), requests_.size());
+
+  size_t blocked = 0;
+  size_t disagreements = 0;
+  for (size_t i = 0; i < requests_.size(); ++i) {
+    const bool isBlocked = answers[i] == "1";
+    blocked += isBlocked ? 1 : 0;
+    std::map<std::string, std::string> fields = explanationFields(blocks[i]);
+    constexpr size_t npos = std::string::npos;
+    const bool agrees =
+        blocks[i][0] == (isBlocked ? "blocked" : "allowed") &&
+        fields["request"] ==
+            (requests_[i].url.empty() ? "(none)" : requests_[i].url) &&
+        // A blocked request names a blocking container and its rule; an
+        // allowed one an exception container, or no container at all.
+        (isBlocked ? fields["container"].find("(blocking") != npos &&
+                         !fields["rule"].empty()
+                   : fields.count("container") == 0 ||
+                         fields["container"].find("(exceptions") != npos);
+    if (!agrees && ++disagreements <= 5) {
+      ADD_FAILURE() << "request " << i << " " << requests_[i].url
+                    << "\nbatch: " << answers[i] << "\ncheck: " << blocks[i][0];
+    }
+  }
+  EXPECT_EQ(disagreements, 0u);
+  // The lists block a real share of the records, not none or all.
+  EXPECT_GT(blocked, requests_.size() / 10);
+  EXPECT_LT(blocked, requests_.size());
+  EXPECT_NE(batch.err.find(std::to_string(requests_.size()) + " requests, " +
+                           std::to_string(blocked) + " blocked"),
+            std::string::npos)
+      << batch.err;
+}
+
+TEST_F(QuibexCliData, BatchDecidesAsTheLibraryDoes) {
+  std::unique_ptr<LoadedEngine> engine =
+      LoadedEngine::fromFiles(first_, second_);
+  std::vector<std::string> args = {"batch"};
+  for (const std::string& arg : lists()) args.push_back(arg);
+  const RunResult batch = runQuibex(args, input_);
+  ASSERT_EQ(batch.code(), 0) << batch.err;
+  const std::vector<std::string> answers = splitLines(batch.out);
+  ASSERT_EQ(answers.size(), requests_.size());
+  size_t differences = 0;
+  for (size_t i = 0; i < requests_.size(); ++i) {
+    const int expected = engine->block(requests_[i].url, requests_[i].page);
+    differences += answers[i] == std::to_string(expected) ? 0 : 1;
+  }
+  EXPECT_EQ(differences, 0u);
+
+  // Selectors of every page, as the library gives them.
+  std::string pages;
+  for (const std::string& page : workload_.pages) {
+    if (page.find_first_of("\t\n\r") == std::string::npos) {
+      pages += page + "\t" + page + "\t\n";
+    }
+  }
+  args.push_back("--selectors");
+  const RunResult selectors = runQuibex(args, pages);
+  ASSERT_EQ(selectors.code(), 0) << selectors.err;
+  const std::vector<std::string> lines = splitLines(pages);
+  const std::vector<std::string> got = splitLines(selectors.out);
+  ASSERT_EQ(got.size(), lines.size());
+  size_t selectorDifferences = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string page = lines[i].substr(0, lines[i].find('\t'));
+    std::string joined;
+    for (const std::string& selector : engine->selectors(page, page)) {
+      joined += selector;
+      joined += '\x1f';
+    }
+    if (!joined.empty()) joined.pop_back();
+    selectorDifferences += got[i] == joined ? 0 : 1;
+  }
+  EXPECT_EQ(selectorDifferences, 0u);
+}
+
+}  // namespace
+}  // namespace quibex::testing
