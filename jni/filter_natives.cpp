@@ -1,0 +1,145 @@
+// The native methods that drive the filter engine: starting loads and
+// reloads of the rule files, and the two questions. Each converts its Java
+// arguments, calls the engine through FilterEngine and converts the answer.
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "engine/filter_engine.h"
+#include "jni/java_line_decoder.h"
+#include "jni/jni_refs.h"
+#include "jni/natives.h"
+
+namespace quibex {
+
+namespace {
+
+// Set once the first load or reload was started; never reset. Until then
+// the questions are answered without creating the engine.
+std::atomic<bool> rulesReady{false};
+
+FilterEngine& engine() { return *getFilterEngine(theJavaDecoder()); }
+
+// The optional string arguments: null is the same as "".
+std::string optionalString(JNIEnv* env, jstring string) {
+  std::string text;
+  if (string != nullptr) text = jstringToString(env, string);
+  return text;
+}
+
+// The global reference to java.lang.String, made on first use (once, even
+// when two threads arrive together) and kept for the life of the process.
+// Null if the class could not be found.
+jclass stringClass(JNIEnv* env) {
+  static const jclass stringClassRef = [env]() -> jclass {
+    // The local reference is left for the VM to free when the native
+    // returns.
+    const jclass local = env->FindClass("java/lang/String");
+    if (local == nullptr) {
+      env->ExceptionClear();
+      return nullptr;
+    }
+    const jclass global = static_cast<jclass>(env->NewGlobalRef(local));
+    if (global == nullptr) env->ExceptionClear();
+    return global;
+  }();
+  return stringClassRef;
+}
+
+// A String[] of the selectors in order, or null (with no exception left
+// pending) when the VM cannot make it.
+jobjectArray toStringArray(JNIEnv* env,
+                           const std::vector<std::string>& selectors) {
+  const jclass stringClassRef = stringClass(env);
+  if (stringClassRef == nullptr) return nullptr;
+  LocalRef<jobjectArray> array(
+      env, env->NewObjectArray(static_cast<jsize>(selectors.size()),
+                               stringClassRef, nullptr));
+  if (!array) {
+    env->ExceptionClear();  // OutOfMemoryError
+    return nullptr;
+  }
+  for (size_t i = 0; i < selectors.size(); ++i) {
+    const LocalRef<jstring> selector(env,
+                                     env->NewStringUTF(selectors[i].c_str()));
+    if (!selector) {
+      env->ExceptionClear();
+      return nullptr;
+    }
+    env->SetObjectArrayElement(array.get(), static_cast<jsize>(i),
+                               selector.get());
+  }
+  return array.release();
+}
+
+// initADRules and updateADRules: convert the paths, start the (re)load,
+// mark rules as requested.
+void startLoad(JNIEnv* env, jstring firstPath, jstring secondPath,
+               bool reload) noexcept {
+  try {
+    const std::string first = jstringToString(env, firstPath);
+    const std::string second = jstringToString(env, secondPath);
+    if (reload) {
+      engine().reloadRules(first, second);
+    } else {
+      engine().loadRules(first, second);
+    }
+    rulesReady = true;
+  } catch (...) {
+    // Out of memory: nothing was started; nothing may reach Java.
+  }
+}
+
+}  // namespace
+
+}  // namespace quibex
+
+extern "C" JNIEXPORT void JNICALL
+Java_com_mirabo_android_talvino_LuService_initADRules(JNIEnv* env,
+                                                      jclass /*clazz*/,
+                                                      jstring firstPath,
+                                                      jstring secondPath) {
+  quibex::startLoad(env, firstPath, secondPath, /*reload=*/false);
+}
+
+extern "C" JNIEXPORT void JNICALL
+Java_com_mirabo_android_talvino_LuService_updateADRules(JNIEnv* env,
+                                                        jclass /*clazz*/,
+                                                        jstring firstPath,
+                                                        jstring secondPath) {
+  quibex::startLoad(env, firstPath, secondPath, /*reload=*/true);
+}
+
+extern "C" JNIEXPORT jboolean JNICALL
+Java_com_mirabo_handler_DefaultRequestHandler_shouldADBlock(JNIEnv* env,
+                                                            jobject /*self*/,
+                                                            jstring url,
+                                                            jstring pageUrl) {
+  if (!quibex::rulesReady) return JNI_FALSE;
+  try {
+    const std::string request = quibex::jstringToString(env, url);
+    const std::string page = quibex::optionalString(env, pageUrl);
+    return quibex::engine().shouldBlock(request, page) != 0 ? JNI_TRUE
+                                                            : JNI_FALSE;
+  } catch (...) {
+    return JNI_FALSE;
+  }
+}
+
+extern "C" JNIEXPORT jobjectArray JNICALL
+Java_com_mirabo_handler_DefaultRequestHandler_getSelectorsForDomain(
+    JNIEnv* env, jobject /*self*/, jstring pageAddress, jstring documentUrl,
+    jstring referrerUrl) {
+  if (!quibex::rulesReady) return nullptr;
+  try {
+    const std::string page = quibex::jstringToString(env, pageAddress);
+    const std::string document = quibex::jstringToString(env, documentUrl);
+    const std::string referrer = quibex::optionalString(env, referrerUrl);
+    const std::vector<std::string> selectors =
+        quibex::engine().getSelectors(page, document, referrer);
+    if (selectors.empty()) return nullptr;
+    return quibex::toStringArray(env, selectors);
+  } catch (...) {
+    return nullptr;
+  }
+}

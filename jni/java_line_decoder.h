@@ -1,0 +1,41 @@
+// JavaLineDecoder: the engine's line decoder backed by the Java bridge. Each
+// rule file is read with a Java environment acquired for the loading thread;
+// each line is deciphered by Codec.decrypt.
+#ifndef QUIBEX_JNI_JAVA_LINE_DECODER_H_
+#define QUIBEX_JNI_JAVA_LINE_DECODER_H_
+
+#include <jni.h>
+
+#include <string>
+#include <string_view>
+
+#include "engine/line_decoder.h"
+
+namespace quibex {
+
+// beginFile = acquireEnv, decryptLine = the bridge's decryptLine,
+// endFile = releaseEnv.
+//
+// Thread-safety: as LineDecoder: one file at a time, each file on one
+// thread (the engine's loads are serialised by its mutex).
+class JavaLineDecoder final : public LineDecoder {
+ public:
+  JavaLineDecoder() = default;
+  JavaLineDecoder(const JavaLineDecoder&) = delete;
+  JavaLineDecoder& operator=(const JavaLineDecoder&) = delete;
+
+  void beginFile() override;
+  bool decryptLine(std::string_view line, std::string& plain) override;
+  void endFile() override;
+
+ private:
+  JNIEnv* env_ = nullptr;  // the loading thread's environment, per file
+};
+
+// The decoder the natives hand to getFilterEngine. It is never destroyed,
+// since a load thread may still be using it while the process exits.
+JavaLineDecoder& theJavaDecoder();
+
+}  // namespace quibex
+
+#endif  // QUIBEX_JNI_JAVA_LINE_DECODER_H_

@@ -1,0 +1,77 @@
+// Scoped holders for JNI resources: local references and the characters of
+// a Java string, and the conversion of a Java string to an owned byte string.
+#ifndef QUIBEX_JNI_JNI_REFS_H_
+#define QUIBEX_JNI_JNI_REFS_H_
+
+#include <jni.h>
+
+#include <string>
+
+namespace quibex {
+
+// Owns one JNI local reference and deletes it with DeleteLocalRef when it
+// goes out of scope or on reset(). A null reference is never deleted.
+//
+// Thread-safety: like the JNIEnv it holds, usable only on its own thread.
+template <typename T>
+class LocalRef {
+ public:
+  // REQUIRES: env is the calling thread's environment.
+  LocalRef(JNIEnv* env, T ref) : env_(env), ref_(ref) {}
+  ~LocalRef() { reset(); }
+  LocalRef(const LocalRef&) = delete;
+  LocalRef& operator=(const LocalRef&) = delete;
+
+  T get() const { return ref_; }
+  explicit operator bool() const { return ref_ != nullptr; }
+
+  // Deletes the reference now.
+  void reset() {
+    if (ref_ != nullptr) env_->DeleteLocalRef(ref_);
+    ref_ = nullptr;
+  }
+  // Gives the reference up without deleting it (to return it to Java).
+  T release() {
+    T ref = ref_;
+    ref_ = nullptr;
+    return ref;
+  }
+
+ private:
+  JNIEnv* env_;  // the environment the reference belongs to
+  T ref_;        // the reference, or null
+};
+
+// The modified UTF-8 characters of a Java string, from GetStringUTFChars,
+// given back with ReleaseStringUTFChars when it goes out of scope. When the
+// string is null, or the VM cannot provide the characters, get() is null
+// (and the VM's pending OutOfMemoryError has been cleared).
+//
+// Thread-safety: usable only on the thread of env.
+class UtfChars {
+ public:
+  // REQUIRES: env is the calling thread's environment; string is null or a
+  // valid reference that outlives this object.
+  UtfChars(JNIEnv* env, jstring string);
+  ~UtfChars();
+  UtfChars(const UtfChars&) = delete;
+  UtfChars& operator=(const UtfChars&) = delete;
+
+  // NUL-terminated; valid until this object is destroyed.
+  const char* get() const { return chars_; }
+  explicit operator bool() const { return chars_ != nullptr; }
+
+ private:
+  JNIEnv* env_;        // the environment of the string
+  jstring string_;     // the string the characters belong to
+  const char* chars_;  // the characters, or null
+};
+
+// The bytes of a Java string in modified UTF-8, up to their NUL. A null
+// string, or one whose characters cannot be obtained, gives "".
+// REQUIRES: env is the calling thread's environment. May throw bad_alloc.
+std::string jstringToString(JNIEnv* env, jstring string);
+
+}  // namespace quibex
+
+#endif  // QUIBEX_JNI_JNI_REFS_H_
