@@ -30,12 +30,13 @@ constexpr size_t kOverrideBytes = 255;
 
 }  // namespace
 
-void applyProxyOverride(const char* path) noexcept {
+int applyProxyOverride(const char* path) noexcept {
   const ScopedFd file(open(path, O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) return;
+  if (file.get() < 0) return 0;
   char buffer[kOverrideBytes + 1] = {};
   const ssize_t got = read(file.get(), buffer, kOverrideBytes);
   if (got > 0 && buffer[0] != '\0') setenv("proxy", buffer, 1);
+  return 0;
 }
 
 }  // namespace quibex

@@ -9,15 +9,17 @@ namespace quibex {
 // The override file read by LuService.init.
 inline constexpr char kProxyOverridePath[] = "/data/local/tmp/miraboproxy";
 
-// Reads at most the first 255 bytes of the file at path with one read call
-// and, when that yields at least one byte and the first byte is not NUL,
-// sets "proxy" to them (overwriting an inherited value). The value ends at
-// the first NUL byte; a trailing line feed stays part of it. A file that
-// cannot be opened or read, or is empty, leaves the environment unchanged.
+// The work of LuService.init. Reads at most the first 255 bytes of the file
+// at path with one read call and, when that yields at least one byte and
+// the first byte is not NUL, sets "proxy" to them (overwriting an inherited
+// value). The value ends at the first NUL byte; a trailing line feed stays
+// part of it. A file that cannot be opened or read, or is empty, leaves the
+// environment unchanged. Returns 0 in every case, the result LuService.init
+// gives.
 //
 // Thread-safety: like setenv, it must not race with other threads reading
 // or changing the environment. REQUIRES: path is NUL-terminated.
-void applyProxyOverride(const char* path) noexcept;
+int applyProxyOverride(const char* path) noexcept;
 
 }  // namespace quibex
 

@@ -7,8 +7,7 @@
 extern "C" JNIEXPORT jint JNICALL
 Java_com_mirabo_android_talvino_LuService_init(JNIEnv* /*env*/,
                                                jclass /*clazz*/) {
-  quibex::applyProxyOverride(quibex::kProxyOverridePath);
-  return 0;
+  return quibex::applyProxyOverride(quibex::kProxyOverridePath);
 }
 
 extern "C" JNIEXPORT jbyteArray JNICALL
