@@ -8,6 +8,10 @@ packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   openjdk-17-jdk-headless libbcprov-java openssl python3
+  # Java bridge: javac and the JVM (with libjsig.so) for the JVM tests,
+  # Bouncy Castle to open the keystore image, nm to check the exports,
+  # openssl and python3 for scripts/make_keystore.py.
+  binutils
 )
 
 missing=()
