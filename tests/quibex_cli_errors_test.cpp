@@ -42,7 +42,7 @@ TEST(QuibexCliErrors, OneMissingFileFailsEvenWhenTheOtherIsFine) {
   EXPECT_NE(run.err.find(kMissing), std::string::npos) << run.err;
 }
 
-TEST(QuibexCliErrors, UnreadableRuleFileIsReported) {
+TEST(QuibexCliErrors, DirectoryGivenAsRuleFileIsReported) {
   TempDir dir;
   // A directory opens but cannot be read.
   const RunResult directory =
@@ -53,10 +53,13 @@ TEST(QuibexCliErrors, UnreadableRuleFileIsReported) {
   const RunResult lint = runQuibex({"lint", dir.path()});
   EXPECT_EQ(lint.code(), 1);
   EXPECT_NE(lint.err.find("Is a directory"), std::string::npos) << lint.err;
+}
 
-  // A file without read permission, unless permissions do not bind us.
+TEST(QuibexCliErrors, RuleFileWithoutReadPermissionIsReported) {
+  TempDir dir;
   const std::string locked = dir.write("locked.txt", "||a.example^\n");
   ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+  // Permissions do not bind a privileged user.
   if (::access(locked.c_str(), R_OK) == 0) {
     GTEST_SKIP() << "running with permission to read any file";
   }
