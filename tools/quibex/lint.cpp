@@ -104,9 +104,22 @@ std::string unlikelyHost(std::string_view text, bool allowPort) {
     }
   }
   if (others.empty()) {
-    if (!upper) return "";
-    return "has upper-case letters, which host names in request URLs do not "
-           "have, and hosts are compared byte for byte without case folding";
+    if (upper) {
+      return "has upper-case letters, which host names in request URLs do "
+             "not have, and hosts are compared byte for byte without case "
+             "folding";
+    }
+    // Labels of host names neither begin nor end with "-".
+    for (size_t start = 0; start <= text.size();) {
+      size_t end = text.find('.', start);
+      if (end == std::string_view::npos) end = text.size();
+      if (end > start && (text[start] == '-' || text[end - 1] == '-')) {
+        return "has a label that begins or ends with \"-\", which host "
+               "names do not have";
+      }
+      start = end + 1;
+    }
+    return "";
   }
   std::string bytes;
   for (const char c : others) {
