@@ -92,33 +92,47 @@ void forEachGram(std::string_view pattern, F&& f) {
   }
 }
 
-// Counts how many rules use each key (open addressing, no deletes).
+// Counts how many rules use each key (open addressing, no deletes; grows
+// to stay at most half full whatever the number of keys).
 class KeyCounts {
  public:
-  explicit KeyCounts(size_t expected) {
-    size_t size = 64;
-    while (size < expected * 2) size *= 2;
-    slots_.assign(size, Slot{0, 0});
+  KeyCounts() : slots_(1024, Slot{0, 0}) {}
+  void add(uint64_t key) {
+    Slot& s = slot(key);
+    if (s.key == 0) {
+      s.key = key;
+      if (++used_ * 2 > slots_.size()) grow();
+      ++slot(key).count;
+      return;
+    }
+    ++s.count;
   }
-  void add(uint64_t key) { ++slot(key).count; }
-  uint32_t count(uint64_t key) { return slot(key).count; }
+  uint32_t count(uint64_t key) const { return slot(key).count; }
 
  private:
   struct Slot {
     uint64_t key;    // 0 = empty
     uint32_t count;  // rules that use the key
   };
+  // The key's slot, or the empty slot where it would go.
   Slot& slot(uint64_t key) {
+    return const_cast<Slot&>(static_cast<const KeyCounts*>(this)->slot(key));
+  }
+  const Slot& slot(uint64_t key) const {
     const size_t mask = slots_.size() - 1;
     for (size_t i = mix(key) >> 40 & mask;; i = (i + 1) & mask) {
-      if (slots_[i].key == key) return slots_[i];
-      if (slots_[i].key == 0) {
-        slots_[i].key = key;
-        return slots_[i];
-      }
+      if (slots_[i].key == key || slots_[i].key == 0) return slots_[i];
+    }
+  }
+  void grow() {
+    std::vector<Slot> old(slots_.size() * 2, Slot{0, 0});
+    old.swap(slots_);
+    for (const Slot& s : old) {
+      if (s.key != 0) slot(s.key) = s;
     }
   }
   std::vector<Slot> slots_;
+  size_t used_ = 0;  // occupied slots
 };
 
 bool isCommonKey(uint64_t key) {
@@ -143,7 +157,7 @@ void collectKeys(std::string_view pattern, std::vector<uint64_t>& keys) {
 }
 
 // The key a rule is filed under; 0 when it has none.
-uint64_t chooseKey(std::string_view pattern, KeyCounts& counts) {
+uint64_t chooseKey(std::string_view pattern, const KeyCounts& counts) {
   uint64_t token = 0;
   uint32_t tokenScore = UINT32_MAX;
   size_t tokenLength = 0;
@@ -234,7 +248,7 @@ void GenericIndex::build(
   for (size_t s = 0; s < kGenericSlots; ++s) total += sequences[s]->size();
 
   // Count each key once per rule, then file every rule under its choice.
-  KeyCounts counts(total * 8);
+  KeyCounts counts;
   std::vector<uint64_t> keys;
   for (size_t s = 0; s < kGenericSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {

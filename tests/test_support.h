@@ -5,6 +5,7 @@
 #define QUIBEX_TESTS_TEST_SUPPORT_H_
 
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -33,6 +34,12 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// Closes a stdio file at scope exit.
+struct StdioCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueStdioFile = std::unique_ptr<std::FILE, StdioCloser>;
 
 // Path of a file of the shared reference data, or "" when it is absent.
 std::string dataFile(const std::string& name);

@@ -3,10 +3,13 @@
 #include "tools/quibex/lint.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "engine/host_candidates.h"
 #include "engine/rule_file_reader.h"
