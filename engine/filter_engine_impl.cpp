@@ -2,6 +2,8 @@
 // and the process's one engine.
 #include "engine/filter_engine_impl.h"
 
+#include <malloc.h>
+
 #include <chrono>
 #include <new>
 #include <type_traits>
@@ -132,6 +134,11 @@ void FilterEngineImpl::finishLoad() {
     map->shrinkToFit();
   }
   elemHideByDomain.shrinkToFit();
+#ifdef __GLIBC__
+  // A load frees its growth leftovers all at once; hand the free pages back
+  // so that repeated reloads do not ratchet the resident size up.
+  malloc_trim(0);
+#endif
 }
 
 void FilterEngineImpl::refreshIndex() {
