@@ -11,23 +11,24 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 
 /**
- * A JVM whose class path has no Codec: the library still loads and answers,
- * with no rules, since no line can be deciphered. Must not refer to Codec.
+ * A JVM whose class path has no Codec ("noClass"), or a Codec without
+ * "decrypt(String)" ("noMethod"): the library still loads and answers, with
+ * no rules, since no line can be deciphered. Must not refer to Codec.
  */
 public final class NoCodecTest {
   static final long WATCH_MILLIS = 1_000;
+  static final String CODEC = "com.mirabo.android.talvino.Codec";
 
   private NoCodecTest() {}
 
   public static void main(String[] args) {
-    Checks.main("noCodec", () -> {
-      boolean codecMissing = false;
-      try {
-        Class.forName("com.mirabo.android.talvino.Codec");
-      } catch (ClassNotFoundException expected) {
-        codecMissing = true;
+    String scenario = args.length > 0 ? args[0] : "";
+    Checks.main(scenario, () -> {
+      switch (scenario) {
+        case "noClass": checkNoCodecClass(); break;
+        case "noMethod": checkNoDecryptMethod(); break;
+        default: throw new IllegalArgumentException("unknown scenario " + scenario);
       }
-      check(codecMissing, "Codec is on the class path of this test");
       System.loadLibrary("quibex");
 
       DefaultRequestHandler handler = new DefaultRequestHandler();
@@ -49,6 +50,26 @@ public final class NoCodecTest {
       checkEquals(0, LuService.init(), "LuService.init");
       checkEquals(1529, JReq.getCert().length, "keystore image length");
     });
+  }
+
+  static void checkNoCodecClass() {
+    boolean missing = false;
+    try {
+      Class.forName(CODEC);
+    } catch (ClassNotFoundException expected) {
+      missing = true;
+    }
+    check(missing, "Codec is on the class path of this test");
+  }
+
+  static void checkNoDecryptMethod() throws ClassNotFoundException {
+    boolean missing = false;
+    try {
+      Class.forName(CODEC).getMethod("decrypt", String.class);
+    } catch (NoSuchMethodException expected) {
+      missing = true;
+    }
+    check(missing, "this test's Codec has decrypt(String)");
   }
 
   /** For a while, every answer is that of an engine without rules. */
