@@ -5,6 +5,7 @@
 #   clang   - the same with clang
 #   asan    - clang with AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan    - clang with ThreadSanitizer, for the concurrency tests
+#   fuzz    - a short run of every libFuzzer target (ASan + UBSan)
 # Build trees go to build/<configuration>. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,4 +30,7 @@ configure_and_test asan "" -DCMAKE_CXX_COMPILER=clang++ \
   -DQUIBEX_SANITIZE=address,undefined
 configure_and_test tsan "concurrency" -DCMAKE_CXX_COMPILER=clang++ \
   -DQUIBEX_SANITIZE=thread
+configure_and_test fuzz "fuzz" -DCMAKE_CXX_COMPILER=clang++ \
+  -DQUIBEX_SANITIZE=address,undefined -DQUIBEX_BUILD_FUZZERS=ON \
+  -DQUIBEX_BUILD_TESTS=OFF -DQUIBEX_BUILD_JNI=OFF -DQUIBEX_BUILD_TOOLS=OFF
 echo "=== all configurations passed"
