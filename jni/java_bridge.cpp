@@ -50,7 +50,7 @@ char* decryptLine(JNIEnv* env, const char* line) noexcept {
   // NewStringUTF needs modified UTF-8: anything else aborts the Android
   // runtime under JNI checking and is garbled by a desktop VM.
   if (!isModifiedUtf8(line)) return nullptr;
-  // Looked up anew each time, so a redefined class is always seen.
+  // Looked up on every call; cheap next to the call into Java itself.
   const jmethodID decrypt =
       env->GetStaticMethodID(codecClassRef, kDecryptMethod, kDecryptSignature);
   if (decrypt == nullptr) {
@@ -84,7 +84,6 @@ char* decryptLine(JNIEnv* env, const char* line) noexcept {
 }  // namespace quibex
 
 extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* /*reserved*/) {
-  using quibex::codecClassRef;
   quibex::cachedVm = vm;
   quibex::installSignalStubs();
   JNIEnv* env = nullptr;
@@ -99,7 +98,7 @@ extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* /*reserved*/) {
     env->ExceptionClear();  // NoClassDefFoundError
     return JNI_VERSION_1_4;
   }
-  codecClassRef = static_cast<jclass>(env->NewGlobalRef(codec.get()));
-  if (codecClassRef == nullptr) env->ExceptionClear();
+  quibex::codecClassRef = static_cast<jclass>(env->NewGlobalRef(codec.get()));
+  if (quibex::codecClassRef == nullptr) env->ExceptionClear();
   return JNI_VERSION_1_4;
 }
