@@ -1,0 +1,535 @@
+// quibex_bench_report: loads the real lists in each match mode and prints a
+// Markdown table of load time, shouldBlock mean and latency percentiles,
+// getSelectors per page, resident and heap memory, bytes per rule and the
+// 1 MiB adversarial request, plain and accelerated side by side with their
+// ratio and the targets; then the domain-map layout comparison.
+//
+//   quibex_bench_report [--loads N] [--passes N] [--plain-passes N]
+//                       [--adversarial-runs N]
+//
+// Memory is measured in a fresh child process per mode (the same program
+// started with --memory-child MODE), so that pages freed by earlier work
+// cannot hide what a load adds. Exits 0 without a table when the reference
+// data is absent.
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "bench/domain_map_compare.h"
+
+namespace quibex::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double nanosSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::nano>(Clock::now() - start)
+      .count();
+}
+
+// CPU time consumed so far by the process or the calling thread, in ns.
+// Other processes on the machine inflate wall times, not these.
+double cpuNanos(clockid_t clock) {
+  timespec now;
+  if (::clock_gettime(clock, &now) != 0) return 0;
+  return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+}
+
+// The first line of /proc/loadavg: how busy the machine was.
+std::string loadAverage() {
+  std::FILE* file = std::fopen("/proc/loadavg", "r");
+  if (file == nullptr) return "unknown";
+  char text[128] = {0};
+  const bool ok = std::fgets(text, sizeof text, file) != nullptr;
+  std::fclose(file);
+  std::string line = ok ? text : "unknown";
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  return line;
+}
+
+struct Options {
+  int loads = 9;            // loads per mode; the median is reported
+  int passes = 6;           // workload passes, the first one a warm-up
+  int plainPasses = 3;      // the same for the plain mode
+  int adversarialRuns = 3;  // decisions on the adversarial request
+};
+
+// What loading both files adds to a fresh process.
+struct MemoryFigures {
+  bool ok = false;          // the child reported
+  double residentAdded = 0;  // VmRSS after minus before, bytes
+  double heapAdded = 0;     // heap bytes after minus before
+  double rules = 0;         // request rules + element-hiding rules
+  double indexBytes = 0;    // stats().indexBytes
+};
+
+// Every figure of one mode.
+struct ModeFigures {
+  MatchMode mode = MatchMode::kAccelerated;
+  double loadMs = 0;             // median wall time of a load
+  double loadCpuMs = 0;          // median process CPU time of a load
+  double blockMeanNs = 0;        // shouldBlock, whole passes / requests
+  double blockMeanCpuNs = 0;     // the same in thread CPU time
+  double p50 = 0, p90 = 0, p99 = 0, max = 0;  // per request, ns
+  double selectorsMeanNs = 0;    // getSelectors per page
+  MemoryFigures memory;
+  double adversarialMs = 0;      // median decision time
+  int adversarialAnswer = -1;    // the decision
+  std::vector<int> answers;      // shouldBlock per workload request
+  size_t selectorCount = 0;      // selectors over all pages, one pass
+  size_t unstableAnswers = 0;    // answers that changed between passes
+};
+
+// Closes a file descriptor when its owner goes away.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() { reset(); }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;  // the descriptor, -1 when none
+};
+
+// Runs this program again with args and returns what it printed.
+std::string runSelf(const std::vector<std::string>& args) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {};
+  FileDescriptor readEnd(fds[0]);
+  FileDescriptor writeEnd(fds[1]);
+  std::vector<char*> argv;
+  std::string self = "quibex_bench_report";
+  argv.push_back(self.data());
+  std::vector<std::string> copies(args);
+  for (std::string& arg : copies) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid < 0) return {};
+  if (pid == 0) {
+    ::dup2(writeEnd.get(), STDOUT_FILENO);
+    ::close(readEnd.get());
+    ::close(writeEnd.get());
+    ::execv("/proc/self/exe", argv.data());
+    ::_exit(127);
+  }
+  writeEnd.reset();
+  std::string output;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(readEnd.get(), buffer, sizeof buffer);
+    if (n <= 0) break;
+    output.append(buffer, static_cast<size_t>(n));
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return output;
+}
+
+// The child side: load both files and print what that added.
+int memoryChild(MatchMode mode) {
+  BenchData data;  // paths only: reading the workload would pre-grow the heap
+  data.firstPath = dataFile("easylist.txt");
+  data.secondPath = dataFile("easyprivacy.txt");
+  if (data.firstPath.empty() || data.secondPath.empty()) return 1;
+  const size_t rssBefore = residentBytes();
+  const size_t heapBefore = heapBytesInUse();
+  BenchEngine engine(data, mode);
+  const size_t rssAfter = residentBytes();
+  const size_t heapAfter = heapBytesInUse();
+  const EngineStats stats = engine.engine().stats();
+  std::printf("%zu %zu %zu %zu %zu %zu %zu\n", rssBefore, rssAfter,
+              heapBefore, heapAfter, stats.requestRules, stats.elemHideRules,
+              stats.indexBytes);
+  return 0;
+}
+
+MemoryFigures measureMemory(MatchMode mode) {
+  MemoryFigures figures;
+  std::istringstream in(runSelf({"--memory-child", modeName(mode)}));
+  double rssBefore, rssAfter, heapBefore, heapAfter, requestRules,
+      elemHideRules, indexBytes;
+  if (!(in >> rssBefore >> rssAfter >> heapBefore >> heapAfter >>
+        requestRules >> elemHideRules >> indexBytes)) {
+    return figures;
+  }
+  figures.ok = true;
+  figures.residentAdded = rssAfter - rssBefore;
+  figures.heapAdded = heapAfter - heapBefore;
+  figures.rules = requestRules + elemHideRules;
+  figures.indexBytes = indexBytes;
+  return figures;
+}
+
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Nearest-rank percentile of sorted samples.
+double percentile(const std::vector<double>& sorted, double p) {
+  if (sorted.empty()) return 0;
+  size_t rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
+  rank = std::clamp<size_t>(rank, 1, sorted.size());
+  return sorted[rank - 1];
+}
+
+// Median wall and CPU time (the loading thread included) of a load.
+void measureLoads(const BenchData& data, int loads, ModeFigures* out) {
+  std::vector<double> times, cpuTimes;
+  for (int i = 0; i < loads; ++i) {
+    const double cpuStart = cpuNanos(CLOCK_PROCESS_CPUTIME_ID);
+    const Clock::time_point start = Clock::now();
+    auto engine = std::make_unique<BenchEngine>(data, out->mode);
+    times.push_back(nanosSince(start) / 1e6);
+    cpuTimes.push_back((cpuNanos(CLOCK_PROCESS_CPUTIME_ID) - cpuStart) / 1e6);
+  }
+  out->loadMs = median(times);
+  out->loadCpuMs = median(cpuTimes);
+}
+
+// Block and selector figures of one loaded engine.
+void measureQueries(const BenchData& data, FilterEngineImpl& engine,
+                    int passes, ModeFigures* out) {
+  const auto& requests = data.workload.requests;
+  const auto& pages = data.workload.pages;
+  const std::string noReferrer;
+
+  // Whole passes for the mean; the first is a warm-up.
+  out->answers.assign(requests.size(), 0);
+  double total = 0;
+  double cpuTotal = 0;
+  for (int pass = 0; pass < passes; ++pass) {
+    const double cpuStart = cpuNanos(CLOCK_THREAD_CPUTIME_ID);
+    const Clock::time_point start = Clock::now();
+    for (size_t i = 0; i < requests.size(); ++i) {
+      out->answers[i] = engine.shouldBlock(requests[i].url, requests[i].page);
+    }
+    const double elapsed = nanosSince(start);
+    const double cpuElapsed = cpuNanos(CLOCK_THREAD_CPUTIME_ID) - cpuStart;
+    if (pass > 0) {
+      total += elapsed;
+      cpuTotal += cpuElapsed;
+    }
+  }
+  const double measured =
+      static_cast<double>(passes - 1) * static_cast<double>(requests.size());
+  out->blockMeanNs = total / measured;
+  out->blockMeanCpuNs = cpuTotal / measured;
+
+  // Each request timed on its own for the distribution.
+  std::vector<double> samples;
+  samples.reserve(requests.size() * static_cast<size_t>(passes - 1));
+  for (int pass = 0; pass < passes; ++pass) {
+    for (size_t i = 0; i < requests.size(); ++i) {
+      const Clock::time_point start = Clock::now();
+      const int answer = engine.shouldBlock(requests[i].url, requests[i].page);
+      const double elapsed = nanosSince(start);
+      if (pass > 0) samples.push_back(elapsed);
+      out->unstableAnswers += answer != out->answers[i];
+    }
+  }
+  std::sort(samples.begin(), samples.end());
+  out->p50 = percentile(samples, 0.50);
+  out->p90 = percentile(samples, 0.90);
+  out->p99 = percentile(samples, 0.99);
+  out->max = samples.empty() ? 0 : samples.back();
+
+  total = 0;
+  for (int pass = 0; pass < passes; ++pass) {
+    size_t count = 0;
+    const Clock::time_point start = Clock::now();
+    for (const std::string& page : pages) {
+      count += engine.getSelectors(page, page, noReferrer).size();
+    }
+    const double elapsed = nanosSince(start);
+    if (pass > 0) total += elapsed;
+    out->selectorCount = count;
+  }
+  out->selectorsMeanNs =
+      total / (static_cast<double>(passes - 1) * static_cast<double>(pages.size()));
+}
+
+void measureAdversarial(FilterEngineImpl& engine,
+                        const AdversarialRequest& request, int runs,
+                        ModeFigures* out) {
+  std::vector<double> times;
+  int answer = 0;
+  for (int i = 0; i < runs; ++i) {
+    const Clock::time_point start = Clock::now();
+    answer |= engine.shouldBlock(request.url, request.pageUrl);
+    times.push_back(nanosSince(start) / 1e6);
+  }
+  out->adversarialMs = median(times);
+  out->adversarialAnswer = answer;
+}
+
+// Median cost of one steady_clock reading, included in every latency sample.
+double clockOverheadNs() {
+  std::vector<double> samples;
+  for (int i = 0; i < 10001; ++i) {
+    const Clock::time_point a = Clock::now();
+    const Clock::time_point b = Clock::now();
+    samples.push_back(std::chrono::duration<double, std::nano>(b - a).count());
+  }
+  return median(samples);
+}
+
+std::string fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string ratio(double plain, double accelerated) {
+  if (accelerated <= 0) return "-";
+  const double r = plain / accelerated;
+  return fixed(r, r < 10 ? 2 : (r < 100 ? 1 : 0)) + "×";
+}
+
+const char* met(bool ok) { return ok ? "yes" : "**no**"; }
+
+// One table row: figure, plain, accelerated, ratio, target, met.
+void row(const std::string& figure, const std::string& plain,
+         const std::string& accelerated, const std::string& plainToFast,
+         const std::string& target, const std::string& ok) {
+  std::printf("| %s | %s | %s | %s | %s | %s |\n", figure.c_str(),
+              plain.c_str(), accelerated.c_str(), plainToFast.c_str(),
+              target.c_str(), ok.c_str());
+}
+
+bool parseOptions(int argc, char** argv, Options* options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc) return false;
+    const int value = std::atoi(argv[++i]);
+    if (value < 1) return false;
+    if (arg == "--loads") {
+      options->loads = value;
+    } else if (arg == "--passes") {
+      options->passes = value;
+    } else if (arg == "--plain-passes") {
+      options->plainPasses = value;
+    } else if (arg == "--adversarial-runs") {
+      options->adversarialRuns = value;
+    } else {
+      return false;
+    }
+  }
+  options->passes = std::max(options->passes, 2);
+  options->plainPasses = std::max(options->plainPasses, 2);
+  return true;
+}
+
+int run(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "--memory-child") == 0) {
+    return memoryChild(std::strcmp(argv[2], "plain") == 0
+                           ? MatchMode::kPlain
+                           : MatchMode::kAccelerated);
+  }
+  Options options;
+  if (!parseOptions(argc, argv, &options)) {
+    std::fprintf(stderr,
+                 "usage: quibex_bench_report [--loads N] [--passes N] "
+                 "[--plain-passes N] [--adversarial-runs N]\n");
+    return 2;
+  }
+  std::string why;
+  const BenchData* data = benchData(&why);
+  if (data == nullptr) {
+    std::printf("Benchmark report skipped: %s\n", why.c_str());
+    return 0;
+  }
+
+  const std::string loadBefore = loadAverage();
+  ModeFigures plain, fast;
+  plain.mode = MatchMode::kPlain;
+  fast.mode = MatchMode::kAccelerated;
+  for (ModeFigures* m : {&fast, &plain}) {
+    std::fprintf(stderr, "report: %s: memory\n", modeName(m->mode));
+    m->memory = measureMemory(m->mode);
+    std::fprintf(stderr, "report: %s: %d loads\n", modeName(m->mode),
+                 options.loads);
+    measureLoads(*data, options.loads, m);
+  }
+
+  BenchEngine fastEngine(*data, MatchMode::kAccelerated);
+  BenchEngine plainEngine(*data, MatchMode::kPlain);
+  std::fprintf(stderr, "report: accelerated: queries\n");
+  measureQueries(*data, fastEngine.engine(), options.passes, &fast);
+  std::fprintf(stderr, "report: plain: queries\n");
+  measureQueries(*data, plainEngine.engine(), options.plainPasses, &plain);
+
+  std::fprintf(stderr, "report: building the adversarial request\n");
+  AdversarialRequest adversarial;
+  {
+    const ParsedRules rules = parseRules(*data);
+    adversarial = buildAdversarialRequest(rules, fastEngine.engine(),
+                                          size_t{1} << 20);
+  }
+  std::fprintf(stderr, "report: adversarial decisions\n");
+  measureAdversarial(fastEngine.engine(), adversarial, options.adversarialRuns,
+                     &fast);
+  measureAdversarial(plainEngine.engine(), adversarial, 1, &plain);
+
+  std::fprintf(stderr, "report: domain-map layouts\n");
+  const ParsedRules keyRules = parseRules(*data);
+  const std::vector<KeyedItem> keys = domainKeys(keyRules);
+  const std::vector<std::string> candidates =
+      workloadCandidates(data->workload);
+  const size_t compactBytes = heapBytesOfMap<CompactDomainMap>(keys);
+  const size_t stdBytes = heapBytesOfMap<StdDomainMap>(keys);
+  CompactDomainMap compact;
+  fillMap(compact, keys);
+  StdDomainMap standard;
+  fillMap(standard, keys);
+  auto lookupNs = [&candidates](const auto& map) {
+    std::vector<double> runs;
+    size_t visited = 0;
+    for (int i = 0; i < 21; ++i) {
+      const Clock::time_point start = Clock::now();
+      visited += lookupAll(map, candidates);
+      runs.push_back(nanosSince(start) / static_cast<double>(candidates.size()));
+    }
+    if (visited == 0) std::fprintf(stderr, "report: no candidate was found\n");
+    return median(runs);
+  };
+  const double compactNs = lookupNs(compact);
+  const double stdNs = lookupNs(standard);
+
+  const EngineStats stats = fastEngine.engine().stats();
+  size_t differing = 0;
+  size_t blocked = 0;
+  for (size_t i = 0; i < fast.answers.size(); ++i) {
+    differing += fast.answers[i] != plain.answers[i];
+    blocked += static_cast<size_t>(fast.answers[i]);
+  }
+  differing += fast.unstableAnswers + plain.unstableAnswers;
+
+  // ---- The report ----
+  const Workload& w = data->workload;
+  std::printf("## libquibex benchmark report\n\n");
+  std::printf(
+      "Workload: %zu requests (%zu records + %zu page URLs asked with an "
+      "empty page), %zu pages. Rules: %zu request rules (%zu generic), %zu "
+      "element-hiding rules. Blocked: %zu; answers differing between the "
+      "modes: %zu; selectors over all pages: %zu (plain %zu).\n\n",
+      w.requests.size(), w.records, w.pages.size(), w.pages.size(),
+      stats.requestRules,
+      stats.exceptions[0] + stats.exceptions[1] + stats.blocking[0] +
+          stats.blocking[1],
+      stats.elemHideRules, blocked, differing, fast.selectorCount,
+      plain.selectorCount);
+  std::printf(
+      "Loads: median of %d. shouldBlock mean: %d passes over the workload "
+      "(%d for plain), the first discarded. Latency: every request timed on "
+      "its own with steady_clock (one reading costs about %.0f ns, included "
+      "in each sample). Memory: a fresh process per mode; MB = 10^6 bytes. "
+      "Machine load average (/proc/loadavg) before: %s; after: %s.\n\n",
+      options.loads, options.passes - 1, options.plainPasses - 1,
+      clockOverheadNs(), loadBefore.c_str(), loadAverage().c_str());
+
+  row("figure", "plain", "accelerated", "plain / accelerated", "target",
+      "met");
+  std::printf("|---|---:|---:|---:|---|---|\n");
+  row("load both files, median (ms)", fixed(plain.loadMs, 1),
+      fixed(fast.loadMs, 1), ratio(plain.loadMs, fast.loadMs), "≤ 40 ms",
+      met(fast.loadMs <= 40));
+  row("load both files, CPU time, median (ms)", fixed(plain.loadCpuMs, 1),
+      fixed(fast.loadCpuMs, 1), ratio(plain.loadCpuMs, fast.loadCpuMs), "",
+      "");
+  const double speedup = plain.blockMeanNs / fast.blockMeanNs;
+  row("shouldBlock mean (µs/request)", fixed(plain.blockMeanNs / 1e3, 3),
+      fixed(fast.blockMeanNs / 1e3, 3),
+      ratio(plain.blockMeanNs, fast.blockMeanNs), "≤ 0.3 µs and ≥ 100×",
+      met(fast.blockMeanNs <= 300 && speedup >= 100));
+  row("shouldBlock mean, CPU time (µs/request)",
+      fixed(plain.blockMeanCpuNs / 1e3, 3), fixed(fast.blockMeanCpuNs / 1e3, 3),
+      ratio(plain.blockMeanCpuNs, fast.blockMeanCpuNs), "", "");
+  row("shouldBlock p50 (µs)", fixed(plain.p50 / 1e3, 3), fixed(fast.p50 / 1e3, 3),
+      ratio(plain.p50, fast.p50), "", "");
+  row("shouldBlock p90 (µs)", fixed(plain.p90 / 1e3, 3), fixed(fast.p90 / 1e3, 3),
+      ratio(plain.p90, fast.p90), "", "");
+  row("shouldBlock p99 (µs)", fixed(plain.p99 / 1e3, 3), fixed(fast.p99 / 1e3, 3),
+      ratio(plain.p99, fast.p99), "≤ 2 µs", met(fast.p99 <= 2000));
+  row("shouldBlock max (µs)", fixed(plain.max / 1e3, 1), fixed(fast.max / 1e3, 1),
+      ratio(plain.max, fast.max), "", "");
+  row("getSelectors mean (µs/page)", fixed(plain.selectorsMeanNs / 1e3, 3),
+      fixed(fast.selectorsMeanNs / 1e3, 3),
+      ratio(plain.selectorsMeanNs, fast.selectorsMeanNs), "≤ 2 µs",
+      met(fast.selectorsMeanNs <= 2000));
+  if (plain.memory.ok && fast.memory.ok) {
+    row("resident memory added by loading (MB)",
+        fixed(plain.memory.residentAdded / 1e6, 1),
+        fixed(fast.memory.residentAdded / 1e6, 1),
+        ratio(plain.memory.residentAdded, fast.memory.residentAdded),
+        "≤ 16 MB", met(fast.memory.residentAdded <= 16e6));
+    row("heap bytes after loading (MB)", fixed(plain.memory.heapAdded / 1e6, 2),
+        fixed(fast.memory.heapAdded / 1e6, 2),
+        ratio(plain.memory.heapAdded, fast.memory.heapAdded), "", "");
+    row("heap bytes per rule", fixed(plain.memory.heapAdded / plain.memory.rules, 1),
+        fixed(fast.memory.heapAdded / fast.memory.rules, 1),
+        ratio(plain.memory.heapAdded, fast.memory.heapAdded), "(reported)", "");
+    row("stats().indexBytes (MB)", fixed(plain.memory.indexBytes / 1e6, 2),
+        fixed(fast.memory.indexBytes / 1e6, 2),
+        ratio(plain.memory.indexBytes, fast.memory.indexBytes), "", "");
+  } else {
+    row("memory", "not measured", "not measured", "-", "≤ 16 MB", "-");
+  }
+  if (adversarial.verified) {
+    row("1 MiB adversarial request (ms/decision)", fixed(plain.adversarialMs, 1),
+        fixed(fast.adversarialMs, 1),
+        ratio(plain.adversarialMs, fast.adversarialMs), "≤ 20 ms",
+        met(fast.adversarialMs <= 20 && fast.adversarialAnswer == 0 &&
+            plain.adversarialAnswer == 0));
+  } else {
+    row("1 MiB adversarial request", "-", "-", "-", "≤ 20 ms",
+        "not built: " + adversarial.unavoidableRule);
+  }
+  std::printf(
+      "\nAdversarial request: %zu bytes, %zu distinct generic-rule tokens, "
+      "runs of %zu literal prefixes, pieces of %zu rules left out so nothing "
+      "matches; answer %d (plain %d).\n",
+      adversarial.url.size(), adversarial.tokens, adversarial.literals,
+      adversarial.droppedRules, fast.adversarialAnswer,
+      plain.adversarialAnswer);
+
+  std::printf("\n### Domain-map layout: %zu keys filed, %zu distinct; %zu host "
+              "candidates looked up\n\n",
+              keys.size(), compact.keyCount(), candidates.size());
+  std::printf("| layout | heap bytes (MB) | bytes per filed key | lookup (ns) |\n");
+  std::printf("|---|---:|---:|---:|\n");
+  std::printf("| `KeyedChains` | %s | %s | %s |\n",
+              fixed(static_cast<double>(compactBytes) / 1e6, 2).c_str(),
+              fixed(static_cast<double>(compactBytes) / static_cast<double>(keys.size()), 1).c_str(),
+              fixed(compactNs, 1).c_str());
+  std::printf("| `std::unordered_map<std::string, std::vector<const void*>>` | "
+              "%s | %s | %s |\n",
+              fixed(static_cast<double>(stdBytes) / 1e6, 2).c_str(),
+              fixed(static_cast<double>(stdBytes) / static_cast<double>(keys.size()), 1).c_str(),
+              fixed(stdNs, 1).c_str());
+  return 0;
+}
+
+}  // namespace
+}  // namespace quibex::bench
+
+int main(int argc, char** argv) { return quibex::bench::run(argc, argv); }

@@ -1,0 +1,54 @@
+// The two layouts compared for the domain maps: the engine's KeyedChains
+// (keys viewed in the rules' text, one pool of chain entries) and the
+// straightforward standard-library layout, a hash map from a copied key to
+// a vector of pointers. Filled from the real lists' domain keys, probed
+// with the workload's host candidates.
+#ifndef QUIBEX_BENCH_DOMAIN_MAP_COMPARE_H_
+#define QUIBEX_BENCH_DOMAIN_MAP_COMPARE_H_
+
+#include <cstddef>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "engine/keyed_chains.h"
+
+namespace quibex::bench {
+
+using CompactDomainMap = KeyedChains<const void>;
+using StdDomainMap = std::unordered_map<std::string, std::vector<const void*>>;
+
+// Files every key with its item, in order. REQUIRES: map is empty; for
+// CompactDomainMap the keys' text outlives the map.
+void fillMap(CompactDomainMap& map, const std::vector<KeyedItem>& keys);
+void fillMap(StdDomainMap& map, const std::vector<KeyedItem>& keys);
+
+// Number of distinct keys.
+inline size_t keyCountOf(const CompactDomainMap& map) { return map.keyCount(); }
+inline size_t keyCountOf(const StdDomainMap& map) { return map.size(); }
+
+// Looks every candidate up and walks its chain; returns the number of items
+// visited, so the work cannot be optimised away.
+size_t lookupAll(const CompactDomainMap& map,
+                 const std::vector<std::string>& candidates);
+size_t lookupAll(const StdDomainMap& map,
+                 const std::vector<std::string>& candidates);
+
+// Heap bytes (heapBytesInUse() delta) that filling a fresh map of type Map
+// with keys takes; the map is destroyed before returning.
+template <class Map>
+size_t heapBytesOfMap(const std::vector<KeyedItem>& keys) {
+  const size_t before = heapBytesInUse();
+  size_t after = before;
+  {
+    Map map;
+    fillMap(map, keys);
+    after = heapBytesInUse();
+  }
+  return after > before ? after - before : 0;
+}
+
+}  // namespace quibex::bench
+
+#endif  // QUIBEX_BENCH_DOMAIN_MAP_COMPARE_H_
