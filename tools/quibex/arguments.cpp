@@ -4,10 +4,10 @@
 namespace quibex::tool {
 namespace {
 
-const OptionSpec* findSpec(const std::vector<OptionSpec>& specs,
+const KnownOption* findKnownOption(const std::vector<KnownOption>& known,
                            std::string_view name) {
-  for (const OptionSpec& spec : specs) {
-    if (name == spec.name) return &spec;
+  for (const KnownOption& option : known) {
+    if (name == option.name) return &option;
   }
   return nullptr;
 }
@@ -31,7 +31,7 @@ const std::string& ParsedArguments::value(std::string_view name) const {
 }
 
 bool parseArguments(const std::vector<std::string>& args,
-                    const std::vector<OptionSpec>& specs, ParsedArguments* out,
+                    const std::vector<KnownOption>& known, ParsedArguments* out,
                     std::string* error) {
   ParsedArguments parsed;
   for (const std::string& arg : args) {
@@ -55,12 +55,12 @@ bool parseArguments(const std::vector<std::string>& args,
     }
     const size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    const OptionSpec* spec = findSpec(specs, name);
-    if (spec == nullptr) {
+    const KnownOption* option = findKnownOption(known, name);
+    if (option == nullptr) {
       *error = "unknown option '" + name + "'";
       return false;
     }
-    if (!spec->takesValue) {
+    if (!option->takesValue) {
       if (equals != std::string::npos) {
         *error = "option '" + name + "' takes no value";
         return false;

@@ -12,7 +12,7 @@
 namespace quibex::tool {
 
 // One option a subcommand accepts.
-struct OptionSpec {
+struct KnownOption {
   const char* name;  // with its leading "--", e.g. "--first"
   bool takesValue;   // written "--name VALUE" or "--name=VALUE"
 };
@@ -36,7 +36,7 @@ class ParsedArguments {
 
  private:
   friend bool parseArguments(const std::vector<std::string>& args,
-                             const std::vector<OptionSpec>& specs,
+                             const std::vector<KnownOption>& known,
                              ParsedArguments* out, std::string* error);
 
   std::map<std::string, std::string, std::less<>> values_;  // valued options
@@ -51,7 +51,7 @@ class ParsedArguments {
 // *error for an unknown option, a missing value, a value given to a flag, or
 // an option given twice.
 bool parseArguments(const std::vector<std::string>& args,
-                    const std::vector<OptionSpec>& specs, ParsedArguments* out,
+                    const std::vector<KnownOption>& known, ParsedArguments* out,
                     std::string* error);
 
 }  // namespace quibex::tool

@@ -21,7 +21,7 @@ struct Command {
   const char* name;     // the subcommand word, e.g. "check"
   const char* summary;  // one line for the tool's overview
   const char* help;     // the full text printed for "quibex NAME --help"
-  std::vector<OptionSpec> options;  // the options it accepts
+  std::vector<KnownOption> options;  // the options it accepts
   size_t minOperands;               // operands required
   size_t maxOperands;               // operands allowed
   // Runs the command on its parsed arguments; returns the exit code.

@@ -55,7 +55,7 @@ bool LoadedRules::load(const std::string& firstPath,
 
 int loadFromArguments(const Command& command, const ParsedArguments& args,
                       LoadedRules* rules) {
-  for (const OptionSpec& option : {kFirstOption, kSecondOption}) {
+  for (const KnownOption& option : {kFirstOption, kSecondOption}) {
     if (args.has(option.name) && args.value(option.name).empty()) {
       return usageError(command, std::string("option '") + option.name +
                                      "' needs a file name, not an empty one");

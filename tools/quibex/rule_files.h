@@ -12,8 +12,8 @@
 namespace quibex::tool {
 
 // The options through which every engine-loading command names its lists.
-inline constexpr OptionSpec kFirstOption{"--first", true};
-inline constexpr OptionSpec kSecondOption{"--second", true};
+inline constexpr KnownOption kFirstOption{"--first", true};
+inline constexpr KnownOption kSecondOption{"--second", true};
 
 // Checks that path names a file that can be opened and read to its end.
 // The engine silently skips a file it cannot read, so the tool checks
