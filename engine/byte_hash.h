@@ -11,22 +11,44 @@
 
 namespace quibex {
 
+namespace internal {
+
+inline uint64_t load64(const char* p) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  return word;
+}
+inline uint64_t load32(const char* p) {
+  uint32_t word;
+  std::memcpy(&word, p, 4);
+  return word;
+}
+inline uint64_t mixIn(uint64_t h, uint64_t word) {
+  h = (h ^ word) * 0xff51afd7ed558ccdull;
+  return h ^ (h >> 32);
+}
+
+}  // namespace internal
+
+// Reads only bytes inside the view: short tails are covered by two
+// overlapping loads instead of a byte loop.
 inline uint64_t hashBytes(std::string_view bytes) {
-  constexpr uint64_t kMultiplier = 0xff51afd7ed558ccdull;
-  uint64_t h = bytes.size() * 0x9E3779B97F4A7C15ull;
+  using internal::load32;
+  using internal::load64;
+  using internal::mixIn;
   const char* p = bytes.data();
   size_t n = bytes.size();
-  for (; n >= 8; p += 8, n -= 8) {
-    uint64_t word;
-    std::memcpy(&word, p, 8);
-    h = (h ^ word) * kMultiplier;
-    h ^= h >> 32;
+  uint64_t h = n * 0x9E3779B97F4A7C15ull;
+  if (n > 8) {
+    for (; n > 8; p += 8, n -= 8) h = mixIn(h, load64(p));
+    return mixIn(h, load64(p + n - 8));
   }
+  if (n >= 4) return mixIn(h, load32(p) << 32 | load32(p + n - 4));
   if (n > 0) {
-    uint64_t word = 0;
-    std::memcpy(&word, p, n);
-    h = (h ^ word) * kMultiplier;
-    h ^= h >> 32;
+    const auto byte = [p](size_t i) {
+      return uint64_t{static_cast<unsigned char>(p[i])};
+    };
+    return mixIn(h, byte(0) << 16 | byte(n >> 1) << 8 | byte(n - 1));
   }
   return h;
 }
