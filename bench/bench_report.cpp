@@ -401,6 +401,19 @@ int run(int argc, char** argv) {
                      &fast);
   measureAdversarial(plainEngine.engine(), adversarial, 1, &plain);
 
+  // The same without the rule tokens: literal runs only.
+  std::fprintf(stderr, "report: the literal-runs-only variant\n");
+  AdversarialRequest literalsOnly;
+  {
+    const ParsedRules rules = parseRules(*data);
+    literalsOnly = buildAdversarialRequest(rules, fastEngine.engine(),
+                                           size_t{1} << 20, false);
+  }
+  ModeFigures fastLiterals, plainLiterals;
+  measureAdversarial(fastEngine.engine(), literalsOnly,
+                     options.adversarialRuns, &fastLiterals);
+  measureAdversarial(plainEngine.engine(), literalsOnly, 1, &plainLiterals);
+
   std::fprintf(stderr, "report: domain-map layouts\n");
   const ParsedRules keyRules = parseRules(*data);
   const std::vector<KeyedItem> keys = domainKeys(keyRules);
@@ -525,13 +538,24 @@ int run(int argc, char** argv) {
     row("1 MiB adversarial request", "-", "-", "-", "≤ 20 ms",
         "not built: " + adversarial.unavoidableRule);
   }
+  if (literalsOnly.verified) {
+    row("1 MiB literal runs only, no rule tokens (ms/decision)",
+        fixed(plainLiterals.adversarialMs, 1),
+        fixed(fastLiterals.adversarialMs, 1),
+        ratio(plainLiterals.adversarialMs, fastLiterals.adversarialMs), "",
+        "");
+  }
   std::printf(
       "\nAdversarial request: %zu bytes, %zu distinct generic-rule tokens, "
       "runs of %zu literal prefixes, pieces of %zu rules left out so nothing "
-      "matches; answer %d (plain %d).\n",
+      "matches; answer %d (plain %d). Literal runs only: runs of %zu "
+      "literal prefixes, pieces of %zu rules left out; answer %d (plain "
+      "%d).\n",
       adversarial.url.size(), adversarial.tokens, adversarial.literals,
       adversarial.droppedRules, fast.adversarialAnswer,
-      plain.adversarialAnswer);
+      plain.adversarialAnswer, literalsOnly.literals,
+      literalsOnly.droppedRules, fastLiterals.adversarialAnswer,
+      plainLiterals.adversarialAnswer);
 
   std::printf("\n### Domain-map layout: %zu keys filed, %zu distinct; %zu host "
               "candidates looked up\n\n",

@@ -174,7 +174,7 @@ std::vector<std::string> workloadCandidates(const Workload& workload) {
 
 AdversarialRequest buildAdversarialRequest(const ParsedRules& rules,
                                            FilterEngineImpl& verifier,
-                                           size_t bytes) {
+                                           size_t bytes, bool includeTokens) {
   static constexpr std::string_view kStart = "http://adversary.invalid/";
   static constexpr std::string_view kEnd = ".js";
   static constexpr size_t kRunLength = 8;  // repeats of one prefix in a row
@@ -234,6 +234,7 @@ AdversarialRequest buildAdversarialRequest(const ParsedRules& rules,
     request.tokens = 0;
     request.literals = 0;
     for (const Piece& piece : pieces) {
+      if (!includeTokens) break;
       if (!piece.token || piece.dropped) continue;
       if (url.size() + piece.text.size() + 1 > body) break;
       url += piece.text;

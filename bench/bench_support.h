@@ -109,11 +109,14 @@ struct AdversarialRequest {
 // ".js" so that script rules reach the pattern match. Checked with
 // verifier: whenever a rule matches, the pieces taken from that rule (and
 // those containing its literals) are left out and the URL is built again;
-// verified tells whether that ended with no rule matching.
+// verified tells whether that ended with no rule matching. Without
+// includeTokens part (1) is left out, which shows what the token index
+// alone saves against literal runs.
 // REQUIRES: verifier is loaded from the same data.
 AdversarialRequest buildAdversarialRequest(const ParsedRules& rules,
                                            FilterEngineImpl& verifier,
-                                           size_t bytes);
+                                           size_t bytes,
+                                           bool includeTokens = true);
 
 }  // namespace quibex::bench
 
