@@ -179,6 +179,7 @@ AdversarialRequest buildAdversarialRequest(const ParsedRules& rules,
   static constexpr std::string_view kEnd = ".js";
   static constexpr size_t kRunLength = 8;  // repeats of one prefix in a row
   const char close = closingByte(rules);
+  bytes = std::max(bytes, kStart.size() + kEnd.size());
 
   // Collect the pieces of the generic rules (the rules a request on an
   // unkeyed host reaches), each distinct piece once with its sources.

@@ -112,7 +112,7 @@ struct AdversarialRequest {
 // verified tells whether that ended with no rule matching. Without
 // includeTokens part (1) is left out, which shows what the token index
 // alone saves against literal runs.
-// REQUIRES: verifier is loaded from the same data.
+// REQUIRES: verifier is loaded from the same data; bytes >= 64.
 AdversarialRequest buildAdversarialRequest(const ParsedRules& rules,
                                            FilterEngineImpl& verifier,
                                            size_t bytes,
