@@ -9,6 +9,7 @@
 #include "filters/request_facts.h"
 #include "filters/request_filter.h"
 #include "filters/rule_options.h"
+#include "filters/wildcard.h"
 
 namespace quibex {
 namespace {
@@ -156,47 +157,57 @@ void collectKeys(std::string_view pattern, std::vector<uint64_t>& keys) {
   keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
 }
 
-// The key a rule is filed under; 0 when it has none.
-uint64_t chooseKey(std::string_view pattern, const KeyCounts& counts) {
-  uint64_t token = 0;
+// The key a rule is filed under (key 0: none) and where it stands in the
+// pattern.
+struct KeyChoice {
+  uint64_t key;
+  size_t offset;
+  size_t length;
+};
+
+KeyChoice chooseKey(std::string_view pattern, const KeyCounts& counts) {
+  KeyChoice token{0, 0, 0};
   uint32_t tokenScore = UINT32_MAX;
-  size_t tokenLength = 0;
   forEachSafeToken(pattern, [&](std::string_view t) {
     const uint64_t key = tokenKey(t);
     uint32_t score = counts.count(key);
     if (isCommonKey(key)) score += kCommonPenalty;
     if (t.size() <= 2) score += kShortTokenPenalty;
-    if (score < tokenScore || (score == tokenScore && t.size() > tokenLength)) {
-      token = key;
+    if (score < tokenScore || (score == tokenScore && t.size() > token.length)) {
+      token = KeyChoice{key, static_cast<size_t>(t.data() - pattern.data()),
+                        t.size()};
       tokenScore = score;
-      tokenLength = t.size();
     }
   });
-  if (token != 0 && tokenScore <= kGoodTokenScore) return token;
-  uint64_t gram = 0;
+  if (token.key != 0 && tokenScore <= kGoodTokenScore) return token;
+  KeyChoice gram{0, 0, 0};
   uint32_t gramScore = UINT32_MAX;
   forEachGram(pattern, [&](const char* g) {
     const uint64_t key = gramKey(g);
     uint32_t score = counts.count(key);
     if (isCommonKey(key)) score += kCommonPenalty;
     if (score < gramScore) {
-      gram = key;
+      gram = KeyChoice{key, static_cast<size_t>(g - pattern.data()), kGramBytes};
       gramScore = score;
     }
   });
-  if (gram != 0 && gramScore < tokenScore) return gram;
+  if (gram.key != 0 && gramScore < tokenScore) return gram;
   return token;
 }
 
 struct Placement {
-  uint64_t key;   // chosen key, 0 when none
-  uint32_t slot;  // GenericSlot of the rule
+  uint64_t key;     // chosen key, 0 when none
+  uint32_t slot;    // GenericSlot of the rule
   const RequestFilter* filter;
+  size_t keyOffset;  // where the key stands in the pattern
+  size_t keyLength;  // its length
 };
 
 }  // namespace
 
-GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter) {
+GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
+                                            size_t keyOffset,
+                                            size_t keyLength) {
   uint32_t needs = 0;
   const uint32_t party = filter->thirdParty();
   if (party != kThirdPartyNone) {
@@ -207,7 +218,34 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter) {
   if (!filter->includeDomains().empty() || !filter->excludeDomains().empty()) {
     needs |= kNeedsPageKey;
   }
-  return Entry{filter, filter->typeMask(), needs};
+  Entry entry{filter, filter->typeMask(), needs, 0, 0, 0};
+  if (keyLength == 0) return entry;
+  // The piece: the run between the stars around the key.
+  const std::string_view pattern = filter->pattern();
+  const size_t before = pattern.rfind('*', keyOffset);
+  const size_t start = before == std::string_view::npos ? 0 : before + 1;
+  size_t end = pattern.find('*', keyOffset + keyLength);
+  if (end == std::string_view::npos) end = pattern.size();
+  entry.piece = static_cast<uint32_t>(pieces_.size());
+  entry.pieceSize = static_cast<uint32_t>(end - start);
+  entry.lead = static_cast<uint32_t>(keyOffset - start);
+  pieces_.append(pattern.substr(start, end - start));
+  return entry;
+}
+
+bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
+                             std::string_view url) const {
+  const std::string_view piece(pieces_.data() + entry.piece, entry.pieceSize);
+  for (uint32_t o = lastOccurrence_[bucket]; o != kNoOccurrence;
+       o = occurrences_[o].next) {
+    const uint32_t position = occurrences_[o].position;
+    if (position < entry.lead) continue;
+    if (matchPieceAt(url, position - entry.lead, piece) !=
+        std::string_view::npos) {
+      return true;
+    }
+  }
+  return false;
 }
 
 uint64_t tokenKey(std::string_view token) {
@@ -229,6 +267,7 @@ std::vector<std::string_view> safeTokens(std::string_view pattern) {
 
 void GenericIndex::clear() {
   entries_.clear();
+  pieces_.clear();
   buckets_.clear();
   table_.clear();
   filter_.clear();
@@ -260,9 +299,10 @@ void GenericIndex::build(
   placements.reserve(total);
   for (size_t s = 0; s < kGenericSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {
-      const uint64_t key = chooseKey(filter->pattern(), counts);
-      if (key & kGramFlag) ++gramRules_;
-      placements.push_back(Placement{key, static_cast<uint32_t>(s), filter});
+      const KeyChoice choice = chooseKey(filter->pattern(), counts);
+      if (choice.key & kGramFlag) ++gramRules_;
+      placements.push_back(Placement{choice.key, static_cast<uint32_t>(s),
+                                     filter, choice.offset, choice.length});
     }
   }
   std::sort(placements.begin(), placements.end(),
@@ -281,7 +321,8 @@ void GenericIndex::build(
       bucket.offsets[s] = static_cast<uint32_t>(entries_.size());
       while (i < placements.size() && placements[i].key == key &&
              placements[i].slot == s) {
-        entries_.push_back(makeEntry(placements[i].filter));
+        const Placement& p = placements[i];
+        entries_.push_back(makeEntry(p.filter, p.keyOffset, p.keyLength));
         ++i;
       }
     }
@@ -326,10 +367,11 @@ void GenericIndex::build(
     }
   }
   seen_.assign(buckets_.size(), 0);
+  lastOccurrence_.assign(buckets_.size(), kNoOccurrence);
   stamp_ = 0;
 }
 
-void GenericIndex::probe(uint64_t key) {
+void GenericIndex::probe(uint64_t key, size_t position) {
   const uint64_t m = mix(key);
   const size_t bit = m >> (64 - kFilterBitsLog);
   if ((filter_[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
@@ -338,7 +380,16 @@ void GenericIndex::probe(uint64_t key) {
     const uint32_t b = table_[i];
     if (b == 0) return;
     if (buckets_[b - 1].key == key) {
-      addHit(b - 1);
+      const uint32_t bucket = b - 1;
+      if (seen_[bucket] != stamp_) {
+        seen_[bucket] = stamp_;
+        hits_.push_back(bucket);
+        lastOccurrence_[bucket] = kNoOccurrence;
+      }
+      occurrences_.push_back(Occurrence{static_cast<uint32_t>(position),
+                                        lastOccurrence_[bucket]});
+      lastOccurrence_[bucket] =
+          static_cast<uint32_t>(occurrences_.size() - 1);
       return;
     }
   }
@@ -351,21 +402,22 @@ bool GenericIndex::mayHoldGram(uint32_t gram) const {
          (gramFilter_[b / 64] >> (b % 64) & 1);
 }
 
-void GenericIndex::addHit(uint32_t bucket) {
-  if (seen_[bucket] == stamp_) return;
-  seen_[bucket] = stamp_;
-  hits_.push_back(bucket);
-}
-
 void GenericIndex::beginRequest(std::string_view url) {
   hits_.clear();
+  // A huge URL may have grown the scratch list; do not keep that much.
+  if (occurrences_.capacity() > 65536) std::vector<Occurrence>().swap(occurrences_);
+  occurrences_.clear();
   if (buckets_.empty()) return;
   if (++stamp_ == 0) {  // wrapped: forget every old stamp
     std::fill(seen_.begin(), seen_.end(), 0u);
     stamp_ = 1;
   }
-  addHit(0);
+  seen_[0] = stamp_;
+  hits_.push_back(0);  // the rules without a key: no occurrences needed
   if (buckets_.size() == 1) return;
+  // Occurrences are kept as 32-bit positions; a longer URL (it cannot come
+  // from Java) is matched without the piece check.
+  wholeUrlOnly_ = url.size() >= kNoOccurrence;
   const size_t n = url.size();
   for (size_t i = 0; i < n;) {
     if (!isTokenByte(url[i])) {
@@ -374,7 +426,7 @@ void GenericIndex::beginRequest(std::string_view url) {
     }
     const size_t start = i;
     while (i < n && isTokenByte(url[i])) ++i;
-    probe(tokenKey(url.substr(start, i - start)));
+    probe(tokenKey(url.substr(start, i - start)), start);
   }
   if (gramRules_ == 0) return;
   for (size_t i = 0; i + kGramBytes <= n; ++i) {
@@ -383,7 +435,7 @@ void GenericIndex::beginRequest(std::string_view url) {
     if ((gramLeads_[lead / 64] >> (lead % 64) & 1) == 0) continue;
     uint32_t gram;
     std::memcpy(&gram, url.data() + i, kGramBytes);
-    if (mayHoldGram(gram)) probe(kGramFlag | gram);
+    if (mayHoldGram(gram)) probe(kGramFlag | gram, i);
   }
 }
 
@@ -411,6 +463,10 @@ const RequestFilter* GenericIndex::match(GenericSlot slot,
         gateKnown = true;
         if (entry.needs & unmet) continue;
       }
+      if (entry.pieceSize != 0 && !wholeUrlOnly_ &&
+          !pieceFits(entry, b, request.url())) {
+        continue;
+      }
       if (entry.filter->matches(request)) return entry.filter;
     }
   }
@@ -422,7 +478,9 @@ size_t GenericIndex::untokenizedCount() const {
 }
 
 size_t GenericIndex::memoryBytes() const {
-  return entries_.capacity() * sizeof(entries_[0]) +
+  return entries_.capacity() * sizeof(entries_[0]) + pieces_.capacity() +
+         lastOccurrence_.capacity() * sizeof(uint32_t) +
+         occurrences_.capacity() * sizeof(Occurrence) +
          buckets_.capacity() * sizeof(Bucket) +
          table_.capacity() * sizeof(uint32_t) +
          filter_.capacity() * sizeof(uint64_t) +

@@ -12,10 +12,17 @@
 // A rule takes its least shared token, unless that token is one nearly
 // every URL carries or is shared by many rules and a less shared gram
 // exists. Rules with neither are tried for every request. A request
-// collects the buckets of its URL's tokens and four-byte windows once; each
-// generic sequence then tests only the rules in those buckets. Since a
-// sequence only answers whether any of its rules matches, the order of the
-// tries does not matter.
+// collects the buckets of its URL's tokens and four-byte windows once, with
+// where each occurs; each generic sequence then tests only the rules in
+// those buckets. Since a sequence only answers whether any of its rules
+// matches, the order of the tries does not matter.
+//
+// Before a candidate is matched, the piece of its pattern that holds its
+// key (the run between two "*") is checked at each place the key occurs in
+// the URL, from a copy kept in the index. Any match of the rule places that
+// piece there, so a rule whose piece fits nowhere is turned away without
+// scanning the URL or reading the rule: this bounds the work on a long URL
+// that carries many rules' keys.
 #ifndef QUIBEX_ENGINE_GENERIC_INDEX_H_
 #define QUIBEX_ENGINE_GENERIC_INDEX_H_
 
@@ -77,13 +84,23 @@ class GenericIndex {
     uint64_t key;                         // token or gram key; 0: no key
     uint32_t offsets[kGenericSlots + 1];  // entries of slot s: [s, s+1)
   };
-  // A filed rule with what its cheap option tests need of a request, so
-  // most candidates are turned away without reading the rule itself.
+  // A filed rule with what its cheap option tests need of a request and
+  // the piece of its pattern around its key, so most candidates are turned
+  // away without reading the rule itself.
   struct Entry {
     const RequestFilter* filter;  // the rule
     uint32_t typeMask;            // the rule's content-type bits
     uint32_t needs;               // Need bits
+    uint32_t piece;               // start of the key's piece in pieces_
+    uint32_t pieceSize;           // its length; 0 for a rule without a key
+    uint32_t lead;                // bytes of the piece before the key
   };
+  // One place a bucket's key occurs in the URL; linked per bucket.
+  struct Occurrence {
+    uint32_t position;  // first byte of the token or gram in the URL
+    uint32_t next;      // the bucket's previous occurrence, or kNoOccurrence
+  };
+  static constexpr uint32_t kNoOccurrence = UINT32_MAX;
   enum Need : uint32_t {
     kNeedsPage = 1,       // a third-party option: the page must be given
     kNeedsThirdParty = 2, // only "third-party": the request must be one
@@ -92,13 +109,17 @@ class GenericIndex {
     kNeedsGate = 16,      // an untokenized rule with only included domains:
                           // one of those must occur in the page's key
   };
-  static Entry makeEntry(const RequestFilter* filter);
+  Entry makeEntry(const RequestFilter* filter, size_t keyOffset,
+                  size_t keyLength);
+  // Whether entry's piece fits at some occurrence of bucket's key.
+  bool pieceFits(const Entry& entry, uint32_t bucket,
+                 std::string_view url) const;
 
-  void probe(uint64_t key);
+  void probe(uint64_t key, size_t position);
   bool mayHoldGram(uint32_t gram) const;
-  void addHit(uint32_t bucket);
 
   std::vector<Entry> entries_;    // grouped by bucket, then slot
+  std::string pieces_;            // the key pieces of the entries
   std::vector<Bucket> buckets_;   // bucket 0 holds the untokenized rules
   std::vector<uint32_t> table_;   // open-addressed: bucket index + 1
   std::vector<uint64_t> filter_;  // one bit per key hash, to skip probes
@@ -111,7 +132,10 @@ class GenericIndex {
   std::unique_ptr<DomainNameSet> gate_;
   std::vector<uint32_t> hits_;    // scratch: buckets of this request
   std::vector<uint32_t> seen_;    // scratch: request stamp per bucket
+  std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
+  std::vector<Occurrence> occurrences_;   // scratch: of this request
   uint32_t stamp_ = 0;            // scratch: current request stamp
+  bool wholeUrlOnly_ = false;     // scratch: URL too long for positions
 };
 
 // Index key of a token; never 0 and never a gram key.

@@ -22,8 +22,8 @@ constexpr std::array<bool, 256> makeSeparatorTable() {
 
 constexpr std::array<bool, 256> kSeparator = makeSeparatorTable();
 
-// Matches a star-free piece at text position from. Returns the position
-// after the match, or kNone. "^" matches nothing at the end of the text.
+}  // namespace
+
 size_t matchPieceAt(std::string_view text, size_t from,
                     std::string_view piece) {
   size_t t = from;
@@ -40,6 +40,8 @@ size_t matchPieceAt(std::string_view text, size_t from,
   }
   return t;
 }
+
+namespace {
 
 // Finds the leftmost start at or after from where the piece matches and
 // returns the position after that match, or kNone.

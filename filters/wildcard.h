@@ -7,12 +7,19 @@
 #ifndef QUIBEX_FILTERS_WILDCARD_H_
 #define QUIBEX_FILTERS_WILDCARD_H_
 
+#include <cstddef>
 #include <string_view>
 
 namespace quibex {
 
 // True when the pattern's placeholder "^" accepts byte c.
 bool isSeparator(unsigned char c);
+
+// Matches a piece of a pattern (no "*") at text position from, "^" taking
+// nothing at the end of the text. Returns the position after the match,
+// or std::string_view::npos when the piece does not match there.
+size_t matchPieceAt(std::string_view text, size_t from,
+                    std::string_view piece);
 
 // True when the whole text matches the whole pattern.
 //
