@@ -125,6 +125,10 @@ void RequestFilter::collectDomainKeys(std::vector<std::string>& keys) const {
   if (keyLen_ != 0) keys.emplace_back(domainKeyView());
 }
 
+// Each of the hundred thousand filters of a real list costs this much
+// before its text.
+static_assert(sizeof(RequestFilter) == 32, "RequestFilter grew");
+
 RequestFilter* parseRequestFilterInto(std::string_view line,
                                       void* (*allocate)(size_t, void*),
                                       void* context) {
@@ -180,9 +184,11 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
       (exception ? RequestFilter::kException : 0) |
       (options.elemHide ? RequestFilter::kElemHide : 0) |
       (leadStar ? RequestFilter::kLeadStar : 0) |
-      (trailStar ? RequestFilter::kTrailStar : 0));
+      (trailStar ? RequestFilter::kTrailStar : 0) |
+      ((options.thirdParty & kThirdParty) ? RequestFilter::kThirdPartyGiven : 0) |
+      ((options.thirdParty & ~kThirdParty) ? RequestFilter::kFirstPartyGiven
+                                           : 0));
   filter->typeMask_ = options.typeMask;
-  filter->thirdParty_ = options.thirdParty;
   if (options.domains) {
     if (options.domains->include.empty() && options.domains->exclude.empty()) {
       options.domains.reset();  // "domain" without names: no domain test

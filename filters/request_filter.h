@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "filters/domain_name_set.h"
+#include "filters/rule_options.h"
 
 namespace quibex {
 
@@ -74,7 +75,11 @@ class RequestFilter {
   bool isException() const { return flags_ & kException; }
   bool elemHide() const { return flags_ & kElemHide; }
   uint32_t typeMask() const { return typeMask_; }
-  uint32_t thirdParty() const { return thirdParty_; }
+  // The third-party word: kThirdParty and/or kFirstParty ORed together.
+  uint32_t thirdParty() const {
+    return ((flags_ & kThirdPartyGiven) ? kThirdParty : 0) |
+           ((flags_ & kFirstPartyGiven) ? kFirstParty : 0);
+  }
   const std::vector<std::string>& includeDomains() const;
   const std::vector<std::string>& excludeDomains() const;
 
@@ -108,6 +113,10 @@ class RequestFilter {
     kElemHide = 2,   // an "elemhide" option was given
     kLeadStar = 4,   // a "*" was added before the body
     kTrailStar = 8,  // a "*" was added after the body
+    // The third-party word only ever holds kThirdParty, kFirstParty or
+    // both, so two bits keep it.
+    kThirdPartyGiven = 16,  // "third-party"
+    kFirstPartyGiven = 32,  // "~third-party"
   };
 
   RequestFilter() = default;
@@ -124,7 +133,6 @@ class RequestFilter {
   uint32_t textLen_ = 0;     // length of the original line
   uint32_t bodyLen_ = 0;     // pattern length without the added stars
   uint32_t typeMask_ = 0;    // content-type bits (rule_options.h)
-  uint32_t thirdParty_ = 0;  // third-party word (rule_options.h)
   uint32_t keyOffset_ = 0;   // domain key position inside pattern()
   uint32_t keyLen_ = 0;      // domain key length; 0 = no key
   uint8_t prefixLen_ = 0;    // bytes of "@@", "||" and "|" removed in front

@@ -27,8 +27,8 @@ bool RequestFilter::matchesDomainKey(std::string_view pageKey) const {
 
 // Third-party test once the page is known to be non-empty.
 bool RequestFilter::passesParty(bool firstParty) const {
-  return firstParty ? (thirdParty_ & ~kThirdParty) != 0
-                    : (thirdParty_ & kThirdParty) != 0;
+  return firstParty ? (flags_ & kFirstPartyGiven) != 0
+                    : (flags_ & kThirdPartyGiven) != 0;
 }
 
 bool RequestFilter::matchesDomain(std::string_view pageUrl) const {
@@ -38,7 +38,7 @@ bool RequestFilter::matchesDomain(std::string_view pageUrl) const {
 
 bool RequestFilter::matchesThirdParty(std::string_view requestUrl,
                                       std::string_view pageUrl) const {
-  if (thirdParty_ == kThirdPartyNone) return true;
+  if ((flags_ & (kThirdPartyGiven | kFirstPartyGiven)) == 0) return true;
   if (pageUrl.empty()) return false;
   return passesParty(isFirstParty(requestUrl, pageUrl));
 }
@@ -58,7 +58,7 @@ bool RequestFilter::matches(std::string_view requestUrl,
 bool RequestFilter::matches(const RequestFacts& request) const {
   // The four tests form a conjunction, so they may run in any order: the
   // cheap ones first, and a long page-domain list after the pattern.
-  if (thirdParty_ != kThirdPartyNone) {
+  if (flags_ & (kThirdPartyGiven | kFirstPartyGiven)) {
     if (request.pageUrl().empty()) return false;
     if (!passesParty(request.firstParty())) return false;
   }
