@@ -102,6 +102,7 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
     candidates_.assign({});
   } else {
     candidates_.assign(extractHostView(url, nullptr));
+    candidates_.markLanes([this](size_t hash) { return presence_.lanes(hash); });
   }
   const RequestFacts request(url, pageUrl);
   bool tokenized = false;
@@ -109,7 +110,8 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
     std::string key;
     const RequestFilter* rule = nullptr;
     if (step.domainKeyed) {
-      rule = matchDomainMap(*maps[step.slot], candidates_, request, &key);
+      rule = matchDomainMap(*maps[step.slot], static_cast<int>(step.slot),
+                            candidates_, request, &key);
     } else {
       if (!tokenized) {
         genericIndex_.beginRequest(url);
@@ -154,12 +156,19 @@ const RequestFilter* FilterEngineImpl::matchGenericList(
 }
 
 const RequestFilter* FilterEngineImpl::matchDomainMap(
-    DomainFilterMap& map, const CandidateList& candidates,
+    DomainFilterMap& map, int lane, const CandidateList& candidates,
     const RequestFacts& request, std::string* key) {
   if (candidates.empty() || map.keyCount() == 0) return nullptr;
   map.beginLookup();
   for (const CandidateList::Candidate& candidate : candidates) {
-    const uint32_t chain = map.find(candidate.text, candidate.hash);
+    uint32_t chain;
+    if (lane == kOwnFilter) {
+      chain = map.find(candidate.text, candidate.hash);
+    } else if ((candidate.lanes >> lane & 1) == 0) {
+      continue;
+    } else {
+      chain = map.findUnfiltered(candidate.text, candidate.hash);
+    }
     if (chain == DomainFilterMap::kNoChain || !map.markTried(chain)) continue;
     for (const RequestFilter* rule : map.chain(chain)) {
       if (rule->matches(request)) {
@@ -180,7 +189,8 @@ const RequestFilter* FilterEngineImpl::findElemHideException(
   if (url.empty()) return nullptr;
   candidates_.assign(extractHostView(url, nullptr));
   const RequestFacts request(url, pageUrl);
-  return matchDomainMap(elemHideExceptionsByDomain, candidates_, request, &key);
+  return matchDomainMap(elemHideExceptionsByDomain, kOwnFilter, candidates_,
+                        request, &key);
 }
 
 }  // namespace quibex

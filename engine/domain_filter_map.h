@@ -43,6 +43,15 @@ class DomainFilterMap {
     return chains_.find(key, hash);
   }
   uint32_t find(std::string_view key) const { return chains_.find(key); }
+  // find() for a caller whose own filter says the key may be here.
+  uint32_t findUnfiltered(std::string_view key, size_t hash) const {
+    return chains_.findUnfiltered(key, hash);
+  }
+  // Calls f(key) for every key of the map.
+  template <class F>
+  void forEachKey(F&& f) const {
+    chains_.forEachKey(f);
+  }
   FilterChain chain(uint32_t index) const { return chains_.chain(index); }
   std::string_view key(uint32_t index) const { return chains_.key(index); }
 

@@ -52,6 +52,7 @@ void FilterEngineImpl::clearRules() {
   blocking0.clear();
   elemHideExceptionsByDomain.clear();
   genericIndex_.clear();
+  presence_.clear();
   indexStale_ = false;
   // Element-hiding filters have nothing to destroy; their storage goes
   // with the arena.
@@ -146,6 +147,10 @@ void FilterEngineImpl::refreshIndex() {
   const GenericSequence* const sequences[kGenericSlots] = {
       &exceptions1, &blocking1, &exceptions0, &blocking0};
   genericIndex_.build(sequences);
+  const DomainFilterMap* const maps[DomainPresence::kLanes] = {
+      &exceptionsByDomain1, &blockingByDomain1, &exceptionsByDomain0,
+      &blockingByDomain0};
+  presence_.rebuild(maps);
   indexStale_ = false;
 }
 
@@ -172,7 +177,8 @@ EngineStats FilterEngineImpl::stats() {
   s.elemHideExceptions = elemHideExceptionsByDomain.filterCount();
   s.elemHideRules = elemHideFilters.size();
   s.elemHideKeys = elemHideByDomain.keyCount();
-  s.indexBytes = genericIndex_.memoryBytes() + elemHideByDomain.memoryBytes();
+  s.indexBytes = genericIndex_.memoryBytes() + elemHideByDomain.memoryBytes() +
+                 presence_.memoryBytes();
   for (const DomainFilterMap* map :
        {&exceptionsByDomain1, &blockingByDomain1, &exceptionsByDomain0,
         &blockingByDomain0, &elemHideExceptionsByDomain}) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/domain_filter_map.h"
+#include "engine/domain_presence.h"
 #include "engine/filter_engine.h"
 #include "engine/generic_index.h"
 #include "engine/host_candidates.h"
@@ -189,8 +190,10 @@ class FilterEngineImpl final : public FilterEngine {
   const RequestFilter* matchGenericList(const GenericSequence& sequence,
                                         const std::string& url,
                                         const std::string& pageUrl);
-  // The shared-candidate lookup of the accelerated path.
-  const RequestFilter* matchDomainMap(DomainFilterMap& map,
+  // The shared-candidate lookup of the accelerated path. lane is the map's
+  // lane in presence_, or kOwnFilter to ask the map's own filter.
+  static constexpr int kOwnFilter = -1;
+  const RequestFilter* matchDomainMap(DomainFilterMap& map, int lane,
                                       const CandidateList& candidates,
                                       const RequestFacts& request,
                                       std::string* key);
@@ -225,7 +228,8 @@ class FilterEngineImpl final : public FilterEngine {
   std::atomic<int> pendingBodies_{0};  // bodies started, not yet finished
   std::condition_variable bodiesDone_;  // signalled when a body finishes
   GenericIndex genericIndex_;   // token index over the four sequences
-  bool indexStale_ = false;     // sequences changed since the index was built
+  DomainPresence presence_;     // which request maps may hold a key
+  bool indexStale_ = false;     // filing changed since the indexes were built
   CandidateList candidates_;    // scratch: host candidates of one query
   std::string lineBuffer_;      // scratch: plain text of one rule line
 };

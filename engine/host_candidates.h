@@ -10,6 +10,7 @@
 #define QUIBEX_ENGINE_HOST_CANDIDATES_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,8 @@ class CandidateList {
   struct Candidate {
     std::string_view text;  // the candidate, a view into this object
     size_t hash;            // hashKey(text)
+    uint32_t lanes;         // maps that may hold it (DomainPresence); all
+                            // bits until markLanes() sets them
   };
 
   CandidateList() = default;
@@ -58,6 +61,11 @@ class CandidateList {
   const Candidate& operator[](size_t i) const { return candidates_[i]; }
   auto begin() const { return candidates_.begin(); }
   auto end() const { return candidates_.end(); }
+  // Sets each candidate's lanes to lanesOf(hash).
+  template <class F>
+  void markLanes(F&& lanesOf) {
+    for (Candidate& c : candidates_) c.lanes = lanesOf(c.hash);
+  }
 
  private:
   // The labels joined by single dots, so every candidate is a contiguous run.

@@ -98,6 +98,29 @@ class KeyedChains {
   uint32_t find(std::string_view key) const { return find(key, hashKey(key)); }
   uint32_t find(std::string_view key, size_t hash) const {
     if (slots_.empty() || !mayContain(hash)) return kNoChain;
+    return probe(key, hash);
+  }
+  // The same without the map's own filter, for callers that have already
+  // asked a filter of their own. REQUIRES: hash == hashKey(key).
+  uint32_t findUnfiltered(std::string_view key, size_t hash) const {
+    if (slots_.empty()) return kNoChain;
+    return probe(key, hash);
+  }
+
+  // The key of each chain, in order of first insertion.
+  template <class F>
+  void forEachKey(F&& f) const {
+    for (uint32_t k = 0; k < keys_.size(); ++k) f(key(k));
+  }
+
+  // The chain with the given index. REQUIRES: index came from find().
+  Chain chain(uint32_t index) const { return Chain(this, keys_[index].head); }
+  std::string_view key(uint32_t index) const {
+    return std::string_view(keys_[index].data, keys_[index].length);
+  }
+
+ private:
+  uint32_t probe(std::string_view key, size_t hash) const {
     const size_t mask = slots_.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       const uint32_t slot = slots_[i];
@@ -110,12 +133,7 @@ class KeyedChains {
     }
   }
 
-  // The chain with the given index. REQUIRES: index came from find().
-  Chain chain(uint32_t index) const { return Chain(this, keys_[index].head); }
-  std::string_view key(uint32_t index) const {
-    return std::string_view(keys_[index].data, keys_[index].length);
-  }
-
+ public:
   // Removes every key and entry; the slot table keeps its size.
   void clear() {
     keys_.clear();

@@ -21,6 +21,7 @@ void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
         : rule->elemHide()   ? elemHideExceptionsByDomain
                              : (list1 ? exceptionsByDomain1 : exceptionsByDomain0);
     map.insertFilter(key, rule);
+    indexStale_ = true;
     return;
   }
   GenericSequence& sequence = rule->isException()
