@@ -2,7 +2,8 @@
 # The benchmark command: installs what is missing, builds a Release tree in
 # build/bench, runs the Google Benchmark suite (plain and accelerated side
 # by side), then prints the Markdown report of load time, latency and memory
-# (also written to build/bench/report.md). Benchmarks are never part of the
+# (also written to build/bench/report.md), and last the same engine timed
+# through the Java bridge in a real JVM. Benchmarks are never part of the
 # test run; they read ../shared/data/ and skip when it is absent.
 #
 #   scripts/bench.sh                    suite, then report
@@ -20,7 +21,7 @@ if [ "${1:-}" = "--report-only" ]; then
 fi
 
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DQUIBEX_BUILD_TESTS=OFF -DQUIBEX_BUILD_JNI=OFF -DQUIBEX_BUILD_TOOLS=OFF \
+  -DQUIBEX_BUILD_TESTS=OFF -DQUIBEX_BUILD_JNI=ON -DQUIBEX_BUILD_TOOLS=OFF \
   -DQUIBEX_BUILD_BENCHMARKS=ON >/dev/null
 cmake --build build/bench -j "$(nproc)" --target quibex_bench quibex_bench_report
 
@@ -28,3 +29,4 @@ if [ "$report_only" -eq 0 ]; then
   build/bench/bench/quibex_bench "$@"
 fi
 build/bench/bench/quibex_bench_report | tee build/bench/report.md
+cmake --build build/bench -j "$(nproc)" --target quibex_jvm_bench | tee -a build/bench/report.md

@@ -56,10 +56,12 @@ TEST(ReloadCycleTest, HundredReloadsKeepRulesAndMemoryFlat) {
               blocked);
     if (cycle == 10) settled = residentKilobytes();
   }
-#ifndef QUIBEX_UNDER_SANITIZER
   const long final = residentKilobytes();
+  std::printf("resident memory: %ld kB after 10 reloads, %ld kB after 100\n",
+              settled, final);
+#ifndef QUIBEX_UNDER_SANITIZER
+  // A sanitizer's quarantine keeps freed memory resident on purpose.
   ASSERT_GT(settled, 0);
-  std::printf("resident memory: %ld kB after 10 reloads, %ld kB after 100\n", settled, final);
   EXPECT_LT(final - settled, 4 * 1024) << "resident memory grew from "
                                        << settled << " kB to " << final << " kB";
 #endif
