@@ -53,6 +53,15 @@ final class Checks {
     return String.valueOf(value);
   }
 
+  /** Joins every thread within 30 s in all; a thread still alive is stuck. */
+  static void joinAll(Iterable<Thread> threads) throws InterruptedException {
+    long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(30);
+    for (Thread thread : threads) {
+      thread.join(Math.max(1, TimeUnit.NANOSECONDS.toMillis(deadline - System.nanoTime())));
+      check(!thread.isAlive(), thread.getName() + " is stuck: deadlock");
+    }
+  }
+
   /** Polls condition until it holds; fails after LOAD_TIMEOUT_MILLIS. */
   static void await(BooleanSupplier condition, String what) throws InterruptedException {
     long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(LOAD_TIMEOUT_MILLIS);

@@ -11,7 +11,6 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
 import java.util.concurrent.ConcurrentLinkedQueue;
-import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicLong;
 
@@ -113,11 +112,7 @@ public final class StressTest {
         "b.test after the last reload");
 
     stop.set(true);
-    long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(30);
-    for (Thread thread : queries) {
-      thread.join(Math.max(1, TimeUnit.NANOSECONDS.toMillis(deadline - System.nanoTime())));
-      check(!thread.isAlive(), thread.getName() + " is stuck: deadlock");
-    }
+    Checks.joinAll(queries);
     checkEquals("[]", errors.toString(), "answers outside both rule sets");
     check(answers.get() >= QUERY_THREADS, "the query threads did not run");
     check(ruleAnswers.get() > 0, "no query was answered from rules");

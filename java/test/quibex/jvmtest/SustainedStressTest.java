@@ -147,11 +147,7 @@ public final class SustainedStressTest {
     }
 
     stop.set(true);
-    long joinDeadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(30);
-    for (Thread thread : threads) {
-      thread.join(Math.max(1, TimeUnit.NANOSECONDS.toMillis(joinDeadline - System.nanoTime())));
-      check(!thread.isAlive(), thread.getName() + " is stuck: deadlock");
-    }
+    Checks.joinAll(threads);
     checkEquals("[]", errors.toString(), "answers no rule set allows");
     check(rounds.get() >= QUERY_THREADS, "the query threads did not run");
     check(fromRules.get() > 0, "no query was answered from rules");
