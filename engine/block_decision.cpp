@@ -180,7 +180,7 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
   return nullptr;
 }
 
-const RequestFilter* FilterEngineImpl::findElemHideException(
+const RequestFilter* FilterEngineImpl::hasElemHideException(
     const std::string& url, const std::string& pageUrl) {
   std::string key;
   if (matchMode_ == MatchMode::kPlain) {

@@ -53,8 +53,8 @@ void FilterEngineImpl::collectSelectors(const std::string& pageAddress,
   }
   std::string_view hostWithPort;
   const std::string_view host = extractHostView(pageAddress, &hostWithPort);
-  auto visit = [&](std::string_view candidate) {
-    const uint32_t chain = elemHideByDomain.find(candidate);
+  auto visit = [&](std::string_view candidate, size_t hash) {
+    const uint32_t chain = elemHideByDomain.find(candidate, hash);
     if (chain == KeyedChains<const ElemHideFilter>::kNoChain) return;
     for (const ElemHideFilter* rule : elemHideByDomain.chain(chain)) {
       if (!rule->isActiveOnHost(hostWithPort)) continue;
@@ -67,11 +67,13 @@ void FilterEngineImpl::collectSelectors(const std::string& pageAddress,
     }
   };
   if (matchMode_ == MatchMode::kPlain) {
-    for (const std::string& candidate : domainCandidates(host)) visit(candidate);
+    for (const std::string& candidate : domainCandidates(host)) {
+      visit(candidate, hashKey(candidate));
+    }
   } else {
     candidates_.assign(host);
     for (const CandidateList::Candidate& candidate : candidates_) {
-      visit(candidate.text);
+      visit(candidate.text, candidate.hash);
     }
   }
 }

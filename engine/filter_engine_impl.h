@@ -175,9 +175,10 @@ class FilterEngineImpl final : public FilterEngine {
                         const std::string& referrerUrl,
                         SelectorExplanation* why,
                         std::vector<std::string>* selectors);
-  // Whether an "elemhide" exception with a domain key matches url.
-  const RequestFilter* findElemHideException(const std::string& url,
-                                             const std::string& pageUrl);
+  // The "elemhide" exception with a domain key that matches url (with
+  // pageUrl as page), or null.
+  const RequestFilter* hasElemHideException(const std::string& url,
+                                            const std::string& pageUrl);
   // Rebuilds the generic token index when filing changed the sequences.
   void refreshIndex();
 
@@ -197,10 +198,6 @@ class FilterEngineImpl final : public FilterEngine {
                                       const CandidateList& candidates,
                                       const RequestFacts& request,
                                       std::string* key);
-  const RequestFilter* hasElemHideException(const std::string& url,
-                                            const std::string& pageUrl) {
-    return findElemHideException(url, pageUrl);
-  }
 
   // ---- Members, in the engine's fixed order ----
   std::vector<RequestFilter*> requestFilters;  // owns all (in arena_)
