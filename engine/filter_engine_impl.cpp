@@ -5,6 +5,7 @@
 #include <malloc.h>
 
 #include <chrono>
+#include <exception>
 #include <new>
 #include <type_traits>
 
@@ -65,7 +66,6 @@ void FilterEngineImpl::clearRules() {
 
 void FilterEngineImpl::loadRules(const std::string& firstPath,
                                  const std::string& secondPath) {
-  loading = true;
   startLoad(firstPath, secondPath, /*reload=*/false);
 }
 
@@ -76,23 +76,35 @@ void FilterEngineImpl::reloadRules(const std::string& firstPath,
 
 void FilterEngineImpl::startLoad(const std::string& firstPath,
                                  const std::string& secondPath, bool reload) {
+  {
+    std::lock_guard<std::mutex> lock(startMutex_);
+    if (!reload) loading = true;
+    ++pendingBodies_;
+  }
   std::unique_ptr<LoadJob> job;
   try {
     job.reset(new LoadJob{this, firstPath, secondPath, reload});
   } catch (const std::bad_alloc&) {
-    if (!reload) loading = false;
+    abandonStart(reload);
     return;
   }
-  ++pendingBodies_;
   if (!launcher_.launch(&FilterEngineImpl::loadBody, job.get())) {
-    // No thread: keep answering from the rules in place instead of turning
-    // every query away for good.
-    if (!reload) loading = false;
-    --pendingBodies_;
-    bodiesDone_.notify_all();
+    abandonStart(reload);
     return;
   }
   job.release();  // the body owns it now
+}
+
+void FilterEngineImpl::abandonStart(bool reload) {
+  {
+    std::lock_guard<std::mutex> lock(startMutex_);
+    // No body will run for this start. A load that set the flag clears it
+    // again, so that queries keep answering from the rules in place - but
+    // only when no other body is pending or running: that body still needs
+    // the flag to turn queries away, and clears it itself when it ends.
+    if (--pendingBodies_ == 0 && !reload) loading = false;
+  }
+  bodiesDone_.notify_all();
 }
 
 void* FilterEngineImpl::loadBody(void* arg) {
@@ -109,15 +121,22 @@ void FilterEngineImpl::runLoad(const LoadJob& job) {
     secondRulePath = job.secondPath;
     FilterEngine& self = *this;
     if (job.reload) self.clearRules();
+    // Each file copes with running out of memory itself (a line that cannot
+    // be handled is dropped), so this catches only what is left over: the
+    // paths and the index build.
     loadRuleFile(job.firstPath, 0);
     loadRuleFile(job.secondPath, 1);
     finishLoad();
-  } catch (const std::bad_alloc&) {
-    // Out of memory part-way: keep what was filed and stay usable.
+  } catch (const std::exception&) {
+    // Keep what was filed and stay usable: the index is rebuilt by the next
+    // query. Nothing may escape a thread body.
     indexStale_ = true;
   }
   loading = false;
-  --pendingBodies_;
+  {
+    std::lock_guard<std::mutex> startLock(startMutex_);
+    --pendingBodies_;
+  }
   bodiesDone_.notify_all();
 }
 

@@ -158,8 +158,11 @@ class FilterEngineImpl final : public FilterEngine {
   struct LoadJob;
   static void* loadBody(void* job);
   void runLoad(const LoadJob& job);
+  // Sets loading (for a load), counts the body as pending and starts it.
   void startLoad(const std::string& firstPath, const std::string& secondPath,
                  bool reload);
+  // Undoes startLoad's bookkeeping when its body could not be started.
+  void abandonStart(bool reload);
   void finishLoad();
 
   // The block decision under the mutex; fills why when not null.
@@ -179,6 +182,9 @@ class FilterEngineImpl final : public FilterEngine {
   // pageUrl as page), or null.
   const RequestFilter* hasElemHideException(const std::string& url,
                                             const std::string& pageUrl);
+  // Files rule into its container. Strong guarantee: on bad_alloc no
+  // container has changed. REQUIRES: the caller holds the engine mutex.
+  void fileRequestFilter(const RequestFilter* rule, bool list1);
   // Rebuilds the generic token index when filing changed the sequences.
   void refreshIndex();
 
@@ -222,6 +228,10 @@ class FilterEngineImpl final : public FilterEngine {
   LineDecoder& decoder_;        // turns stored lines into plain text
   ThreadLauncher& launcher_;    // starts load bodies
   const MatchMode matchMode_;   // accelerated or plain queries
+  // Orders the starts' and the bodies' updates of pendingBodies_ against a
+  // failed start's decision to clear loading. Never held for long: queries
+  // do not take it, and no body holds it while loading.
+  std::mutex startMutex_;
   std::atomic<int> pendingBodies_{0};  // bodies started, not yet finished
   std::condition_variable bodiesDone_;  // signalled when a body finishes
   GenericIndex genericIndex_;   // token index over the four sequences

@@ -26,7 +26,7 @@ class ThreadAttributes {
 
 class DetachedThreadLauncher final : public ThreadLauncher {
  public:
-  bool launch(ThreadBody body, void* arg) override {
+  bool launch(ThreadBody body, void* arg) noexcept override {
     ThreadAttributes attributes;
     if (!attributes.ok()) return false;
     pthread_attr_setdetachstate(attributes.get(), PTHREAD_CREATE_DETACHED);

@@ -14,8 +14,8 @@ class ThreadLauncher {
   virtual ~ThreadLauncher() = default;
   // Runs body(arg) on another thread without waiting for it. Returns false
   // when no thread could be started; body is then never run and the caller
-  // keeps ownership of arg.
-  virtual bool launch(ThreadBody body, void* arg) = 0;
+  // keeps ownership of arg. Must not throw: failure is the false return.
+  virtual bool launch(ThreadBody body, void* arg) noexcept = 0;
 };
 
 // The process-wide launcher of detached POSIX threads. Stateless.

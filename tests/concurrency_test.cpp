@@ -102,6 +102,32 @@ TEST(ConcurrencyTest, OverlappingLoadsFileEveryRuleTwice) {
   EXPECT_EQ(engine.getSelectors("a.b", "", ""), (Strings{".x", ".x"}));
 }
 
+TEST(ConcurrencyTest, FailedStartLeavesARunningLoadsFlagSet) {
+  TempDir dir;
+  ScriptedDecoder decoder;
+  ManualLauncher launcher;
+  FilterEngineImpl engine(decoder,
+                          EngineOptions{MatchMode::kAccelerated, &launcher});
+  decoder.holdAt("/hold");
+  engine.loadRules(dir.write("1", "||a.b^\n/hold\n"), "");
+  std::thread body([&] { launcher.runNext(); });
+  decoder.waitUntilHeld();  // the first body holds the mutex here
+  launcher.refuse();
+  engine.loadRules(dir.write("2", "||c.d^"), "");
+  const bool stillLoading = engine.isLoading();
+  EXPECT_TRUE(stillLoading);
+  // Queries are then answered without the mutex (a query that waited for
+  // it here would never return, so it is asked only then).
+  if (stillLoading) {
+    EXPECT_EQ(engine.shouldBlock("http://a.b/", ""), 0);
+  }
+  decoder.release();
+  body.join();
+  EXPECT_FALSE(engine.isLoading());  // the body that ran cleared it
+  EXPECT_EQ(engine.shouldBlock("http://a.b/", ""), 1);
+  EXPECT_EQ(engine.shouldBlock("http://c.d/", ""), 0);
+}
+
 TEST(ConcurrencyTest, OneEngineForTwoThreadsAtOnce) {
   static PassThroughDecoder decoder;
   std::atomic<bool> go{false};

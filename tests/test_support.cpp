@@ -121,9 +121,13 @@ std::vector<std::string> ScriptedDecoder::calls() {
   return calls_;
 }
 
-bool ManualLauncher::launch(ThreadBody body, void* arg) {
+bool ManualLauncher::launch(ThreadBody body, void* arg) noexcept {
   if (refuse_) return false;
-  jobs_.emplace_back(body, arg);
+  try {
+    jobs_.emplace_back(body, arg);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   return true;
 }
 

@@ -108,7 +108,7 @@ class ScriptedDecoder final : public LineDecoder {
 // A launcher that keeps bodies until the test runs them, or refuses them.
 class ManualLauncher final : public ThreadLauncher {
  public:
-  bool launch(ThreadBody body, void* arg) override;
+  bool launch(ThreadBody body, void* arg) noexcept override;
 
   // Makes every later launch fail.
   void refuse() { refuse_ = true; }
