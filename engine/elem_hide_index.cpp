@@ -11,6 +11,9 @@ namespace quibex {
 void FilterEngineImpl::addElemHideFilter(ElemHideFilter* filter) {
   if (filter == nullptr) return;
   const ElemHideFilter* rule = filter;
+  // Room first, so that a filter is filed under all of its sites or, when
+  // memory runs out, under none.
+  elemHideByDomain.reserveMore(rule->includeCount(), rule->includeCount());
   elemHideFilters.push_back(filter);
   for (size_t i = 0; i < rule->includeCount(); ++i) {
     elemHideByDomain.append(rule->includeDomain(i), rule);

@@ -74,16 +74,18 @@ class KeyedChains {
   KeyedChains& operator=(const KeyedChains&) = delete;
 
   // Appends item at the end of key's chain, creating the key if absent.
+  // Strong guarantee: if an allocation fails, the map is left unchanged.
   void append(std::string_view key, T* item) {
     append(key, hashKey(key), item);
   }
   void append(std::string_view key, size_t hash, T* item) {
     uint32_t chain = find(key, hash);
+    reserveMore(chain == kNoChain ? 1 : 0, 1);
+    // Nothing below allocates.
     const uint32_t entry = static_cast<uint32_t>(items_.size());
     items_.push_back(item);
     next_.push_back(kNoChain);
     if (chain == kNoChain) {
-      if ((keys_.size() + 1) * 4 > slots_.size() * 3) grow();
       chain = static_cast<uint32_t>(keys_.size());
       keys_.push_back(Key{key.data(), static_cast<uint32_t>(key.size()), entry});
       tails_.push_back(entry);
@@ -92,6 +94,18 @@ class KeyedChains {
       next_[tails_[chain]] = entry;
       tails_[chain] = entry;
     }
+  }
+
+  // Makes room for keys new keys and items new entries, so that that many
+  // append() calls cannot fail. Throws bad_alloc (leaving the map's
+  // contents unchanged) when the room cannot be had.
+  void reserveMore(size_t keys, size_t items) {
+    const size_t keyTotal = keys_.size() + keys;
+    if (keyTotal * 4 > slots_.size() * 3) grow(keyTotal);
+    reserveGeometric(keys_, keys);
+    reserveGeometric(tails_, keys);
+    reserveGeometric(items_, items);
+    reserveGeometric(next_, items);
   }
 
   // Index of key's chain (stable until clear()), or kNoChain.
@@ -194,11 +208,25 @@ class KeyedChains {
     bloom_[word] |= bits;
   }
 
-  void grow() {
-    const size_t size = slots_.empty() ? 16 : slots_.size() * 2;
-    slots_.assign(size, 0u);
-    bloom_.assign(size * 8 / 64, uint64_t{0});
+  // Doubles the slot table until it holds keys at most three-quarters
+  // full, and places every key anew. The new tables are built aside, so a
+  // failed allocation leaves the map as it was.
+  void grow(size_t keys) {
+    size_t size = slots_.empty() ? 16 : slots_.size() * 2;
+    while (keys * 4 > size * 3) size *= 2;
+    std::vector<uint32_t> slots(size, 0u);
+    std::vector<uint64_t> bloom(size * 8 / 64, uint64_t{0});
+    slots_.swap(slots);
+    bloom_.swap(bloom);
     for (uint32_t k = 0; k < keys_.size(); ++k) placeInSlot(k, hashKey(key(k)));
+  }
+
+  // Room for extra more elements, growing the capacity by doubling so that
+  // appends stay amortised constant.
+  template <class V>
+  static void reserveGeometric(V& v, size_t extra) {
+    if (v.size() + extra <= v.capacity()) return;
+    v.reserve(std::max(v.size() + extra, v.capacity() * 2));
   }
 
   std::vector<uint32_t> slots_;  // open-addressed: key index + 1, 0 = empty

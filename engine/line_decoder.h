@@ -19,7 +19,8 @@ class LineDecoder {
  public:
   virtual ~LineDecoder() = default;
 
-  // Prepares to decode the lines of one file.
+  // Prepares to decode the lines of one file. If it throws, the file is
+  // not read and endFile() is not called.
   virtual void beginFile() = 0;
 
   // Decodes one stored line. REQUIRES: line.data()[line.size()] == '\0'.
@@ -28,7 +29,9 @@ class LineDecoder {
   // as well.
   virtual bool decryptLine(std::string_view line, std::string& plain) = 0;
 
-  // Ends the file begun by the matching beginFile().
+  // Ends the file begun by the matching beginFile(). Called exactly once
+  // for every beginFile() that returned, however reading ended, from a
+  // destructor: it must not throw.
   virtual void endFile() = 0;
 };
 

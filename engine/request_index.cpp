@@ -13,7 +13,20 @@ void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
     filter->~RequestFilter();  // its storage stays in the arena
     throw;
   }
-  const bool list1 = listIndex != 0;
+  // Filing either succeeds or changes nothing; if it fails the rule is
+  // dropped whole rather than kept unfiled.
+  try {
+    fileRequestFilter(rule, listIndex != 0);
+  } catch (...) {
+    requestFilters.pop_back();
+    filter->~RequestFilter();
+    throw;
+  }
+  indexStale_ = true;
+}
+
+void FilterEngineImpl::fileRequestFilter(const RequestFilter* rule,
+                                         bool list1) {
   const std::string_view key = rule->domainKeyView();
   if (!key.empty()) {
     DomainFilterMap& map =
@@ -21,14 +34,12 @@ void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
         : rule->elemHide()   ? elemHideExceptionsByDomain
                              : (list1 ? exceptionsByDomain1 : exceptionsByDomain0);
     map.insertFilter(key, rule);
-    indexStale_ = true;
     return;
   }
   GenericSequence& sequence = rule->isException()
                                   ? (list1 ? exceptions1 : exceptions0)
                                   : (list1 ? blocking1 : blocking0);
   sequence.push_back(rule);
-  indexStale_ = true;
 }
 
 }  // namespace quibex

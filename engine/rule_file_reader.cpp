@@ -2,6 +2,7 @@
 #include "engine/rule_file_reader.h"
 
 #include <cstring>
+#include <new>
 
 namespace quibex {
 namespace {
@@ -13,6 +14,16 @@ void finishLine(std::string& line) {
   const void* nul = std::memchr(line.data(), '\0', line.size());
   if (nul != nullptr) line.resize(static_cast<const char*>(nul) - line.data());
   if (!line.empty() && line.back() == '\r') line.pop_back();
+}
+
+// Appends size bytes to line; false when memory for them cannot be had.
+bool append(std::string& line, const char* bytes, size_t size) {
+  try {
+    line.append(bytes, size);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 }  // namespace
@@ -36,7 +47,7 @@ bool RuleFileReader::refill() {
 bool RuleFileReader::next(std::string& line) {
   while (!done_) {
     line.clear();
-    bool tooLong = false;
+    bool skipping = false;  // the line is read through, not kept
     bool ended = false;  // a line feed ended the line
     while (!ended) {
       if (pos_ == len_ && !refill()) {
@@ -49,13 +60,12 @@ bool RuleFileReader::next(std::string& line) {
       const void* feed = std::memchr(start, '\n', available);
       const size_t take =
           feed != nullptr ? static_cast<const char*>(feed) - start : available;
-      if (!tooLong) {
-        if (line.size() + take > kMaxRuleLineRead) {
-          tooLong = true;
+      if (!skipping) {
+        if (line.size() + take > kMaxRuleLineRead ||
+            !append(line, start, take)) {
+          skipping = true;
           line.clear();
           line.shrink_to_fit();
-        } else {
-          line.append(start, take);
         }
       }
       pos_ += take;
@@ -64,7 +74,7 @@ bool RuleFileReader::next(std::string& line) {
         ended = true;
       }
     }
-    if (tooLong) {
+    if (skipping) {
       ++skipped_;
       continue;
     }

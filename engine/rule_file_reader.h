@@ -6,7 +6,7 @@
 // first NUL byte, and one carriage return at its end is removed. Lines
 // longer than kMaxRuleLineRead bytes are read through without being kept and
 // are skipped whole, so a corrupt file without line feeds cannot exhaust
-// memory. Reading stops at the first read error; the line in progress is
+// memory; so is a line for which memory runs out. Reading stops at the first read error; the line in progress is
 // then dropped.
 #ifndef QUIBEX_ENGINE_RULE_FILE_READER_H_
 #define QUIBEX_ENGINE_RULE_FILE_READER_H_
@@ -36,12 +36,14 @@ class RuleFileReader {
   RuleFileReader& operator=(const RuleFileReader&) = delete;
 
   // Stores the next line in line (reusing its capacity) and returns true,
-  // or returns false when the file is exhausted or a read failed.
+  // or returns false when the file is exhausted or a read failed. Does not
+  // throw once constructed.
   bool next(std::string& line);
 
   // True when reading stopped at a read error.
   bool failed() const { return failed_; }
-  // Lines skipped because they were longer than kMaxRuleLineRead.
+  // Lines skipped because they were longer than kMaxRuleLineRead (or
+  // memory for them ran out).
   size_t skippedLines() const { return skipped_; }
 
  private:

@@ -1,6 +1,8 @@
 // Chunked bump allocation; see rule_arena.h.
 #include "filters/rule_arena.h"
 
+#include <utility>
+
 namespace quibex {
 
 void* RuleArena::allocate(size_t bytes) {
@@ -8,13 +10,14 @@ void* RuleArena::allocate(size_t bytes) {
   if (bytes > left_) {
     // Large pieces get a chunk of their own so the current one keeps its
     // free space.
-    if (bytes > kChunkBytes / 4) {
-      chunks_.emplace_back(new char[bytes]);
-      held_ += bytes;
-      return chunks_.back().get();
-    }
-    chunks_.emplace_back(new char[kChunkBytes]);
-    held_ += kChunkBytes;
+    const bool own = bytes > kChunkBytes / 4;
+    const size_t size = own ? bytes : kChunkBytes;
+    // Owned before it is filed: if the list of chunks cannot grow, the
+    // chunk is freed again rather than lost.
+    std::unique_ptr<char[]> chunk(new char[size]);
+    chunks_.push_back(std::move(chunk));
+    held_ += size;
+    if (own) return chunks_.back().get();
     next_ = chunks_.back().get();
     left_ = kChunkBytes;
   }
