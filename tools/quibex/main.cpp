@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -90,8 +91,17 @@ int failure(const std::string& message) {
 }  // namespace quibex::tool
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  int code = quibex::tool::runTool(args);
+  int code;
+  try {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    code = quibex::tool::runTool(args);
+  } catch (const std::bad_alloc&) {
+    // A clear message instead of the runtime's abort; the engine itself
+    // drops what it cannot hold and goes on, so this is rare.
+    std::fflush(stdout);
+    std::fputs("quibex: out of memory\n", stderr);
+    code = quibex::tool::kExitFailure;
+  }
   // Output that could not be written (a full disk, a closed stream) is a
   // failure even when the command itself succeeded.
   errno = 0;
