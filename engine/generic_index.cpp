@@ -55,12 +55,12 @@ constexpr unsigned kGramFilterBitsLog = 15;
 // The two gram filter bits of four URL bytes. Every window of a URL is
 // tested, so this must be cheap and almost always say no.
 inline void gramBits(uint32_t gram, size_t* a, size_t* b) {
-  const uint64_t m = uint64_t{gram} * 0x9E3779B97F4A7C15ull;
+  const uint64_t m = uint64_t{gram} * kHashMultiplier;
   *a = m >> (64 - kGramFilterBitsLog);
   *b = (m >> 20) & ((size_t{1} << kGramFilterBitsLog) - 1);
 }
 
-inline uint64_t mix(uint64_t key) { return key * 0x9E3779B97F4A7C15ull; }
+inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
 
 // Calls f(token) for every token of pattern that every matching URL must
 // contain as a whole token.
