@@ -473,10 +473,6 @@ const RequestFilter* GenericIndex::match(GenericSlot slot,
   return nullptr;
 }
 
-size_t GenericIndex::untokenizedCount() const {
-  return buckets_.empty() ? 0 : buckets_[0].offsets[kGenericSlots];
-}
-
 size_t GenericIndex::memoryBytes() const {
   return entries_.capacity() * sizeof(entries_[0]) + pieces_.capacity() +
          lastOccurrence_.capacity() * sizeof(uint32_t) +

@@ -71,11 +71,6 @@ class GenericIndex {
   // REQUIRES: beginRequest() was called with request.url().
   const RequestFilter* match(GenericSlot slot, const RequestFacts& request);
 
-  size_t ruleCount() const { return entries_.size(); }
-  // Rules filed under a gram, and rules without any key (tried for every
-  // request).
-  size_t gramCount() const { return gramRules_; }
-  size_t untokenizedCount() const;
   // Heap bytes held by the index.
   size_t memoryBytes() const;
 

@@ -121,10 +121,6 @@ const std::vector<std::string>& RequestFilter::excludeDomains() const {
   return domains_ ? domains_->exclude : emptyList();
 }
 
-void RequestFilter::collectDomainKeys(std::vector<std::string>& keys) const {
-  if (keyLen_ != 0) keys.emplace_back(domainKeyView());
-}
-
 // Each of the hundred thousand filters of a real list costs this much
 // before its text.
 static_assert(sizeof(RequestFilter) == 32, "RequestFilter grew");

@@ -88,8 +88,6 @@ class RequestFilter {
   std::string_view domainKeyView() const {
     return pattern().substr(keyOffset_, keyLen_);
   }
-  // Appends the filter's domain key to *keys when it is non-empty.
-  void collectDomainKeys(std::vector<std::string>& keys) const;
 
   // True when the request (requestUrl fetched by the page pageUrl) matches:
   // the page-domain test, the third-party test, the content-type test and
