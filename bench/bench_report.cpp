@@ -27,6 +27,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/domain_map_compare.h"
+#include "tools/quibex/process_memory.h"
 
 namespace quibex::bench {
 namespace {
@@ -149,10 +150,10 @@ int memoryChild(MatchMode mode) {
   data.firstPath = dataFile("easylist.txt");
   data.secondPath = dataFile("easyprivacy.txt");
   if (data.firstPath.empty() || data.secondPath.empty()) return 1;
-  const size_t rssBefore = residentBytes();
+  const size_t rssBefore = tool::residentBytes();
   const size_t heapBefore = heapBytesInUse();
   BenchEngine engine(data, mode);
-  const size_t rssAfter = residentBytes();
+  const size_t rssAfter = tool::residentBytes();
   const size_t heapAfter = heapBytesInUse();
   const EngineStats stats = engine.engine().stats();
   std::printf("%zu %zu %zu %zu %zu %zu %zu\n", rssBefore, rssAfter,

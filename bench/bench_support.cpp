@@ -109,17 +109,6 @@ BenchEngine::BenchEngine(const BenchData& data, MatchMode mode) {
   engine_->waitForLoads();
 }
 
-size_t residentBytes() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.compare(0, 6, "VmRSS:") == 0) {
-      return static_cast<size_t>(std::stoull(line.substr(6))) * 1024;
-    }
-  }
-  return 0;
-}
-
 size_t heapBytesInUse() {
   // Large blocks are mapped separately and counted apart from the arenas.
   const struct mallinfo2 info = mallinfo2();

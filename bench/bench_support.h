@@ -57,10 +57,6 @@ class BenchEngine {
   std::unique_ptr<FilterEngineImpl> engine_;  // the loaded engine
 };
 
-// Resident set size of this process in bytes (VmRSS of /proc/self/status),
-// or 0 when it cannot be read.
-size_t residentBytes();
-
 // Bytes currently handed out by malloc, over every arena and including the
 // separately mapped large blocks (mallinfo2 uordblks + hblkhd).
 size_t heapBytesInUse();
