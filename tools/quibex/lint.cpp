@@ -21,41 +21,17 @@
 namespace quibex::tool {
 namespace {
 
-// The option names the request parser knows; "domain" is matched as a
-// prefix, as the parser does.
-constexpr const char* kKnownOptions[] = {
-    "script",      "image",          "stylesheet",
-    "object",      "xmlhttprequest", "object-subrequest",
-    "subdocument", "document",       "elemhide",
-    "third-party", "other"};
-
-// The names of the type options behind the bits of a type mask.
-struct TypeName {
-  uint32_t bit;
-  const char* name;
-};
-constexpr TypeName kTypeNames[] = {
-    {kTypeScript, "script"},
-    {kTypeImage, "image"},
-    {kTypeStylesheet, "stylesheet"},
-    {kTypeObject, "object"},
-    {kTypeXmlHttpRequest, "xmlhttprequest"},
-    {kTypeObjectSubrequest, "object-subrequest"},
-    {kTypeSubdocument, "subdocument"},
-    {kTypeDocument, "document"},
-    {kTypeOther, "other"},
-};
-
 // Markers of element-hiding syntaxes this engine does not have.
 constexpr const char* kForeignMarkers[] = {"#@?#", "#@$#", "#@%#", "#@#", "#?#",
                                            "#$#",  "#%#",  "$@$",  "$$"};
 
+// The names of the type options behind the bits of a type mask.
 std::string typeNames(uint32_t mask) {
   std::string names;
-  for (const TypeName& type : kTypeNames) {
-    if ((mask & type.bit) == 0) continue;
+  for (const RuleOption& option : kRuleOptions) {
+    if (option.kind != OptionKind::kType || (mask & option.bit) == 0) continue;
     if (!names.empty()) names += ", ";
-    names += type.name;
+    names += option.name;
   }
   return names;
 }
@@ -400,22 +376,14 @@ void ListLinter::addElemHideRule(size_t number, const std::string& line,
 }
 
 void ListLinter::countIgnoredOptions(std::string_view line) {
-  const size_t dollar = line.rfind('$');
+  const size_t dollar = findOptionsDollar(line);
   if (dollar == std::string_view::npos) return;
-  std::string_view options = line.substr(dollar + 1);
   std::set<std::string> names;  // each name counted once per rule
-  while (!options.empty()) {
-    const size_t comma = options.find(',');
-    std::string_view option = options.substr(0, comma);
-    options.remove_prefix(comma == std::string_view::npos ? options.size()
-                                                          : comma + 1);
-    if (!option.empty() && option.front() == '~') option.remove_prefix(1);
-    if (option.empty() || option.substr(0, 6) == "domain") continue;
-    bool known = false;
-    for (const char* name : kKnownOptions) known = known || option == name;
-    if (known) continue;
+  forEachOption(line.substr(dollar + 1), [&names](std::string_view option,
+                                                  bool /*negated*/) {
+    if (option.empty() || findRuleOption(option) != nullptr) return;
     names.insert(std::string(option.substr(0, option.find('='))));
-  }
+  });
   if (names.empty()) return;
   ++counts_.withIgnoredOptions;
   for (const std::string& name : names) ++ignoredOptions_[name];
