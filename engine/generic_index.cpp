@@ -210,10 +210,9 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
                                             size_t keyLength) {
   uint32_t needs = 0;
   const uint32_t party = filter->thirdParty();
-  if (party != kThirdPartyNone) {
+  if (party != 0) {
     needs |= kNeedsPage;
-    if (party == kThirdParty) needs |= kNeedsThirdParty;
-    if ((party & kThirdParty) == 0) needs |= kNeedsFirstParty;
+    if (party != kEitherParty) needs |= party;
   }
   if (!filter->includeDomains().empty() || !filter->excludeDomains().empty()) {
     needs |= kNeedsPageKey;
@@ -453,8 +452,9 @@ const RequestFilter* GenericIndex::match(GenericSlot slot,
       const Entry& entry = entries_[e];
       if (entry.typeMask != 0 && (entry.typeMask & types) == 0) continue;
       if (entry.needs & unmet) continue;
-      if ((entry.needs & (kNeedsThirdParty | kNeedsFirstParty)) && !partyKnown) {
-        unmet |= request.firstParty() ? kNeedsThirdParty : kNeedsFirstParty;
+      if ((entry.needs & kNeedsParty) && !partyKnown) {
+        // Rules that need the other party are out.
+        unmet |= partyOf(!request.firstParty());
         partyKnown = true;
         if (entry.needs & unmet) continue;
       }

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "filters/domain_name_set.h"
+#include "filters/rule_options.h"
 
 namespace quibex {
 
@@ -97,9 +98,10 @@ class GenericIndex {
   };
   static constexpr uint32_t kNoOccurrence = UINT32_MAX;
   enum Need : uint32_t {
-    kNeedsPage = 1,       // a third-party option: the page must be given
-    kNeedsThirdParty = 2, // only "third-party": the request must be one
-    kNeedsFirstParty = 4, // only "~third-party": the request must not be
+    // A rule with one party bit (rule_options.h) needs a request of that
+    // party; the bits stand here as they are.
+    kNeedsParty = kEitherParty,
+    kNeedsPage = 4,       // a third-party option: the page must be given
     kNeedsPageKey = 8,    // page domains: the page must have a domain key
     kNeedsGate = 16,      // an untokenized rule with only included domains:
                           // one of those must occur in the page's key

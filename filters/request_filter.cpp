@@ -38,7 +38,7 @@ void parseDomainList(std::string_view value, DomainLists* lists) {
 // The option fields a parse collects before the filter is allocated.
 struct ParsedOptions {
   uint32_t typeMask = 0;
-  uint32_t thirdParty = kThirdPartyNone;
+  uint32_t thirdParty = 0;  // party bits
   bool elemHide = false;
   std::unique_ptr<DomainLists> domains;
 };
@@ -153,10 +153,7 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
       (exception ? RequestFilter::kException : 0) |
       (options.elemHide ? RequestFilter::kElemHide : 0) |
       (leadStar ? RequestFilter::kLeadStar : 0) |
-      (trailStar ? RequestFilter::kTrailStar : 0) |
-      ((options.thirdParty & kThirdParty) ? RequestFilter::kThirdPartyGiven : 0) |
-      ((options.thirdParty & ~kThirdParty) ? RequestFilter::kFirstPartyGiven
-                                           : 0));
+      (trailStar ? RequestFilter::kTrailStar : 0) | options.thirdParty);
   filter->typeMask_ = options.typeMask;
   if (options.domains) {
     if (options.domains->include.empty() && options.domains->exclude.empty()) {

@@ -1,5 +1,5 @@
 // The options of a request rule (what follows its last "$"): the named bits
-// of the content-type mask and of the third-party word, the one table of
+// of the content-type mask and of the party test, the one table of
 // option names, and the splitter that cuts an options text into options.
 // The parser and the list linter both read options through these, so they
 // cannot disagree about which options exist.
@@ -28,15 +28,23 @@ inline constexpr uint32_t kTypeOther = 0x100;
 inline constexpr uint32_t kSatisfiableTypes =
     kTypeScript | kTypeImage | kTypeStylesheet | kTypeObject;
 
-// Third-party word of RequestFilter::thirdParty().
-inline constexpr uint32_t kThirdPartyNone = 0;
-inline constexpr uint32_t kThirdParty = 0x1;           // "third-party"
-inline constexpr uint32_t kFirstParty = ~kThirdParty;  // "~third-party"
+// Party bits of RequestFilter::thirdParty(): which forms of the
+// "third-party" option a rule carries. A rule with neither has no party
+// test; a rule with either is tried only for requests that have a page, and
+// then passes a request whose own party bit (partyOf()) it carries.
+inline constexpr uint32_t kThirdParty = 0x1;  // "third-party"
+inline constexpr uint32_t kFirstParty = 0x2;  // "~third-party"
+inline constexpr uint32_t kEitherParty = kThirdParty | kFirstParty;
+
+// The party bit a request satisfies.
+constexpr uint32_t partyOf(bool firstParty) {
+  return firstParty ? kFirstParty : kThirdParty;
+}
 
 // What an option sets in a filter.
 enum class OptionKind : uint8_t {
   kType,      // ORs its bit into the type mask, the complement when negated
-  kParty,     // ORs kThirdParty into the party word, kFirstParty when negated
+  kParty,     // ORs kThirdParty into the party bits, kFirstParty if negated
   kElemHide,  // sets the elemhide flag; negation is ignored
   kDomain,    // the page domains that follow "domain" and one character
 };
