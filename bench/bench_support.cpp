@@ -7,12 +7,13 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "engine/generic_index.h"
 #include "engine/host_candidates.h"
+#include "engine/rule_file_reader.h"
+#include "filters/rule_line.h"
 
 namespace quibex::bench {
 namespace {
@@ -117,18 +118,27 @@ size_t heapBytesInUse() {
 
 ParsedRules parseRules(const BenchData& data) {
   ParsedRules rules;
+  PassThroughDecoder decoder;
   for (const std::string* path : {&data.firstPath, &data.secondPath}) {
-    std::ifstream in(*path, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.empty()) continue;
-      if (line.find("##") != std::string::npos) {
-        if (auto rule = ElemHideFilter::fromText(line)) {
-          rules.elemHide.push_back(std::move(rule));
-        }
-      } else if (auto rule = parseRequestFilter(line)) {
-        rules.requests.push_back(std::move(rule));
+    UniqueFile file(std::fopen(path->c_str(), "r"));
+    if (!file) continue;
+    RuleFileReader reader(file.get());
+    std::string stored, line;
+    while (reader.next(stored)) {
+      if (!decoder.decryptLine(stored, line)) continue;
+      switch (routeRuleLine(line)) {
+        case RuleLineKind::kComment:
+          break;
+        case RuleLineKind::kElemHide:
+          if (auto rule = ElemHideFilter::fromText(line)) {
+            rules.elemHide.push_back(std::move(rule));
+          }
+          break;
+        case RuleLineKind::kRequest:
+          if (auto rule = parseRequestFilter(line)) {
+            rules.requests.push_back(std::move(rule));
+          }
+          break;
       }
     }
   }

@@ -61,9 +61,9 @@ class BenchEngine {
 // separately mapped large blocks (mallinfo2 uordblks + hblkhd).
 size_t heapBytesInUse();
 
-// Every line of both rule files, parsed the way the engine's line intake
-// parses it: lines with "##" as element-hiding rules, the others as request
-// rules; rejected lines are dropped.
+// Every line of both rule files, read, routed and parsed as the engine's
+// line intake does it (RuleFileReader, PassThroughDecoder, routeRuleLine);
+// comments and rejected lines are dropped.
 struct ParsedRules {
   std::vector<std::unique_ptr<RequestFilter>> requests;  // both files
   std::vector<std::unique_ptr<ElemHideFilter>> elemHide;  // both files

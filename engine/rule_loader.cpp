@@ -6,6 +6,7 @@
 #include "engine/filter_engine_impl.h"
 #include "engine/line_decoder.h"
 #include "engine/rule_file_reader.h"
+#include "filters/rule_line.h"
 
 namespace quibex {
 
@@ -56,14 +57,18 @@ void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
 }
 
 void FilterEngineImpl::addRuleLine(const std::string& line, int listIndex) {
-  // A line with "##" anywhere is an element-hiding rule; if that parser
-  // rejects it, it is dropped and never read as a request rule.
-  if (line.find("##") != std::string::npos) {
-    addElemHideFilter(ElemHideFilter::fromText(line, arena_));
-    return;
+  switch (routeRuleLine(line)) {
+    case RuleLineKind::kComment:
+      return;
+    case RuleLineKind::kElemHide:
+      addElemHideFilter(ElemHideFilter::fromText(line, arena_));
+      return;
+    case RuleLineKind::kRequest:
+      if (RequestFilter* filter = parseRequestFilter(line, arena_)) {
+        addRequestFilter(filter, listIndex);
+      }
+      return;
   }
-  RequestFilter* filter = parseRequestFilter(line, arena_);
-  if (filter != nullptr) addRequestFilter(filter, listIndex);
 }
 
 }  // namespace quibex

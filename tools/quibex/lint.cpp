@@ -15,6 +15,7 @@
 #include "engine/rule_file_reader.h"
 #include "filters/elem_hide_filter.h"
 #include "filters/request_filter.h"
+#include "filters/rule_line.h"
 #include "filters/rule_options.h"
 #include "tools/quibex/output.h"
 
@@ -185,29 +186,34 @@ void ListLinter::addLine(size_t number, const std::string& line) {
     ++counts_.blank;
     return;
   }
-  // The engine's routing: "##" anywhere means element hiding, and a line
-  // that parser rejects is dropped, never read as a request rule.
-  if (line.find("##") != std::string::npos) {
-    const std::unique_ptr<ElemHideFilter> rule = ElemHideFilter::fromText(line);
-    if (rule) {
-      addElemHideRule(number, line, *rule);
-    } else if (line[0] == '!') {
+  switch (routeRuleLine(line)) {
+    case RuleLineKind::kComment:
       ++counts_.comments;
-    } else {
-      ++counts_.rejected;
-      rejected_.push_back(RejectedLine{
-          number, line,
-          "a generic element-hiding rule (nothing before \"##\"); the engine "
-          "keeps only rules that name their sites"});
-    }
-    return;
+      return;
+    case RuleLineKind::kElemHide:
+      if (const std::unique_ptr<ElemHideFilter> rule =
+              ElemHideFilter::fromText(line)) {
+        addElemHideRule(number, line, *rule);
+      } else {
+        ++counts_.rejected;
+        rejected_.push_back(RejectedLine{
+            number, line,
+            "a generic element-hiding rule (nothing before \"##\"); the "
+            "engine keeps only rules that name their sites"});
+      }
+      return;
+    case RuleLineKind::kRequest:
+      if (const std::unique_ptr<RequestFilter> rule =
+              parseRequestFilter(line)) {
+        addRequestRule(number, line, *rule);
+      } else {
+        ++counts_.rejected;
+        rejected_.push_back(RejectedLine{
+            number, "",
+            "longer than the engine's parsers accept; the engine drops it"});
+      }
+      return;
   }
-  const std::unique_ptr<RequestFilter> rule = parseRequestFilter(line);
-  if (!rule) {
-    ++counts_.comments;
-    return;
-  }
-  addRequestRule(number, line, *rule);
 }
 
 void ListLinter::addOverlongLine(size_t number) {

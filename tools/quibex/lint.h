@@ -1,8 +1,7 @@
 // ListLinter: what the engine makes of each line of a rule list, for the
-// people who maintain lists. Every line is routed exactly as the engine's
-// addRuleLine routes it ("##" anywhere: element hiding; otherwise a request
-// rule) and parsed by the engine's own parsers; the linter counts the
-// results per container and finds the rules that will not take effect.
+// people who maintain lists. Every line is routed by the engine's own
+// routeRuleLine and parsed by the engine's own parsers; the linter counts
+// the results per container and finds the rules that will not take effect.
 //
 // Two grades: kNever when the engine's own rules prove the rule can never
 // take effect (for instance a domain key no host candidate can equal), and
