@@ -305,6 +305,16 @@ double clockOverheadNs() {
   return median(samples);
 }
 
+// The rules of the generic sequences.
+size_t genericRules(const EngineStats& stats) {
+  size_t rules = 0;
+  for (const RequestContainer& container :
+       FilterEngineImpl::kRequestContainers) {
+    if (!container.keyed) rules += stats.rulesIn(container.id);
+  }
+  return rules;
+}
+
 std::string fixed(double value, int decimals) {
   char text[64];
   std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -458,10 +468,7 @@ int run(int argc, char** argv) {
       "element-hiding rules. Blocked: %zu; answers differing between the "
       "modes: %zu; selectors over all pages: %zu (plain %zu).\n\n",
       w.requests.size(), w.records, w.pages.size(), w.pages.size(),
-      stats.requestRules,
-      stats.exceptions[0] + stats.exceptions[1] + stats.blocking[0] +
-          stats.blocking[1],
-      stats.elemHideRules, blocked, differing, fast.selectorCount,
+      stats.requestRules, genericRules(stats), stats.elemHideRules, blocked, differing, fast.selectorCount,
       plain.selectorCount);
   std::printf(
       "Loads: median of %d. shouldBlock mean: %d passes over the workload "

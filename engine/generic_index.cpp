@@ -197,7 +197,7 @@ KeyChoice chooseKey(std::string_view pattern, const KeyCounts& counts) {
 
 struct Placement {
   uint64_t key;     // chosen key, 0 when none
-  uint32_t slot;    // GenericSlot of the rule
+  uint32_t slot;    // the slot of the rule's sequence
   const RequestFilter* filter;
   size_t keyOffset;  // where the key stands in the pattern
   size_t keyLength;  // its length
@@ -280,15 +280,15 @@ void GenericIndex::clear() {
 }
 
 void GenericIndex::build(
-    const std::vector<const RequestFilter*>* const sequences[kGenericSlots]) {
+    const std::vector<const RequestFilter*>* const sequences[kSlots]) {
   clear();
   size_t total = 0;
-  for (size_t s = 0; s < kGenericSlots; ++s) total += sequences[s]->size();
+  for (size_t s = 0; s < kSlots; ++s) total += sequences[s]->size();
 
   // Count each key once per rule, then file every rule under its choice.
   KeyCounts counts;
   std::vector<uint64_t> keys;
-  for (size_t s = 0; s < kGenericSlots; ++s) {
+  for (size_t s = 0; s < kSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {
       collectKeys(filter->pattern(), keys);
       for (const uint64_t key : keys) counts.add(key);
@@ -296,7 +296,7 @@ void GenericIndex::build(
   }
   std::vector<Placement> placements;
   placements.reserve(total);
-  for (size_t s = 0; s < kGenericSlots; ++s) {
+  for (size_t s = 0; s < kSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {
       const KeyChoice choice = chooseKey(filter->pattern(), counts);
       if (choice.key & kGramFlag) ++gramRules_;
@@ -310,13 +310,13 @@ void GenericIndex::build(
             });
 
   // Bucket 0 holds the rules without a key (key 0 sorts first).
-  buckets_.push_back(Bucket{0, {0, 0, 0, 0, 0}});
+  buckets_.push_back(Bucket{0, {}});
   entries_.reserve(placements.size());
   for (size_t i = 0; i < placements.size();) {
     const uint64_t key = placements[i].key;
     if (key != 0) buckets_.push_back(Bucket{key, {}});
     Bucket& bucket = buckets_.back();
-    for (uint32_t s = 0; s < kGenericSlots; ++s) {
+    for (uint32_t s = 0; s < kSlots; ++s) {
       bucket.offsets[s] = static_cast<uint32_t>(entries_.size());
       while (i < placements.size() && placements[i].key == key &&
              placements[i].slot == s) {
@@ -325,12 +325,12 @@ void GenericIndex::build(
         ++i;
       }
     }
-    bucket.offsets[kGenericSlots] = static_cast<uint32_t>(entries_.size());
+    bucket.offsets[kSlots] = static_cast<uint32_t>(entries_.size());
   }
 
   // Gate the untokenized rules that can only match on pages of their
   // included domains.
-  for (uint32_t e = 0; e < buckets_[0].offsets[kGenericSlots]; ++e) {
+  for (uint32_t e = 0; e < buckets_[0].offsets[kSlots]; ++e) {
     Entry& entry = entries_[e];
     const RequestFilter& rule = *entry.filter;
     if (rule.includeDomains().empty() || !rule.excludeDomains().empty()) {
@@ -438,7 +438,7 @@ void GenericIndex::beginRequest(std::string_view url) {
   }
 }
 
-const RequestFilter* GenericIndex::match(GenericSlot slot,
+const RequestFilter* GenericIndex::match(size_t slot,
                                          const RequestFacts& request) {
   const uint32_t types = request.urlTypes();
   uint32_t unmet = 0;  // Need bits this request cannot satisfy

@@ -41,27 +41,22 @@ namespace quibex {
 class RequestFacts;
 class RequestFilter;
 
-// The four generic sequences, in the order the block decision consults them.
-enum GenericSlot : size_t {
-  kExceptions1Slot = 0,
-  kBlocking1Slot,
-  kExceptions0Slot,
-  kBlocking0Slot,
-  kGenericSlots,
-};
-
 // Thread-safety: none. build(), beginRequest() and match() mutate scratch
 // state; the engine mutex guards every call.
 class GenericIndex {
  public:
+  // The sequences it indexes: the generic sequences of the block decision,
+  // each in the slot the engine's container table gives it.
+  static constexpr size_t kSlots = 4;
+
   GenericIndex() = default;
   GenericIndex(const GenericIndex&) = delete;
   GenericIndex& operator=(const GenericIndex&) = delete;
 
-  // Rebuilds the index over the given sequences, indexed by GenericSlot.
+  // Rebuilds the index over the given sequences, sequences[s] in slot s.
   // REQUIRES: the filters outlive the index or the next build()/clear().
   void build(const std::vector<const RequestFilter*>* const
-                 sequences[kGenericSlots]);
+                 sequences[kSlots]);
   // Forgets every rule.
   void clear();
 
@@ -70,15 +65,15 @@ class GenericIndex {
   void beginRequest(std::string_view url);
   // A rule of the sequence in slot that matches the request, or null.
   // REQUIRES: beginRequest() was called with request.url().
-  const RequestFilter* match(GenericSlot slot, const RequestFacts& request);
+  const RequestFilter* match(size_t slot, const RequestFacts& request);
 
   // Heap bytes held by the index.
   size_t memoryBytes() const;
 
  private:
   struct Bucket {
-    uint64_t key;                         // token or gram key; 0: no key
-    uint32_t offsets[kGenericSlots + 1];  // entries of slot s: [s, s+1)
+    uint64_t key;                  // token or gram key; 0: no key
+    uint32_t offsets[kSlots + 1];  // entries of slot s: [s, s+1)
   };
   // A filed rule with what its cheap option tests need of a request and
   // the piece of its pattern around its key, so most candidates are turned

@@ -27,19 +27,12 @@ void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
 
 void FilterEngineImpl::fileRequestFilter(const RequestFilter* rule,
                                          bool list1) {
-  const std::string_view key = rule->domainKeyView();
-  if (!key.empty()) {
-    DomainFilterMap& map =
-        !rule->isException() ? (list1 ? blockingByDomain1 : blockingByDomain0)
-        : rule->elemHide()   ? elemHideExceptionsByDomain
-                             : (list1 ? exceptionsByDomain1 : exceptionsByDomain0);
-    map.insertFilter(key, rule);
-    return;
+  const RequestContainer& container = containerFor(*rule, list1 ? 1 : 0);
+  if (container.keyed) {
+    mapOf(container).insertFilter(rule->domainKeyView(), rule);
+  } else {
+    sequenceOf(container).push_back(rule);
   }
-  GenericSequence& sequence = rule->isException()
-                                  ? (list1 ? exceptions1 : exceptions0)
-                                  : (list1 ? blocking1 : blocking0);
-  sequence.push_back(rule);
 }
 
 }  // namespace quibex

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/filter_engine_impl.h"
 #include "engine/host_candidates.h"
 #include "engine/rule_file_reader.h"
 #include "filters/elem_hide_filter.h"
@@ -112,17 +113,14 @@ std::string unlikelyHost(std::string_view text, bool allowPort) {
 
 // What the engine files a request rule as.
 std::string describeFiling(const RequestFilter& rule) {
+  const RequestContainer& container = containerFor(rule, 0);
+  const std::string kind = container.elemHide ? "an \"elemhide\" exception"
+                           : container.kind == RuleKind::kException
+                               ? "a request exception"
+                               : "a blocking request rule";
   const std::string_view key = rule.domainKeyView();
-  std::string kind;
-  if (!rule.isException()) {
-    kind = "a blocking request rule";
-  } else if (rule.elemHide() && !key.empty()) {
-    kind = "an \"elemhide\" exception";
-  } else {
-    kind = "a request exception";
-  }
-  return kind + (key.empty() ? " without a domain key"
-                             : " filed under the domain key " + quoted(key));
+  return kind + (container.keyed ? " filed under the domain key " + quoted(key)
+                                 : " without a domain key");
 }
 
 // The first marker of another rule syntax in text, or "".
@@ -228,15 +226,7 @@ void ListLinter::addOverlongLine(size_t number) {
 void ListLinter::addRequestRule(size_t number, const std::string& line,
                                 const RequestFilter& rule) {
   const std::string_view key = rule.domainKeyView();
-  if (key.empty()) {
-    ++(rule.isException() ? counts_.exceptions : counts_.blocking);
-  } else if (!rule.isException()) {
-    ++counts_.blockingByDomain;
-  } else if (rule.elemHide()) {
-    ++counts_.elemHideExceptionsByDomain;
-  } else {
-    ++counts_.exceptionsByDomain;
-  }
+  ++counts_.containerRules[containerIndex(containerFor(rule, 0).id)];
   countIgnoredOptions(line);
 
   Verdict verdict;
