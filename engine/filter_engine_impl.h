@@ -2,6 +2,23 @@
 // request rules into nine containers and element-hiding rules into a site
 // index, loads rule files on background threads, and answers the block and
 // selector questions.
+//
+// One class, implemented in five files by concern:
+//   filter_engine_impl.cpp       construction and destruction, clearRules,
+//                                loadRules and reloadRules with their load
+//                                bodies, waitForLoads, stats, the paths,
+//                                getFilterEngine
+//   filter_engine_loading.cpp    loadRuleFile, addRuleLine
+//   filter_engine_filing.cpp     addRequestFilter, addElemHideFilter
+//   filter_engine_decision.cpp   shouldBlock, explainBlock, and the lookups
+//                                matchDomainMap and matchGenericList
+//   filter_engine_selectors.cpp  getSelectors, explainSelectors,
+//                                hasElemHideException
+// The nine request containers are described by one table,
+// kRequestContainers, below the class (its vocabulary is in
+// request_containers.h). The parts the engine is built from have files and
+// classes of their own: host_candidates.h, domain_filter_map.h,
+// generic_index.h, domain_presence.h, keyed_chains.h, rule_file_reader.h.
 #ifndef QUIBEX_ENGINE_FILTER_ENGINE_IMPL_H_
 #define QUIBEX_ENGINE_FILTER_ENGINE_IMPL_H_
 

@@ -1,5 +1,5 @@
-// Reading one rule file through the line decoder, and routing each plain
-// rule line to the element-hiding or the request parser.
+// Loading of FilterEngineImpl: reading one rule file through the line
+// decoder, and routing each plain rule line to its parser.
 #include <new>
 #include <string>
 

@@ -1,6 +1,7 @@
-// The block decision: the containers of kRequestContainers that decide, in
-// their order; the first container with a matching rule decides. Also the
-// element-hiding exception lookup of the selector query.
+// The block decision of FilterEngineImpl: the containers of
+// kRequestContainers that decide, in their order; the first container with
+// a matching rule decides. Also the two lookups it is built from, the
+// domain-map lookup (plain and accelerated) and the generic-sequence scan.
 #include <string>
 
 #include "engine/filter_engine_impl.h"
@@ -148,19 +149,6 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
     }
   }
   return nullptr;
-}
-
-const RequestFilter* FilterEngineImpl::hasElemHideException(
-    const std::string& url, const std::string& pageUrl) {
-  std::string key;
-  if (matchMode_ == MatchMode::kPlain) {
-    return matchDomainMap(elemHideExceptionsByDomain, url, pageUrl, &key);
-  }
-  if (url.empty()) return nullptr;
-  candidates_.assign(extractHostView(url, nullptr));
-  const RequestFacts request(url, pageUrl);
-  return matchDomainMap(elemHideExceptionsByDomain, kOwnFilter, candidates_,
-                        request, &key);
 }
 
 }  // namespace quibex

@@ -1,6 +1,6 @@
-// Filing of request rules into the engine's nine containers: by list, by
-// exception flag and elemhide option, under the domain key or in a generic
-// sequence.
+// Filing of FilterEngineImpl: request rules into the container that
+// containerFor() chooses (by list, exception flag, elemhide option and
+// domain key), element-hiding rules under each of their included sites.
 #include "engine/filter_engine_impl.h"
 
 namespace quibex {
@@ -32,6 +32,18 @@ void FilterEngineImpl::fileRequestFilter(const RequestFilter* rule,
     mapOf(container).insertFilter(rule->domainKeyView(), rule);
   } else {
     sequenceOf(container).push_back(rule);
+  }
+}
+
+void FilterEngineImpl::addElemHideFilter(ElemHideFilter* filter) {
+  if (filter == nullptr) return;
+  const ElemHideFilter* rule = filter;
+  // Room first, so that a filter is filed under all of its sites or, when
+  // memory runs out, under none.
+  elemHideByDomain.reserveMore(rule->includeCount(), rule->includeCount());
+  elemHideFilters.push_back(filter);
+  for (size_t i = 0; i < rule->includeCount(); ++i) {
+    elemHideByDomain.append(rule->includeDomain(i), rule);
   }
 }
 
