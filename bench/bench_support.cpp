@@ -124,7 +124,7 @@ ParsedRules parseRules(const BenchData& data) {
     if (!file) continue;
     RuleFileReader reader(file.get());
     std::string stored, line;
-    while (reader.next(stored)) {
+    while (reader.next(&stored)) {
       if (!decoder.decryptLine(stored, line)) continue;
       switch (routeRuleLine(line)) {
         case RuleLineKind::kComment:

@@ -99,8 +99,7 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
     DomainFilterMap& map, const std::string& url, const std::string& pageUrl,
     std::string* key) {
   if (url.empty()) return nullptr;
-  std::string hostWithPort;
-  const std::string host = extractHost(url, hostWithPort);
+  const std::string host = extractHost(url, nullptr);
   const std::vector<std::string> candidates = domainCandidates(host);
   if (candidates.empty()) return nullptr;
   map.beginLookup();

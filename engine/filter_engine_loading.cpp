@@ -40,7 +40,7 @@ void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
     std::string stored;  // the stored (enciphered) line, reused for each line
     FilterEngine& self = *this;
     const DecodedFile decoding(decoder_);
-    while (reader.next(stored)) {
+    while (reader.next(&stored)) {
       try {
         if (!decoder_.decryptLine(stored, lineBuffer_)) continue;
         if (!lineBuffer_.empty()) self.addRuleLine(lineBuffer_, listIndex);

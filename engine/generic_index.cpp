@@ -148,13 +148,13 @@ bool isCommonKey(uint64_t key) {
 }
 
 // The distinct keys (tokens and grams) of one pattern.
-void collectKeys(std::string_view pattern, std::vector<uint64_t>& keys) {
-  keys.clear();
+void collectKeys(std::string_view pattern, std::vector<uint64_t>* keys) {
+  keys->clear();
   forEachSafeToken(pattern,
-                   [&](std::string_view t) { keys.push_back(tokenKey(t)); });
-  forEachGram(pattern, [&](const char* g) { keys.push_back(gramKey(g)); });
-  std::sort(keys.begin(), keys.end());
-  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+                   [&](std::string_view t) { keys->push_back(tokenKey(t)); });
+  forEachGram(pattern, [&](const char* g) { keys->push_back(gramKey(g)); });
+  std::sort(keys->begin(), keys->end());
+  keys->erase(std::unique(keys->begin(), keys->end()), keys->end());
 }
 
 // The key a rule is filed under (key 0: none) and where it stands in the
@@ -290,7 +290,7 @@ void GenericIndex::build(
   std::vector<uint64_t> keys;
   for (size_t s = 0; s < kSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {
-      collectKeys(filter->pattern(), keys);
+      collectKeys(filter->pattern(), &keys);
       for (const uint64_t key : keys) counts.add(key);
     }
   }

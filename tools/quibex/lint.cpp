@@ -404,7 +404,7 @@ bool lintFile(const std::string& path, ListLinter* linter, std::string* error) {
     }
   };
   errno = 0;
-  while (reader.next(line)) {
+  while (reader.next(&line)) {
     catchUpSkipped();
     if (line.empty()) {
       // An empty line is a line only if another line follows it: the text
