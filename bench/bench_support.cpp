@@ -125,7 +125,7 @@ ParsedRules parseRules(const BenchData& data) {
     RuleFileReader reader(file.get());
     std::string stored, line;
     while (reader.next(&stored)) {
-      if (!decoder.decryptLine(stored, line)) continue;
+      if (!decoder.decryptLine(stored, &line)) continue;
       switch (routeRuleLine(line)) {
         case RuleLineKind::kComment:
           break;

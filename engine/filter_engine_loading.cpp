@@ -42,7 +42,7 @@ void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
     const DecodedFile decoding(decoder_);
     while (reader.next(&stored)) {
       try {
-        if (!decoder_.decryptLine(stored, lineBuffer_)) continue;
+        if (!decoder_.decryptLine(stored, &lineBuffer_)) continue;
         if (!lineBuffer_.empty()) self.addRuleLine(lineBuffer_, listIndex);
       } catch (const std::bad_alloc&) {
         // Out of memory on this line: drop it, as an unparsable line is

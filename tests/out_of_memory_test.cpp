@@ -51,10 +51,10 @@ using Strings = std::vector<std::string>;
 class CountingDecoder final : public LineDecoder {
  public:
   void beginFile() override { ++begun; }
-  bool decryptLine(std::string_view line, std::string& plain) override {
+  bool decryptLine(std::string_view line, std::string* plain) override {
     if (line == failOn) throw std::bad_alloc();
     if (line.empty()) return false;
-    plain.assign(line.data(), line.size());
+    plain->assign(line.data(), line.size());
     return true;
   }
   void endFile() override { ++ended; }
