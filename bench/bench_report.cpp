@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/adversarial_request.h"
 #include "bench/bench_support.h"
 #include "bench/domain_map_compare.h"
 #include "tools/quibex/process_memory.h"
