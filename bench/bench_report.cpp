@@ -7,10 +7,12 @@
 //   quibex_bench_report [--loads N] [--passes N] [--plain-passes N]
 //                       [--adversarial-runs N]
 //
-// Memory is measured in a fresh child process per mode (the same program
-// started with --memory-child MODE), so that pages freed by earlier work
-// cannot hide what a load adds. Exits 0 without a table when the reference
-// data is absent.
+// Every figure is measured first (collect()) and printed afterwards
+// (print()); the targets stand in one table, kTargets, from which both
+// their text and their test are derived. Memory is measured in a fresh
+// child process per mode (the same program started with --memory-child
+// MODE), so that pages freed by earlier work cannot hide what a load adds.
+// Exits 0 without a table when the reference data is absent.
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -25,8 +27,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/adversarial_request.h"
 #include "bench/bench_support.h"
 #include "bench/domain_map_compare.h"
+#include "tools/quibex/process_memory.h"
 
 namespace quibex::bench {
 namespace {
@@ -149,10 +153,10 @@ int memoryChild(MatchMode mode) {
   data.firstPath = dataFile("easylist.txt");
   data.secondPath = dataFile("easyprivacy.txt");
   if (data.firstPath.empty() || data.secondPath.empty()) return 1;
-  const size_t rssBefore = residentBytes();
+  const size_t rssBefore = tool::residentBytes();
   const size_t heapBefore = heapBytesInUse();
   BenchEngine engine(data, mode);
-  const size_t rssAfter = residentBytes();
+  const size_t rssAfter = tool::residentBytes();
   const size_t heapAfter = heapBytesInUse();
   const EngineStats stats = engine.engine().stats();
   std::printf("%zu %zu %zu %zu %zu %zu %zu\n", rssBefore, rssAfter,
@@ -318,6 +322,39 @@ std::string ratio(double plain, double accelerated) {
 
 const char* met(bool ok) { return ok ? "yes" : "**no**"; }
 
+// A target that a figure of the accelerated mode must meet. Its text in the
+// report and its test are both derived from it.
+struct Target {
+  double limit;           // the figure must not exceed it, in unit
+  const char* unit;       // the unit of the figure and of limit
+  double minRatio = 0;    // plain / accelerated must reach it; 0: no such part
+
+  std::string text() const {
+    char limitText[32];
+    std::snprintf(limitText, sizeof limitText, "%g", limit);
+    std::string out = std::string("≤ ") + limitText + " " + unit;
+    if (minRatio > 0) {
+      std::snprintf(limitText, sizeof limitText, "%g", minRatio);
+      out += std::string(" and ≥ ") + limitText + "×";
+    }
+    return out;
+  }
+  bool metBy(double figure, double ratio = 0) const {
+    return figure <= limit && ratio >= minRatio;
+  }
+};
+
+// Every target of the report.
+struct Targets {
+  Target load{40, "ms"};                // both files, median wall time
+  Target blockMean{0.3, "µs", 100};     // shouldBlock mean, and its speed-up
+  Target blockP99{2, "µs"};             // shouldBlock p99
+  Target selectorsMean{2, "µs"};        // getSelectors mean per page
+  Target residentAdded{16, "MB"};       // resident memory a load adds
+  Target adversarial{20, "ms"};         // one decision on the 1 MiB request
+};
+constexpr Targets kTargets;
+
 // One table row: figure, plain, accelerated, ratio, target, met.
 void row(const std::string& figure, const std::string& plain,
          const std::string& accelerated, const std::string& plainToFast,
@@ -350,6 +387,281 @@ bool parseOptions(int argc, char** argv, Options* options) {
   return true;
 }
 
+// The domain-map layouts compared on the real lists' keys.
+struct LayoutFigures {
+  size_t keys = 0;          // keys filed
+  size_t distinctKeys = 0;  // distinct keys
+  size_t candidates = 0;    // host candidates looked up
+  size_t compactBytes = 0;  // heap bytes of KeyedChains
+  size_t stdBytes = 0;      // heap bytes of the unordered_map layout
+  double compactNs = 0;     // median lookup of KeyedChains
+  double stdNs = 0;         // median lookup of the unordered_map layout
+};
+
+// Everything the report prints, measured before any of it is printed.
+struct ReportFigures {
+  Options options;
+  size_t requests = 0;              // workload requests
+  size_t records = 0;               // of which request records
+  size_t pages = 0;                 // workload pages
+  std::string loadBefore;           // /proc/loadavg before measuring
+  std::string loadAfter;            // and after
+  double clockOverheadNs = 0;       // one steady_clock reading
+  ModeFigures plain, fast;          // every figure of each mode
+  AdversarialRequest adversarial;   // the 1 MiB request
+  AdversarialRequest literalsOnly;  // the same without rule tokens
+  ModeFigures plainLiterals, fastLiterals;  // decisions on literalsOnly
+  EngineStats stats;                // of the accelerated engine
+  size_t blocked = 0;               // requests blocked (accelerated)
+  size_t differing = 0;  // answers differing between the modes or passes
+  LayoutFigures layouts;
+};
+
+// The rules of the generic sequences.
+size_t genericRules(const EngineStats& stats) {
+  size_t rules = 0;
+  for (const RequestContainer& container :
+       FilterEngineImpl::kRequestContainers) {
+    if (!container.keyed) rules += stats.rulesIn(container.id);
+  }
+  return rules;
+}
+
+LayoutFigures measureLayouts(const BenchData& data) {
+  LayoutFigures figures;
+  const ParsedRules keyRules = parseRules(data);
+  const std::vector<KeyedItem> keys = domainKeys(keyRules);
+  const std::vector<std::string> candidates =
+      workloadCandidates(data.workload);
+  figures.compactBytes = heapBytesOfMap<CompactDomainMap>(keys);
+  figures.stdBytes = heapBytesOfMap<StdDomainMap>(keys);
+  CompactDomainMap compact;
+  fillMap(compact, keys);
+  StdDomainMap standard;
+  fillMap(standard, keys);
+  auto lookupNs = [&candidates](const auto& map) {
+    std::vector<double> runs;
+    size_t visited = 0;
+    for (int i = 0; i < 21; ++i) {
+      const Clock::time_point start = Clock::now();
+      visited += lookupAll(map, candidates);
+      runs.push_back(nanosSince(start) / static_cast<double>(candidates.size()));
+    }
+    if (visited == 0) std::fprintf(stderr, "report: no candidate was found\n");
+    return median(runs);
+  };
+  figures.compactNs = lookupNs(compact);
+  figures.stdNs = lookupNs(standard);
+  figures.keys = keys.size();
+  figures.distinctKeys = compact.keyCount();
+  figures.candidates = candidates.size();
+  return figures;
+}
+
+ReportFigures collect(const BenchData& data, const Options& options) {
+  ReportFigures r;
+  r.options = options;
+  r.requests = data.workload.requests.size();
+  r.records = data.workload.records;
+  r.pages = data.workload.pages.size();
+  r.loadBefore = loadAverage();
+  r.plain.mode = MatchMode::kPlain;
+  r.fast.mode = MatchMode::kAccelerated;
+  for (ModeFigures* m : {&r.fast, &r.plain}) {
+    std::fprintf(stderr, "report: %s: memory\n", modeName(m->mode));
+    m->memory = measureMemory(m->mode);
+    std::fprintf(stderr, "report: %s: %d loads\n", modeName(m->mode),
+                 options.loads);
+    measureLoads(data, options.loads, m);
+  }
+
+  BenchEngine fastEngine(data, MatchMode::kAccelerated);
+  BenchEngine plainEngine(data, MatchMode::kPlain);
+  std::fprintf(stderr, "report: accelerated: queries\n");
+  measureQueries(data, fastEngine.engine(), options.passes, &r.fast);
+  std::fprintf(stderr, "report: plain: queries\n");
+  measureQueries(data, plainEngine.engine(), options.plainPasses, &r.plain);
+
+  std::fprintf(stderr, "report: building the adversarial request\n");
+  {
+    const ParsedRules rules = parseRules(data);
+    r.adversarial = buildAdversarialRequest(rules, fastEngine.engine(),
+                                            size_t{1} << 20);
+  }
+  std::fprintf(stderr, "report: adversarial decisions\n");
+  measureAdversarial(fastEngine.engine(), r.adversarial,
+                     options.adversarialRuns, &r.fast);
+  measureAdversarial(plainEngine.engine(), r.adversarial, 1, &r.plain);
+
+  // The same without the rule tokens: literal runs only.
+  std::fprintf(stderr, "report: the literal-runs-only variant\n");
+  {
+    const ParsedRules rules = parseRules(data);
+    r.literalsOnly = buildAdversarialRequest(rules, fastEngine.engine(),
+                                             size_t{1} << 20, false);
+  }
+  measureAdversarial(fastEngine.engine(), r.literalsOnly,
+                     options.adversarialRuns, &r.fastLiterals);
+  measureAdversarial(plainEngine.engine(), r.literalsOnly, 1,
+                     &r.plainLiterals);
+
+  std::fprintf(stderr, "report: domain-map layouts\n");
+  r.layouts = measureLayouts(data);
+
+  r.stats = fastEngine.engine().stats();
+  for (size_t i = 0; i < r.fast.answers.size(); ++i) {
+    r.differing += r.fast.answers[i] != r.plain.answers[i];
+    r.blocked += static_cast<size_t>(r.fast.answers[i]);
+  }
+  r.differing += r.fast.unstableAnswers + r.plain.unstableAnswers;
+  r.clockOverheadNs = clockOverheadNs();
+  r.loadAfter = loadAverage();
+  return r;
+}
+
+void printHeader(const ReportFigures& r) {
+  std::printf("## libquibex benchmark report\n\n");
+  std::printf(
+      "Workload: %zu requests (%zu records + %zu page URLs asked with an "
+      "empty page), %zu pages. Rules: %zu request rules (%zu generic), %zu "
+      "element-hiding rules. Blocked: %zu; answers differing between the "
+      "modes: %zu; selectors over all pages: %zu (plain %zu).\n\n",
+      r.requests, r.records, r.pages, r.pages, r.stats.requestRules,
+      genericRules(r.stats), r.stats.elemHideRules, r.blocked, r.differing,
+      r.fast.selectorCount, r.plain.selectorCount);
+  std::printf(
+      "Loads: median of %d. shouldBlock mean: %d passes over the workload "
+      "(%d for plain), the first discarded. Latency: every request timed on "
+      "its own with steady_clock (one reading costs about %.0f ns, included "
+      "in each sample). Memory: a fresh process per mode; MB = 10^6 bytes. "
+      "Machine load average (/proc/loadavg) before: %s; after: %s.\n\n",
+      r.options.loads, r.options.passes - 1, r.options.plainPasses - 1,
+      r.clockOverheadNs, r.loadBefore.c_str(), r.loadAfter.c_str());
+}
+
+void printTable(const ReportFigures& r) {
+  const ModeFigures& plain = r.plain;
+  const ModeFigures& fast = r.fast;
+  row("figure", "plain", "accelerated", "plain / accelerated", "target",
+      "met");
+  std::printf("|---|---:|---:|---:|---|---|\n");
+  row("load both files, median (ms)", fixed(plain.loadMs, 1),
+      fixed(fast.loadMs, 1), ratio(plain.loadMs, fast.loadMs),
+      kTargets.load.text(), met(kTargets.load.metBy(fast.loadMs)));
+  row("load both files, CPU time, median (ms)", fixed(plain.loadCpuMs, 1),
+      fixed(fast.loadCpuMs, 1), ratio(plain.loadCpuMs, fast.loadCpuMs), "",
+      "");
+  row("shouldBlock mean (µs/request)", fixed(plain.blockMeanNs / 1e3, 3),
+      fixed(fast.blockMeanNs / 1e3, 3),
+      ratio(plain.blockMeanNs, fast.blockMeanNs), kTargets.blockMean.text(),
+      met(kTargets.blockMean.metBy(fast.blockMeanNs / 1e3,
+                                   plain.blockMeanNs / fast.blockMeanNs)));
+  row("shouldBlock mean, CPU time (µs/request)",
+      fixed(plain.blockMeanCpuNs / 1e3, 3), fixed(fast.blockMeanCpuNs / 1e3, 3),
+      ratio(plain.blockMeanCpuNs, fast.blockMeanCpuNs), "", "");
+  row("shouldBlock p50 (µs)", fixed(plain.p50 / 1e3, 3), fixed(fast.p50 / 1e3, 3),
+      ratio(plain.p50, fast.p50), "", "");
+  row("shouldBlock p90 (µs)", fixed(plain.p90 / 1e3, 3), fixed(fast.p90 / 1e3, 3),
+      ratio(plain.p90, fast.p90), "", "");
+  row("shouldBlock p99 (µs)", fixed(plain.p99 / 1e3, 3), fixed(fast.p99 / 1e3, 3),
+      ratio(plain.p99, fast.p99), kTargets.blockP99.text(),
+      met(kTargets.blockP99.metBy(fast.p99 / 1e3)));
+  row("shouldBlock max (µs)", fixed(plain.max / 1e3, 1), fixed(fast.max / 1e3, 1),
+      ratio(plain.max, fast.max), "", "");
+  row("shouldBlock p50 / p99 / max, best pass per request (µs)",
+      fixed(plain.bestP50 / 1e3, 1) + " / " + fixed(plain.bestP99 / 1e3, 1) +
+          " / " + fixed(plain.bestMax / 1e3, 1),
+      fixed(fast.bestP50 / 1e3, 3) + " / " + fixed(fast.bestP99 / 1e3, 3) +
+          " / " + fixed(fast.bestMax / 1e3, 1),
+      ratio(plain.bestP99, fast.bestP99) + " (p99)", "", "");
+  row("getSelectors mean (µs/page)", fixed(plain.selectorsMeanNs / 1e3, 3),
+      fixed(fast.selectorsMeanNs / 1e3, 3),
+      ratio(plain.selectorsMeanNs, fast.selectorsMeanNs),
+      kTargets.selectorsMean.text(),
+      met(kTargets.selectorsMean.metBy(fast.selectorsMeanNs / 1e3)));
+  if (plain.memory.ok && fast.memory.ok) {
+    auto megabytes = [](double bytes) {
+      return fixed(bytes / 1e6, 2) + " (" + fixed(bytes / 1048576.0, 2) +
+             " MiB)";
+    };
+    row("resident memory added by loading (MB)",
+        megabytes(plain.memory.residentAdded),
+        megabytes(fast.memory.residentAdded),
+        ratio(plain.memory.residentAdded, fast.memory.residentAdded),
+        kTargets.residentAdded.text(),
+        met(kTargets.residentAdded.metBy(fast.memory.residentAdded / 1e6)));
+    row("heap bytes after loading (MB)", fixed(plain.memory.heapAdded / 1e6, 2),
+        fixed(fast.memory.heapAdded / 1e6, 2),
+        ratio(plain.memory.heapAdded, fast.memory.heapAdded), "", "");
+    row("heap bytes per rule", fixed(plain.memory.heapAdded / plain.memory.rules, 1),
+        fixed(fast.memory.heapAdded / fast.memory.rules, 1),
+        ratio(plain.memory.heapAdded, fast.memory.heapAdded), "(reported)", "");
+    row("stats().indexBytes (MB)", fixed(plain.memory.indexBytes / 1e6, 2),
+        fixed(fast.memory.indexBytes / 1e6, 2),
+        ratio(plain.memory.indexBytes, fast.memory.indexBytes), "", "");
+  } else {
+    row("memory", "not measured", "not measured", "-",
+        kTargets.residentAdded.text(), "-");
+  }
+  if (r.adversarial.verified) {
+    row("1 MiB adversarial request (ms/decision)", fixed(plain.adversarialMs, 1),
+        fixed(fast.adversarialMs, 1),
+        ratio(plain.adversarialMs, fast.adversarialMs),
+        kTargets.adversarial.text(),
+        met(kTargets.adversarial.metBy(fast.adversarialMs) &&
+            fast.adversarialAnswer == 0 && plain.adversarialAnswer == 0));
+  } else {
+    row("1 MiB adversarial request", "-", "-", "-", kTargets.adversarial.text(),
+        "not built: " + r.adversarial.unavoidableRule);
+  }
+  if (r.literalsOnly.verified) {
+    row("1 MiB literal runs only, no rule tokens (ms/decision)",
+        fixed(r.plainLiterals.adversarialMs, 1),
+        fixed(r.fastLiterals.adversarialMs, 1),
+        ratio(r.plainLiterals.adversarialMs, r.fastLiterals.adversarialMs), "",
+        "");
+  }
+}
+
+void printAdversarial(const ReportFigures& r) {
+  std::printf(
+      "\nAdversarial request: %zu bytes, %zu distinct generic-rule tokens, "
+      "runs of %zu literal prefixes, pieces of %zu rules left out so nothing "
+      "matches; answer %d (plain %d). Literal runs only: runs of %zu "
+      "literal prefixes, pieces of %zu rules left out; answer %d (plain "
+      "%d).\n",
+      r.adversarial.url.size(), r.adversarial.tokens, r.adversarial.literals,
+      r.adversarial.droppedRules, r.fast.adversarialAnswer,
+      r.plain.adversarialAnswer, r.literalsOnly.literals,
+      r.literalsOnly.droppedRules, r.fastLiterals.adversarialAnswer,
+      r.plainLiterals.adversarialAnswer);
+}
+
+void printLayouts(const LayoutFigures& l) {
+  std::printf("\n### Domain-map layout: %zu keys filed, %zu distinct; %zu host "
+              "candidates looked up\n\n",
+              l.keys, l.distinctKeys, l.candidates);
+  std::printf("| layout | heap bytes (MB) | bytes per filed key | lookup (ns) |\n");
+  std::printf("|---|---:|---:|---:|\n");
+  const double keys = static_cast<double>(l.keys);
+  std::printf("| `KeyedChains` | %s | %s | %s |\n",
+              fixed(static_cast<double>(l.compactBytes) / 1e6, 2).c_str(),
+              fixed(static_cast<double>(l.compactBytes) / keys, 1).c_str(),
+              fixed(l.compactNs, 1).c_str());
+  std::printf("| `std::unordered_map<std::string, std::vector<const void*>>` | "
+              "%s | %s | %s |\n",
+              fixed(static_cast<double>(l.stdBytes) / 1e6, 2).c_str(),
+              fixed(static_cast<double>(l.stdBytes) / keys, 1).c_str(),
+              fixed(l.stdNs, 1).c_str());
+}
+
+void print(const ReportFigures& r) {
+  printHeader(r);
+  printTable(r);
+  printAdversarial(r);
+  printLayouts(r.layouts);
+}
+
 int run(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--memory-child") == 0) {
     return memoryChild(std::strcmp(argv[2], "plain") == 0
@@ -369,208 +681,7 @@ int run(int argc, char** argv) {
     std::printf("Benchmark report skipped: %s\n", why.c_str());
     return 0;
   }
-
-  const std::string loadBefore = loadAverage();
-  ModeFigures plain, fast;
-  plain.mode = MatchMode::kPlain;
-  fast.mode = MatchMode::kAccelerated;
-  for (ModeFigures* m : {&fast, &plain}) {
-    std::fprintf(stderr, "report: %s: memory\n", modeName(m->mode));
-    m->memory = measureMemory(m->mode);
-    std::fprintf(stderr, "report: %s: %d loads\n", modeName(m->mode),
-                 options.loads);
-    measureLoads(*data, options.loads, m);
-  }
-
-  BenchEngine fastEngine(*data, MatchMode::kAccelerated);
-  BenchEngine plainEngine(*data, MatchMode::kPlain);
-  std::fprintf(stderr, "report: accelerated: queries\n");
-  measureQueries(*data, fastEngine.engine(), options.passes, &fast);
-  std::fprintf(stderr, "report: plain: queries\n");
-  measureQueries(*data, plainEngine.engine(), options.plainPasses, &plain);
-
-  std::fprintf(stderr, "report: building the adversarial request\n");
-  AdversarialRequest adversarial;
-  {
-    const ParsedRules rules = parseRules(*data);
-    adversarial = buildAdversarialRequest(rules, fastEngine.engine(),
-                                          size_t{1} << 20);
-  }
-  std::fprintf(stderr, "report: adversarial decisions\n");
-  measureAdversarial(fastEngine.engine(), adversarial, options.adversarialRuns,
-                     &fast);
-  measureAdversarial(plainEngine.engine(), adversarial, 1, &plain);
-
-  // The same without the rule tokens: literal runs only.
-  std::fprintf(stderr, "report: the literal-runs-only variant\n");
-  AdversarialRequest literalsOnly;
-  {
-    const ParsedRules rules = parseRules(*data);
-    literalsOnly = buildAdversarialRequest(rules, fastEngine.engine(),
-                                           size_t{1} << 20, false);
-  }
-  ModeFigures fastLiterals, plainLiterals;
-  measureAdversarial(fastEngine.engine(), literalsOnly,
-                     options.adversarialRuns, &fastLiterals);
-  measureAdversarial(plainEngine.engine(), literalsOnly, 1, &plainLiterals);
-
-  std::fprintf(stderr, "report: domain-map layouts\n");
-  const ParsedRules keyRules = parseRules(*data);
-  const std::vector<KeyedItem> keys = domainKeys(keyRules);
-  const std::vector<std::string> candidates =
-      workloadCandidates(data->workload);
-  const size_t compactBytes = heapBytesOfMap<CompactDomainMap>(keys);
-  const size_t stdBytes = heapBytesOfMap<StdDomainMap>(keys);
-  CompactDomainMap compact;
-  fillMap(compact, keys);
-  StdDomainMap standard;
-  fillMap(standard, keys);
-  auto lookupNs = [&candidates](const auto& map) {
-    std::vector<double> runs;
-    size_t visited = 0;
-    for (int i = 0; i < 21; ++i) {
-      const Clock::time_point start = Clock::now();
-      visited += lookupAll(map, candidates);
-      runs.push_back(nanosSince(start) / static_cast<double>(candidates.size()));
-    }
-    if (visited == 0) std::fprintf(stderr, "report: no candidate was found\n");
-    return median(runs);
-  };
-  const double compactNs = lookupNs(compact);
-  const double stdNs = lookupNs(standard);
-
-  const EngineStats stats = fastEngine.engine().stats();
-  size_t differing = 0;
-  size_t blocked = 0;
-  for (size_t i = 0; i < fast.answers.size(); ++i) {
-    differing += fast.answers[i] != plain.answers[i];
-    blocked += static_cast<size_t>(fast.answers[i]);
-  }
-  differing += fast.unstableAnswers + plain.unstableAnswers;
-
-  // ---- The report ----
-  const Workload& w = data->workload;
-  std::printf("## libquibex benchmark report\n\n");
-  std::printf(
-      "Workload: %zu requests (%zu records + %zu page URLs asked with an "
-      "empty page), %zu pages. Rules: %zu request rules (%zu generic), %zu "
-      "element-hiding rules. Blocked: %zu; answers differing between the "
-      "modes: %zu; selectors over all pages: %zu (plain %zu).\n\n",
-      w.requests.size(), w.records, w.pages.size(), w.pages.size(),
-      stats.requestRules,
-      stats.exceptions[0] + stats.exceptions[1] + stats.blocking[0] +
-          stats.blocking[1],
-      stats.elemHideRules, blocked, differing, fast.selectorCount,
-      plain.selectorCount);
-  std::printf(
-      "Loads: median of %d. shouldBlock mean: %d passes over the workload "
-      "(%d for plain), the first discarded. Latency: every request timed on "
-      "its own with steady_clock (one reading costs about %.0f ns, included "
-      "in each sample). Memory: a fresh process per mode; MB = 10^6 bytes. "
-      "Machine load average (/proc/loadavg) before: %s; after: %s.\n\n",
-      options.loads, options.passes - 1, options.plainPasses - 1,
-      clockOverheadNs(), loadBefore.c_str(), loadAverage().c_str());
-
-  row("figure", "plain", "accelerated", "plain / accelerated", "target",
-      "met");
-  std::printf("|---|---:|---:|---:|---|---|\n");
-  row("load both files, median (ms)", fixed(plain.loadMs, 1),
-      fixed(fast.loadMs, 1), ratio(plain.loadMs, fast.loadMs), "≤ 40 ms",
-      met(fast.loadMs <= 40));
-  row("load both files, CPU time, median (ms)", fixed(plain.loadCpuMs, 1),
-      fixed(fast.loadCpuMs, 1), ratio(plain.loadCpuMs, fast.loadCpuMs), "",
-      "");
-  const double speedup = plain.blockMeanNs / fast.blockMeanNs;
-  row("shouldBlock mean (µs/request)", fixed(plain.blockMeanNs / 1e3, 3),
-      fixed(fast.blockMeanNs / 1e3, 3),
-      ratio(plain.blockMeanNs, fast.blockMeanNs), "≤ 0.3 µs and ≥ 100×",
-      met(fast.blockMeanNs <= 300 && speedup >= 100));
-  row("shouldBlock mean, CPU time (µs/request)",
-      fixed(plain.blockMeanCpuNs / 1e3, 3), fixed(fast.blockMeanCpuNs / 1e3, 3),
-      ratio(plain.blockMeanCpuNs, fast.blockMeanCpuNs), "", "");
-  row("shouldBlock p50 (µs)", fixed(plain.p50 / 1e3, 3), fixed(fast.p50 / 1e3, 3),
-      ratio(plain.p50, fast.p50), "", "");
-  row("shouldBlock p90 (µs)", fixed(plain.p90 / 1e3, 3), fixed(fast.p90 / 1e3, 3),
-      ratio(plain.p90, fast.p90), "", "");
-  row("shouldBlock p99 (µs)", fixed(plain.p99 / 1e3, 3), fixed(fast.p99 / 1e3, 3),
-      ratio(plain.p99, fast.p99), "≤ 2 µs", met(fast.p99 <= 2000));
-  row("shouldBlock max (µs)", fixed(plain.max / 1e3, 1), fixed(fast.max / 1e3, 1),
-      ratio(plain.max, fast.max), "", "");
-  row("shouldBlock p50 / p99 / max, best pass per request (µs)",
-      fixed(plain.bestP50 / 1e3, 1) + " / " + fixed(plain.bestP99 / 1e3, 1) +
-          " / " + fixed(plain.bestMax / 1e3, 1),
-      fixed(fast.bestP50 / 1e3, 3) + " / " + fixed(fast.bestP99 / 1e3, 3) +
-          " / " + fixed(fast.bestMax / 1e3, 1),
-      ratio(plain.bestP99, fast.bestP99) + " (p99)", "", "");
-  row("getSelectors mean (µs/page)", fixed(plain.selectorsMeanNs / 1e3, 3),
-      fixed(fast.selectorsMeanNs / 1e3, 3),
-      ratio(plain.selectorsMeanNs, fast.selectorsMeanNs), "≤ 2 µs",
-      met(fast.selectorsMeanNs <= 2000));
-  if (plain.memory.ok && fast.memory.ok) {
-    auto megabytes = [](double bytes) {
-      return fixed(bytes / 1e6, 2) + " (" + fixed(bytes / 1048576.0, 2) +
-             " MiB)";
-    };
-    row("resident memory added by loading (MB)",
-        megabytes(plain.memory.residentAdded),
-        megabytes(fast.memory.residentAdded),
-        ratio(plain.memory.residentAdded, fast.memory.residentAdded),
-        "≤ 16 MB", met(fast.memory.residentAdded <= 16e6));
-    row("heap bytes after loading (MB)", fixed(plain.memory.heapAdded / 1e6, 2),
-        fixed(fast.memory.heapAdded / 1e6, 2),
-        ratio(plain.memory.heapAdded, fast.memory.heapAdded), "", "");
-    row("heap bytes per rule", fixed(plain.memory.heapAdded / plain.memory.rules, 1),
-        fixed(fast.memory.heapAdded / fast.memory.rules, 1),
-        ratio(plain.memory.heapAdded, fast.memory.heapAdded), "(reported)", "");
-    row("stats().indexBytes (MB)", fixed(plain.memory.indexBytes / 1e6, 2),
-        fixed(fast.memory.indexBytes / 1e6, 2),
-        ratio(plain.memory.indexBytes, fast.memory.indexBytes), "", "");
-  } else {
-    row("memory", "not measured", "not measured", "-", "≤ 16 MB", "-");
-  }
-  if (adversarial.verified) {
-    row("1 MiB adversarial request (ms/decision)", fixed(plain.adversarialMs, 1),
-        fixed(fast.adversarialMs, 1),
-        ratio(plain.adversarialMs, fast.adversarialMs), "≤ 20 ms",
-        met(fast.adversarialMs <= 20 && fast.adversarialAnswer == 0 &&
-            plain.adversarialAnswer == 0));
-  } else {
-    row("1 MiB adversarial request", "-", "-", "-", "≤ 20 ms",
-        "not built: " + adversarial.unavoidableRule);
-  }
-  if (literalsOnly.verified) {
-    row("1 MiB literal runs only, no rule tokens (ms/decision)",
-        fixed(plainLiterals.adversarialMs, 1),
-        fixed(fastLiterals.adversarialMs, 1),
-        ratio(plainLiterals.adversarialMs, fastLiterals.adversarialMs), "",
-        "");
-  }
-  std::printf(
-      "\nAdversarial request: %zu bytes, %zu distinct generic-rule tokens, "
-      "runs of %zu literal prefixes, pieces of %zu rules left out so nothing "
-      "matches; answer %d (plain %d). Literal runs only: runs of %zu "
-      "literal prefixes, pieces of %zu rules left out; answer %d (plain "
-      "%d).\n",
-      adversarial.url.size(), adversarial.tokens, adversarial.literals,
-      adversarial.droppedRules, fast.adversarialAnswer,
-      plain.adversarialAnswer, literalsOnly.literals,
-      literalsOnly.droppedRules, fastLiterals.adversarialAnswer,
-      plainLiterals.adversarialAnswer);
-
-  std::printf("\n### Domain-map layout: %zu keys filed, %zu distinct; %zu host "
-              "candidates looked up\n\n",
-              keys.size(), compact.keyCount(), candidates.size());
-  std::printf("| layout | heap bytes (MB) | bytes per filed key | lookup (ns) |\n");
-  std::printf("|---|---:|---:|---:|\n");
-  std::printf("| `KeyedChains` | %s | %s | %s |\n",
-              fixed(static_cast<double>(compactBytes) / 1e6, 2).c_str(),
-              fixed(static_cast<double>(compactBytes) / static_cast<double>(keys.size()), 1).c_str(),
-              fixed(compactNs, 1).c_str());
-  std::printf("| `std::unordered_map<std::string, std::vector<const void*>>` | "
-              "%s | %s | %s |\n",
-              fixed(static_cast<double>(stdBytes) / 1e6, 2).c_str(),
-              fixed(static_cast<double>(stdBytes) / static_cast<double>(keys.size()), 1).c_str(),
-              fixed(stdNs, 1).c_str());
+  print(collect(*data, options));
   return 0;
 }
 

@@ -1,7 +1,7 @@
 // What the benchmarks and the report share: where the reference data lives,
 // the rule files and request workload read from it, engines loaded from the
-// rule files, the process's memory figures, the real lists' domain keys and
-// the adversarial request URL.
+// rule files, the heap in use and the real lists' rules and domain keys.
+// The adversarial request has a file of its own: adversarial_request.h.
 #ifndef QUIBEX_BENCH_BENCH_SUPPORT_H_
 #define QUIBEX_BENCH_BENCH_SUPPORT_H_
 
@@ -57,17 +57,13 @@ class BenchEngine {
   std::unique_ptr<FilterEngineImpl> engine_;  // the loaded engine
 };
 
-// Resident set size of this process in bytes (VmRSS of /proc/self/status),
-// or 0 when it cannot be read.
-size_t residentBytes();
-
 // Bytes currently handed out by malloc, over every arena and including the
 // separately mapped large blocks (mallinfo2 uordblks + hblkhd).
 size_t heapBytesInUse();
 
-// Every line of both rule files, parsed the way the engine's line intake
-// parses it: lines with "##" as element-hiding rules, the others as request
-// rules; rejected lines are dropped.
+// Every line of both rule files, read, routed and parsed as the engine's
+// line intake does it (RuleFileReader, PassThroughDecoder, routeRuleLine);
+// comments and rejected lines are dropped.
 struct ParsedRules {
   std::vector<std::unique_ptr<RequestFilter>> requests;  // both files
   std::vector<std::unique_ptr<ElemHideFilter>> elemHide;  // both files
@@ -87,36 +83,6 @@ std::vector<KeyedItem> domainKeys(const ParsedRules& rules);
 // The domain candidates of the host of every workload request (empty
 // requests and one-label hosts contribute none), in request order.
 std::vector<std::string> workloadCandidates(const Workload& workload);
-
-// A request built to make matching expensive while deciding nothing.
-struct AdversarialRequest {
-  std::string url;          // exactly the requested number of bytes
-  std::string pageUrl;      // a third-party page, so party rules are tried
-  size_t tokens = 0;        // distinct rule tokens placed in the URL
-  size_t literals = 0;      // distinct literal prefixes repeated in the URL
-  size_t droppedRules = 0;  // rules whose pieces had to be left out
-  bool verified = false;    // the verifier found no matching rule
-  std::string unavoidableRule;  // when not verified: the rule that matched
-};
-
-// Builds a URL of `bytes` bytes on a host no rule is keyed under, made of
-// (1) every token the generic rules can be indexed under, each once, so the
-// token index yields nearly every generic rule, and then (2) long runs of
-// the first characters (all but the last) of the rules' literal pieces,
-// cycled until the URL is full, so each candidate's skip search finds its
-// first characters over and over without ever completing its literal. Every
-// piece is closed by a byte that no rule pattern contains. The URL ends in
-// ".js" so that script rules reach the pattern match. Checked with
-// verifier: whenever a rule matches, the pieces taken from that rule (and
-// those containing its literals) are left out and the URL is built again;
-// verified tells whether that ended with no rule matching. Without
-// includeTokens part (1) is left out, which shows what the token index
-// alone saves against literal runs.
-// REQUIRES: verifier is loaded from the same data; bytes >= 64.
-AdversarialRequest buildAdversarialRequest(const ParsedRules& rules,
-                                           FilterEngineImpl& verifier,
-                                           size_t bytes,
-                                           bool includeTokens = true);
 
 }  // namespace quibex::bench
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/adversarial_request.h"
 #include "bench/bench_support.h"
 
 namespace quibex::bench {

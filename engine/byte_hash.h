@@ -1,7 +1,8 @@
 // hashBytes: the hash of every key the engine looks up per request (domain
 // candidates, URL tokens). It takes eight bytes per multiply; std::hash on
 // strings took about a tenth of a decision's instructions on the real
-// workload, this about a third of that.
+// workload, this about a third of that. Also the multiplier that the hash,
+// the engine's Bloom filters and its open-addressed tables share.
 #ifndef QUIBEX_ENGINE_BYTE_HASH_H_
 #define QUIBEX_ENGINE_BYTE_HASH_H_
 
@@ -10,6 +11,11 @@
 #include <string_view>
 
 namespace quibex {
+
+// 2^64 divided by the golden ratio, made odd. Multiplying by it spreads the
+// bits of a key over the high bits of the product, which the hash, the
+// filters and the open-addressed tables take their positions from.
+inline constexpr uint64_t kHashMultiplier = 0x9E3779B97F4A7C15ull;
 
 namespace internal {
 
@@ -38,7 +44,7 @@ inline uint64_t hashBytes(std::string_view bytes) {
   using internal::mixIn;
   const char* p = bytes.data();
   size_t n = bytes.size();
-  uint64_t h = n * 0x9E3779B97F4A7C15ull;
+  uint64_t h = n * kHashMultiplier;
   if (n > 8) {
     for (; n > 8; p += 8, n -= 8) h = mixIn(h, load64(p));
     return mixIn(h, load64(p + n - 8));

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "engine/byte_hash.h"
 #include "engine/keyed_chains.h"
 
 namespace quibex {
@@ -13,7 +14,7 @@ constexpr unsigned kLaneBits = 16;
 
 // The word of a hash and the two bits it sets within a lane.
 inline size_t wordOf(size_t hash, size_t words) {
-  return (static_cast<uint64_t>(hash) * 0x9E3779B97F4A7C15ull >> 32) &
+  return (static_cast<uint64_t>(hash) * kHashMultiplier >> 32) &
          (words - 1);
 }
 inline uint64_t laneBits(size_t hash) {

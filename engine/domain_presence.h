@@ -20,6 +20,8 @@ namespace quibex {
 // Thread-safety: none; the engine mutex guards every call.
 class DomainPresence {
  public:
+  // One lane per domain map of the block decision, each map in the lane
+  // the engine's container table gives it; four 16-bit lanes fill a word.
   static constexpr size_t kLanes = 4;
 
   DomainPresence() = default;

@@ -43,15 +43,13 @@ void FilterEngineImpl::clearRules() {
     filter = nullptr;
   }
   requestFilters.clear();
-  exceptionsByDomain1.clear();
-  blockingByDomain1.clear();
-  exceptions1.clear();
-  blocking1.clear();
-  exceptionsByDomain0.clear();
-  blockingByDomain0.clear();
-  exceptions0.clear();
-  blocking0.clear();
-  elemHideExceptionsByDomain.clear();
+  for (const RequestContainer& container : kRequestContainers) {
+    if (container.keyed) {
+      mapOf(container).clear();
+    } else {
+      sequenceOf(container).clear();
+    }
+  }
   genericIndex_.clear();
   presence_.clear();
   indexStale_ = false;
@@ -144,14 +142,12 @@ void FilterEngineImpl::finishLoad() {
   refreshIndex();
   requestFilters.shrink_to_fit();
   elemHideFilters.shrink_to_fit();
-  for (GenericSequence* sequence :
-       {&exceptions1, &blocking1, &exceptions0, &blocking0}) {
-    sequence->shrink_to_fit();
-  }
-  for (DomainFilterMap* map :
-       {&exceptionsByDomain1, &blockingByDomain1, &exceptionsByDomain0,
-        &blockingByDomain0, &elemHideExceptionsByDomain}) {
-    map->shrinkToFit();
+  for (const RequestContainer& container : kRequestContainers) {
+    if (container.keyed) {
+      mapOf(container).shrinkToFit();
+    } else {
+      sequenceOf(container).shrink_to_fit();
+    }
   }
   elemHideByDomain.shrinkToFit();
 #ifdef __GLIBC__
@@ -163,12 +159,17 @@ void FilterEngineImpl::finishLoad() {
 
 void FilterEngineImpl::refreshIndex() {
   if (matchMode_ != MatchMode::kAccelerated || !indexStale_) return;
-  const GenericSequence* const sequences[kGenericSlots] = {
-      &exceptions1, &blocking1, &exceptions0, &blocking0};
+  const GenericSequence* sequences[GenericIndex::kSlots] = {};
+  const DomainFilterMap* maps[DomainPresence::kLanes] = {};
+  for (const RequestContainer& container : kRequestContainers) {
+    if (!container.decides()) continue;
+    if (container.keyed) {
+      maps[container.slot] = &mapOf(container);
+    } else {
+      sequences[container.slot] = &sequenceOf(container);
+    }
+  }
   genericIndex_.build(sequences);
-  const DomainFilterMap* const maps[DomainPresence::kLanes] = {
-      &exceptionsByDomain1, &blockingByDomain1, &exceptionsByDomain0,
-      &blockingByDomain0};
   presence_.rebuild(maps);
   indexStale_ = false;
 }
@@ -185,27 +186,21 @@ EngineStats FilterEngineImpl::stats() {
   std::lock_guard<std::mutex> lock(mutex);
   EngineStats s;
   s.requestRules = requestFilters.size();
-  s.exceptionsByDomain[0] = exceptionsByDomain0.filterCount();
-  s.exceptionsByDomain[1] = exceptionsByDomain1.filterCount();
-  s.blockingByDomain[0] = blockingByDomain0.filterCount();
-  s.blockingByDomain[1] = blockingByDomain1.filterCount();
-  s.exceptions[0] = exceptions0.size();
-  s.exceptions[1] = exceptions1.size();
-  s.blocking[0] = blocking0.size();
-  s.blocking[1] = blocking1.size();
-  s.elemHideExceptions = elemHideExceptionsByDomain.filterCount();
   s.elemHideRules = elemHideFilters.size();
   s.elemHideKeys = elemHideByDomain.keyCount();
   s.indexBytes = genericIndex_.memoryBytes() + elemHideByDomain.memoryBytes() +
                  presence_.memoryBytes();
-  for (const DomainFilterMap* map :
-       {&exceptionsByDomain1, &blockingByDomain1, &exceptionsByDomain0,
-        &blockingByDomain0, &elemHideExceptionsByDomain}) {
-    s.indexBytes += map->memoryBytes();
-  }
-  for (const GenericSequence* sequence :
-       {&exceptions1, &blocking1, &exceptions0, &blocking0}) {
-    s.indexBytes += sequence->capacity() * sizeof(const RequestFilter*);
+  for (size_t i = 0; i < kRequestContainers.size(); ++i) {
+    const RequestContainer& container = kRequestContainers[i];
+    if (container.keyed) {
+      const DomainFilterMap& map = mapOf(container);
+      s.containerRules[i] = map.filterCount();
+      s.indexBytes += map.memoryBytes();
+    } else {
+      const GenericSequence& sequence = sequenceOf(container);
+      s.containerRules[i] = sequence.size();
+      s.indexBytes += sequence.capacity() * sizeof(sequence[0]);
+    }
   }
   s.indexBytes += requestFilters.capacity() * sizeof(requestFilters[0]) +
                   elemHideFilters.capacity() * sizeof(elemHideFilters[0]);

@@ -2,9 +2,27 @@
 // request rules into nine containers and element-hiding rules into a site
 // index, loads rule files on background threads, and answers the block and
 // selector questions.
+//
+// One class, implemented in five files by concern:
+//   filter_engine_impl.cpp       construction and destruction, clearRules,
+//                                loadRules and reloadRules with their load
+//                                bodies, waitForLoads, stats, the paths,
+//                                getFilterEngine
+//   filter_engine_loading.cpp    loadRuleFile, addRuleLine
+//   filter_engine_filing.cpp     addRequestFilter, addElemHideFilter
+//   filter_engine_decision.cpp   shouldBlock, explainBlock, and the lookups
+//                                matchDomainMap and matchGenericList
+//   filter_engine_selectors.cpp  getSelectors, explainSelectors,
+//                                hasElemHideException
+// The nine request containers are described by one table,
+// kRequestContainers, below the class (its vocabulary is in
+// request_containers.h). The parts the engine is built from have files and
+// classes of their own: host_candidates.h, domain_filter_map.h,
+// generic_index.h, domain_presence.h, keyed_chains.h, rule_file_reader.h.
 #ifndef QUIBEX_ENGINE_FILTER_ENGINE_IMPL_H_
 #define QUIBEX_ENGINE_FILTER_ENGINE_IMPL_H_
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -19,6 +37,7 @@
 #include "engine/generic_index.h"
 #include "engine/host_candidates.h"
 #include "engine/keyed_chains.h"
+#include "engine/request_containers.h"
 #include "filters/elem_hide_filter.h"
 #include "filters/request_filter.h"
 #include "filters/rule_arena.h"
@@ -28,9 +47,6 @@ namespace quibex {
 class LineDecoder;
 class RequestFacts;
 class ThreadLauncher;
-
-// Request rules without a domain key, in filing order (not owned).
-using GenericSequence = std::vector<const RequestFilter*>;
 
 // How queries search the generic sequences and derive request facts.
 enum class MatchMode {
@@ -46,19 +62,6 @@ struct EngineOptions {
   MatchMode matchMode = MatchMode::kAccelerated;
   // Starts load bodies; null means detached POSIX threads.
   ThreadLauncher* launcher = nullptr;
-};
-
-// The container that decided a request, in the order they are consulted.
-enum class DecisionStep {
-  kNone = 0,  // nothing matched: not blocked
-  kExceptionsByDomain1,
-  kExceptions1,
-  kBlockingByDomain1,
-  kBlocking1,
-  kExceptionsByDomain0,
-  kExceptions0,
-  kBlockingByDomain0,
-  kBlocking0,
 };
 
 // What decided a request, for explanations.
@@ -86,15 +89,17 @@ struct SelectorExplanation {
 // Rule counts per container.
 struct EngineStats {
   size_t requestRules = 0;  // every filed request rule
-  size_t exceptionsByDomain[2] = {0, 0};  // rules in the maps, per list
-  size_t blockingByDomain[2] = {0, 0};
-  size_t exceptions[2] = {0, 0};  // rules in the generic sequences, per list
-  size_t blocking[2] = {0, 0};
-  size_t elemHideExceptions = 0;  // rules in elemHideExceptionsByDomain
+  // Rules in each request container, indexed like kRequestContainers.
+  size_t containerRules[kRequestContainerCount] = {};
   size_t elemHideRules = 0;       // every filed element-hiding rule
   size_t elemHideKeys = 0;        // distinct sites in the element-hiding index
   size_t indexBytes = 0;          // heap bytes of maps, sequences and indexes
   size_t ruleBytes = 0;           // heap bytes holding the parsed rules
+
+  // The rules in the container id. REQUIRES: id is not kNone.
+  size_t rulesIn(DecisionStep id) const {
+    return containerRules[containerIndex(id)];
+  }
 };
 
 // Thread-safety: the FilterEngine operations are safe from any thread (see
@@ -154,6 +159,12 @@ class FilterEngineImpl final : public FilterEngine {
   std::string lastFirstPath();
   std::string lastSecondPath();
 
+  // The nine request containers in the order they are consulted, each with
+  // its list, kind, shape, member name and accessor; defined below the
+  // class. Container c of an engine e is e.*c.map or e.*c.sequence.
+  static const std::array<RequestContainer, kRequestContainerCount>
+      kRequestContainers;
+
  private:
   struct LoadJob;
   static void* loadBody(void* job);
@@ -187,6 +198,14 @@ class FilterEngineImpl final : public FilterEngine {
   void fileRequestFilter(const RequestFilter* rule, bool list1);
   // Rebuilds the generic token index when filing changed the sequences.
   void refreshIndex();
+
+  // The map or the sequence of a container of this engine.
+  DomainFilterMap& mapOf(const RequestContainer& container) {
+    return this->*container.map;
+  }
+  GenericSequence& sequenceOf(const RequestContainer& container) {
+    return this->*container.sequence;
+  }
 
   // The plain lookups: each derives the host candidates and, per rule, the
   // request facts anew. They return a matching filter or null.
@@ -240,6 +259,63 @@ class FilterEngineImpl final : public FilterEngine {
   CandidateList candidates_;    // scratch: host candidates of one query
   std::string lineBuffer_;      // scratch: plain text of one rule line
 };
+
+// The table of the request containers. Each list's exceptions come before
+// its blocking rules and domain-keyed containers before generic ones, the
+// second list before the first; the "elemhide" exceptions, of both lists,
+// come last.
+inline constexpr std::array<RequestContainer, kRequestContainerCount>
+    FilterEngineImpl::kRequestContainers = withSlots<kRequestContainerCount>({{
+        // id, list, kind, keyed, elemHide, member, map, sequence
+        {DecisionStep::kExceptionsByDomain1, 1, RuleKind::kException, true,
+         false, "exceptionsByDomain1", &FilterEngineImpl::exceptionsByDomain1,
+         nullptr},
+        {DecisionStep::kExceptions1, 1, RuleKind::kException, false, false,
+         "exceptions1", nullptr, &FilterEngineImpl::exceptions1},
+        {DecisionStep::kBlockingByDomain1, 1, RuleKind::kBlocking, true, false,
+         "blockingByDomain1", &FilterEngineImpl::blockingByDomain1, nullptr},
+        {DecisionStep::kBlocking1, 1, RuleKind::kBlocking, false, false,
+         "blocking1", nullptr, &FilterEngineImpl::blocking1},
+        {DecisionStep::kExceptionsByDomain0, 0, RuleKind::kException, true,
+         false, "exceptionsByDomain0", &FilterEngineImpl::exceptionsByDomain0,
+         nullptr},
+        {DecisionStep::kExceptions0, 0, RuleKind::kException, false, false,
+         "exceptions0", nullptr, &FilterEngineImpl::exceptions0},
+        {DecisionStep::kBlockingByDomain0, 0, RuleKind::kBlocking, true, false,
+         "blockingByDomain0", &FilterEngineImpl::blockingByDomain0, nullptr},
+        {DecisionStep::kBlocking0, 0, RuleKind::kBlocking, false, false,
+         "blocking0", nullptr, &FilterEngineImpl::blocking0},
+        {DecisionStep::kElemHideExceptionsByDomain, kBothLists,
+         RuleKind::kException, true, true, "elemHideExceptionsByDomain",
+         &FilterEngineImpl::elemHideExceptionsByDomain, nullptr},
+    }});
+
+static_assert(idsFollowTable(FilterEngineImpl::kRequestContainers),
+              "the table must list the containers in DecisionStep order");
+static_assert(everyRuleHasAContainer(FilterEngineImpl::kRequestContainers),
+              "every request rule must have a container");
+static_assert(decisionContainers(FilterEngineImpl::kRequestContainers, true) ==
+                  DomainPresence::kLanes,
+              "one presence lane per domain map of the block decision");
+static_assert(decisionContainers(FilterEngineImpl::kRequestContainers,
+                                 false) == GenericIndex::kSlots,
+              "one token index slot per generic sequence");
+
+// The container named id. REQUIRES: id is not kNone.
+inline const RequestContainer& containerOf(DecisionStep id) {
+  return FilterEngineImpl::kRequestContainers[containerIndex(id)];
+}
+
+// The container the engine files rule into when it comes from list
+// listIndex (0 for the first file, any other value for the second).
+inline const RequestContainer& containerFor(const RequestFilter& rule,
+                                            int listIndex) {
+  static constexpr std::array<size_t, 16> kIndexes =
+      filingIndexes(FilterEngineImpl::kRequestContainers);
+  return FilterEngineImpl::kRequestContainers[kIndexes[filingKey(
+      listIndex != 0, rule.isException(), !rule.domainKeyView().empty(),
+      rule.elemHide())]];
+}
 
 }  // namespace quibex
 

@@ -55,12 +55,12 @@ constexpr unsigned kGramFilterBitsLog = 15;
 // The two gram filter bits of four URL bytes. Every window of a URL is
 // tested, so this must be cheap and almost always say no.
 inline void gramBits(uint32_t gram, size_t* a, size_t* b) {
-  const uint64_t m = uint64_t{gram} * 0x9E3779B97F4A7C15ull;
+  const uint64_t m = uint64_t{gram} * kHashMultiplier;
   *a = m >> (64 - kGramFilterBitsLog);
   *b = (m >> 20) & ((size_t{1} << kGramFilterBitsLog) - 1);
 }
 
-inline uint64_t mix(uint64_t key) { return key * 0x9E3779B97F4A7C15ull; }
+inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
 
 // Calls f(token) for every token of pattern that every matching URL must
 // contain as a whole token.
@@ -148,13 +148,13 @@ bool isCommonKey(uint64_t key) {
 }
 
 // The distinct keys (tokens and grams) of one pattern.
-void collectKeys(std::string_view pattern, std::vector<uint64_t>& keys) {
-  keys.clear();
+void collectKeys(std::string_view pattern, std::vector<uint64_t>* keys) {
+  keys->clear();
   forEachSafeToken(pattern,
-                   [&](std::string_view t) { keys.push_back(tokenKey(t)); });
-  forEachGram(pattern, [&](const char* g) { keys.push_back(gramKey(g)); });
-  std::sort(keys.begin(), keys.end());
-  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+                   [&](std::string_view t) { keys->push_back(tokenKey(t)); });
+  forEachGram(pattern, [&](const char* g) { keys->push_back(gramKey(g)); });
+  std::sort(keys->begin(), keys->end());
+  keys->erase(std::unique(keys->begin(), keys->end()), keys->end());
 }
 
 // The key a rule is filed under (key 0: none) and where it stands in the
@@ -197,7 +197,7 @@ KeyChoice chooseKey(std::string_view pattern, const KeyCounts& counts) {
 
 struct Placement {
   uint64_t key;     // chosen key, 0 when none
-  uint32_t slot;    // GenericSlot of the rule
+  uint32_t slot;    // the slot of the rule's sequence
   const RequestFilter* filter;
   size_t keyOffset;  // where the key stands in the pattern
   size_t keyLength;  // its length
@@ -210,10 +210,9 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
                                             size_t keyLength) {
   uint32_t needs = 0;
   const uint32_t party = filter->thirdParty();
-  if (party != kThirdPartyNone) {
+  if (party != 0) {
     needs |= kNeedsPage;
-    if (party == kThirdParty) needs |= kNeedsThirdParty;
-    if ((party & kThirdParty) == 0) needs |= kNeedsFirstParty;
+    if (party != kEitherParty) needs |= party;
   }
   if (!filter->includeDomains().empty() || !filter->excludeDomains().empty()) {
     needs |= kNeedsPageKey;
@@ -281,23 +280,23 @@ void GenericIndex::clear() {
 }
 
 void GenericIndex::build(
-    const std::vector<const RequestFilter*>* const sequences[kGenericSlots]) {
+    const std::vector<const RequestFilter*>* const sequences[kSlots]) {
   clear();
   size_t total = 0;
-  for (size_t s = 0; s < kGenericSlots; ++s) total += sequences[s]->size();
+  for (size_t s = 0; s < kSlots; ++s) total += sequences[s]->size();
 
   // Count each key once per rule, then file every rule under its choice.
   KeyCounts counts;
   std::vector<uint64_t> keys;
-  for (size_t s = 0; s < kGenericSlots; ++s) {
+  for (size_t s = 0; s < kSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {
-      collectKeys(filter->pattern(), keys);
+      collectKeys(filter->pattern(), &keys);
       for (const uint64_t key : keys) counts.add(key);
     }
   }
   std::vector<Placement> placements;
   placements.reserve(total);
-  for (size_t s = 0; s < kGenericSlots; ++s) {
+  for (size_t s = 0; s < kSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {
       const KeyChoice choice = chooseKey(filter->pattern(), counts);
       if (choice.key & kGramFlag) ++gramRules_;
@@ -311,13 +310,13 @@ void GenericIndex::build(
             });
 
   // Bucket 0 holds the rules without a key (key 0 sorts first).
-  buckets_.push_back(Bucket{0, {0, 0, 0, 0, 0}});
+  buckets_.push_back(Bucket{0, {}});
   entries_.reserve(placements.size());
   for (size_t i = 0; i < placements.size();) {
     const uint64_t key = placements[i].key;
     if (key != 0) buckets_.push_back(Bucket{key, {}});
     Bucket& bucket = buckets_.back();
-    for (uint32_t s = 0; s < kGenericSlots; ++s) {
+    for (uint32_t s = 0; s < kSlots; ++s) {
       bucket.offsets[s] = static_cast<uint32_t>(entries_.size());
       while (i < placements.size() && placements[i].key == key &&
              placements[i].slot == s) {
@@ -326,12 +325,12 @@ void GenericIndex::build(
         ++i;
       }
     }
-    bucket.offsets[kGenericSlots] = static_cast<uint32_t>(entries_.size());
+    bucket.offsets[kSlots] = static_cast<uint32_t>(entries_.size());
   }
 
   // Gate the untokenized rules that can only match on pages of their
   // included domains.
-  for (uint32_t e = 0; e < buckets_[0].offsets[kGenericSlots]; ++e) {
+  for (uint32_t e = 0; e < buckets_[0].offsets[kSlots]; ++e) {
     Entry& entry = entries_[e];
     const RequestFilter& rule = *entry.filter;
     if (rule.includeDomains().empty() || !rule.excludeDomains().empty()) {
@@ -439,7 +438,7 @@ void GenericIndex::beginRequest(std::string_view url) {
   }
 }
 
-const RequestFilter* GenericIndex::match(GenericSlot slot,
+const RequestFilter* GenericIndex::match(size_t slot,
                                          const RequestFacts& request) {
   const uint32_t types = request.urlTypes();
   uint32_t unmet = 0;  // Need bits this request cannot satisfy
@@ -453,8 +452,9 @@ const RequestFilter* GenericIndex::match(GenericSlot slot,
       const Entry& entry = entries_[e];
       if (entry.typeMask != 0 && (entry.typeMask & types) == 0) continue;
       if (entry.needs & unmet) continue;
-      if ((entry.needs & (kNeedsThirdParty | kNeedsFirstParty)) && !partyKnown) {
-        unmet |= request.firstParty() ? kNeedsThirdParty : kNeedsFirstParty;
+      if ((entry.needs & kNeedsParty) && !partyKnown) {
+        // Rules that need the other party are out.
+        unmet |= partyOf(!request.firstParty());
         partyKnown = true;
         if (entry.needs & unmet) continue;
       }
@@ -471,10 +471,6 @@ const RequestFilter* GenericIndex::match(GenericSlot slot,
     }
   }
   return nullptr;
-}
-
-size_t GenericIndex::untokenizedCount() const {
-  return buckets_.empty() ? 0 : buckets_[0].offsets[kGenericSlots];
 }
 
 size_t GenericIndex::memoryBytes() const {

@@ -34,33 +34,29 @@
 #include <vector>
 
 #include "filters/domain_name_set.h"
+#include "filters/rule_options.h"
 
 namespace quibex {
 
 class RequestFacts;
 class RequestFilter;
 
-// The four generic sequences, in the order the block decision consults them.
-enum GenericSlot : size_t {
-  kExceptions1Slot = 0,
-  kBlocking1Slot,
-  kExceptions0Slot,
-  kBlocking0Slot,
-  kGenericSlots,
-};
-
 // Thread-safety: none. build(), beginRequest() and match() mutate scratch
 // state; the engine mutex guards every call.
 class GenericIndex {
  public:
+  // The sequences it indexes: the generic sequences of the block decision,
+  // each in the slot the engine's container table gives it.
+  static constexpr size_t kSlots = 4;
+
   GenericIndex() = default;
   GenericIndex(const GenericIndex&) = delete;
   GenericIndex& operator=(const GenericIndex&) = delete;
 
-  // Rebuilds the index over the given sequences, indexed by GenericSlot.
+  // Rebuilds the index over the given sequences, sequences[s] in slot s.
   // REQUIRES: the filters outlive the index or the next build()/clear().
   void build(const std::vector<const RequestFilter*>* const
-                 sequences[kGenericSlots]);
+                 sequences[kSlots]);
   // Forgets every rule.
   void clear();
 
@@ -69,20 +65,15 @@ class GenericIndex {
   void beginRequest(std::string_view url);
   // A rule of the sequence in slot that matches the request, or null.
   // REQUIRES: beginRequest() was called with request.url().
-  const RequestFilter* match(GenericSlot slot, const RequestFacts& request);
+  const RequestFilter* match(size_t slot, const RequestFacts& request);
 
-  size_t ruleCount() const { return entries_.size(); }
-  // Rules filed under a gram, and rules without any key (tried for every
-  // request).
-  size_t gramCount() const { return gramRules_; }
-  size_t untokenizedCount() const;
   // Heap bytes held by the index.
   size_t memoryBytes() const;
 
  private:
   struct Bucket {
-    uint64_t key;                         // token or gram key; 0: no key
-    uint32_t offsets[kGenericSlots + 1];  // entries of slot s: [s, s+1)
+    uint64_t key;                  // token or gram key; 0: no key
+    uint32_t offsets[kSlots + 1];  // entries of slot s: [s, s+1)
   };
   // A filed rule with what its cheap option tests need of a request and
   // the piece of its pattern around its key, so most candidates are turned
@@ -102,9 +93,10 @@ class GenericIndex {
   };
   static constexpr uint32_t kNoOccurrence = UINT32_MAX;
   enum Need : uint32_t {
-    kNeedsPage = 1,       // a third-party option: the page must be given
-    kNeedsThirdParty = 2, // only "third-party": the request must be one
-    kNeedsFirstParty = 4, // only "~third-party": the request must not be
+    // A rule with one party bit (rule_options.h) needs a request of that
+    // party; the bits stand here as they are.
+    kNeedsParty = kEitherParty,
+    kNeedsPage = 4,       // a third-party option: the page must be given
     kNeedsPageKey = 8,    // page domains: the page must have a domain key
     kNeedsGate = 16,      // an untokenized rule with only included domains:
                           // one of those must occur in the page's key

@@ -17,10 +17,12 @@ std::string_view extractHostView(std::string_view address,
   return withPort.substr(0, withPort.find(':'));
 }
 
-std::string extractHost(std::string_view address, std::string& hostWithPort) {
+std::string extractHost(std::string_view address, std::string* hostWithPort) {
   std::string_view withPort;
   const std::string_view host = extractHostView(address, &withPort);
-  hostWithPort.assign(withPort.data(), withPort.size());
+  if (hostWithPort != nullptr) {
+    hostWithPort->assign(withPort.data(), withPort.size());
+  }
   return std::string(host);
 }
 

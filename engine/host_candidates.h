@@ -21,9 +21,9 @@ namespace quibex {
 inline constexpr size_t kSplitBufferBytes = 128;
 
 // The host of an address: the text after the first "://" (or from the
-// start) up to the first "/", cut at its first ":". hostWithPort receives
-// the same text before that cut.
-std::string extractHost(std::string_view address, std::string& hostWithPort);
+// start) up to the first "/", cut at its first ":". *hostWithPort, when
+// hostWithPort is not null, receives the same text before that cut.
+std::string extractHost(std::string_view address, std::string* hostWithPort);
 // The same as views into address.
 std::string_view extractHostView(std::string_view address,
                                  std::string_view* hostWithPort);

@@ -188,7 +188,7 @@ class KeyedChains {
   // one 64-bit word, so a lookup costs one memory access. The filter has
   // eight bits per slot, so eleven to twenty-one per key.
   uint64_t bloomWord(size_t hash, size_t* word) const {
-    const uint64_t mixed = static_cast<uint64_t>(hash) * 0x9E3779B97F4A7C15ull;
+    const uint64_t mixed = static_cast<uint64_t>(hash) * kHashMultiplier;
     *word = (mixed >> 32) & (bloom_.size() - 1);
     return (uint64_t{1} << (mixed & 63)) | (uint64_t{1} << ((mixed >> 6) & 63));
   }

@@ -24,10 +24,10 @@ class LineDecoder {
   virtual void beginFile() = 0;
 
   // Decodes one stored line. REQUIRES: line.data()[line.size()] == '\0'.
-  // Returns true and stores the plain text in plain, or false when the line
-  // has no plain text (it is then skipped). An empty plain text is skipped
-  // as well.
-  virtual bool decryptLine(std::string_view line, std::string& plain) = 0;
+  // Returns true and stores the plain text in *plain, or false when the
+  // line has no plain text (it is then skipped). An empty plain text is
+  // skipped as well.
+  virtual bool decryptLine(std::string_view line, std::string* plain) = 0;
 
   // Ends the file begun by the matching beginFile(). Called exactly once
   // for every beginFile() that returned, however reading ended, from a
@@ -40,9 +40,9 @@ class LineDecoder {
 class PassThroughDecoder final : public LineDecoder {
  public:
   void beginFile() override {}
-  bool decryptLine(std::string_view line, std::string& plain) override {
+  bool decryptLine(std::string_view line, std::string* plain) override {
     if (line.empty()) return false;
-    plain.assign(line.data(), line.size());
+    plain->assign(line.data(), line.size());
     return true;
   }
   void endFile() override {}

@@ -10,16 +10,18 @@ namespace {
 constexpr size_t kChunkBytes = 64 * 1024;
 
 // Ends the text at its first NUL and removes one trailing carriage return.
-void finishLine(std::string& line) {
-  const void* nul = std::memchr(line.data(), '\0', line.size());
-  if (nul != nullptr) line.resize(static_cast<const char*>(nul) - line.data());
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+void finishLine(std::string* line) {
+  const void* nul = std::memchr(line->data(), '\0', line->size());
+  if (nul != nullptr) {
+    line->resize(static_cast<const char*>(nul) - line->data());
+  }
+  if (!line->empty() && line->back() == '\r') line->pop_back();
 }
 
 // Appends size bytes to line; false when memory for them cannot be had.
-bool append(std::string& line, const char* bytes, size_t size) {
+bool append(std::string* line, const char* bytes, size_t size) {
   try {
-    line.append(bytes, size);
+    line->append(bytes, size);
     return true;
   } catch (const std::bad_alloc&) {
     return false;
@@ -44,9 +46,9 @@ bool RuleFileReader::refill() {
   return false;
 }
 
-bool RuleFileReader::next(std::string& line) {
+bool RuleFileReader::next(std::string* line) {
   while (!done_) {
-    line.clear();
+    line->clear();
     bool skipping = false;  // the line is read through, not kept
     bool ended = false;  // a line feed ended the line
     while (!ended) {
@@ -61,11 +63,11 @@ bool RuleFileReader::next(std::string& line) {
       const size_t take =
           feed != nullptr ? static_cast<const char*>(feed) - start : available;
       if (!skipping) {
-        if (line.size() + take > kMaxRuleLineRead ||
+        if (line->size() + take > kMaxRuleLineRead ||
             !append(line, start, take)) {
           skipping = true;
-          line.clear();
-          line.shrink_to_fit();
+          line->clear();
+          line->shrink_to_fit();
         }
       }
       pos_ += take;

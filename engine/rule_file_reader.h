@@ -35,10 +35,10 @@ class RuleFileReader {
   RuleFileReader(const RuleFileReader&) = delete;
   RuleFileReader& operator=(const RuleFileReader&) = delete;
 
-  // Stores the next line in line (reusing its capacity) and returns true,
+  // Stores the next line in *line (reusing its capacity) and returns true,
   // or returns false when the file is exhausted or a read failed. Does not
   // throw once constructed.
-  bool next(std::string& line);
+  bool next(std::string* line);
 
   // True when reading stopped at a read error.
   bool failed() const { return failed_; }

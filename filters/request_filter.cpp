@@ -16,26 +16,9 @@ const std::vector<std::string>& emptyList() {
   return kEmpty;
 }
 
-struct TypeOption {
-  std::string_view name;
-  uint32_t bit;
-};
-
-// Type options in the order the parser compares them.
-constexpr TypeOption kTypeOptions[] = {
-    {"script", kTypeScript},
-    {"image", kTypeImage},
-    {"stylesheet", kTypeStylesheet},
-    {"object", kTypeObject},
-    {"xmlhttprequest", kTypeXmlHttpRequest},
-    {"object-subrequest", kTypeObjectSubrequest},
-    {"subdocument", kTypeSubdocument},
-    {"document", kTypeDocument},
-};
-
 // Splits the value of a "domain" option on "|". The last character always
 // belongs to the last name, even when it is a "|".
-void parseDomainList(std::string_view value, DomainLists& lists) {
+void parseDomainList(std::string_view value, DomainLists* lists) {
   std::string name;
   for (size_t i = 0; i < value.size(); ++i) {
     const char c = value[i];
@@ -43,9 +26,9 @@ void parseDomainList(std::string_view value, DomainLists& lists) {
     if (c != '|' || last) name.push_back(c);
     if (c == '|' || last) {
       if (!name.empty() && name[0] == '~') {
-        lists.exclude.emplace_back(name, 1);
+        lists->exclude.emplace_back(name, 1);
       } else {
-        lists.include.push_back(name);
+        lists->include.push_back(name);
       }
       name.clear();
     }
@@ -55,45 +38,32 @@ void parseDomainList(std::string_view value, DomainLists& lists) {
 // The option fields a parse collects before the filter is allocated.
 struct ParsedOptions {
   uint32_t typeMask = 0;
-  uint32_t thirdParty = kThirdPartyNone;
+  uint32_t thirdParty = 0;  // party bits
   bool elemHide = false;
   std::unique_ptr<DomainLists> domains;
 };
 
-void applyOption(std::string_view option, ParsedOptions& out) {
-  bool negated = false;
-  if (!option.empty() && option[0] == '~') {
-    negated = true;
-    option.remove_prefix(1);
-  }
-  for (const TypeOption& type : kTypeOptions) {
-    if (option == type.name) {
-      out.typeMask |= negated ? ~type.bit : type.bit;
-      return;
-    }
-  }
-  if (option == "elemhide") {
-    out.elemHide = true;
-  } else if (option == "third-party") {
-    out.thirdParty |= negated ? kFirstParty : kThirdParty;
-  } else if (option == "other") {
-    out.typeMask |= negated ? ~kTypeOther : kTypeOther;
-  } else if (startsWith(option, "domain")) {
-    // The name and the character after it are dropped unchecked.
-    if (!out.domains) out.domains = std::make_unique<DomainLists>();
-    if (option.size() > 7) parseDomainList(option.substr(7), *out.domains);
-  }
-}
-
-// Applies each comma-separated option of the options text. An empty option
-// (between two commas) has no effect.
-void parseOptions(std::string_view options, ParsedOptions& out) {
-  size_t start = 0;
-  while (start < options.size()) {
-    size_t comma = options.find(',', start);
-    if (comma == std::string_view::npos) comma = options.size();
-    applyOption(options.substr(start, comma - start), out);
-    start = comma + 1;
+void applyOption(std::string_view option, bool negated, ParsedOptions* out) {
+  const RuleOption* known = findRuleOption(option);
+  if (known == nullptr) return;  // unknown options are ignored
+  switch (known->kind) {
+    case OptionKind::kType:
+      out->typeMask |= negated ? ~known->bit : known->bit;
+      break;
+    case OptionKind::kParty:
+      out->thirdParty |= negated ? kFirstParty : kThirdParty;
+      break;
+    case OptionKind::kElemHide:
+      out->elemHide = true;
+      break;
+    case OptionKind::kDomain:
+      // The name and the character after it are dropped unchecked.
+      if (!out->domains) out->domains = std::make_unique<DomainLists>();
+      if (option.size() > known->name.size() + 1) {
+        parseDomainList(option.substr(known->name.size() + 1),
+                        out->domains.get());
+      }
+      break;
   }
 }
 
@@ -119,10 +89,6 @@ const std::vector<std::string>& RequestFilter::includeDomains() const {
 
 const std::vector<std::string>& RequestFilter::excludeDomains() const {
   return domains_ ? domains_->exclude : emptyList();
-}
-
-void RequestFilter::collectDomainKeys(std::vector<std::string>& keys) const {
-  if (keyLen_ != 0) keys.emplace_back(domainKeyView());
 }
 
 // Each of the hundred thousand filters of a real list costs this much
@@ -151,9 +117,12 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
   // Options follow the last "$"; the prefix removed so far holds none.
   ParsedOptions options;
   size_t bodyEnd = line.size();
-  const size_t dollar = line.rfind('$');
+  const size_t dollar = findOptionsDollar(line);
   if (dollar != std::string_view::npos) {
-    parseOptions(line.substr(dollar + 1), options);
+    forEachOption(line.substr(dollar + 1),
+                  [&options](std::string_view option, bool negated) {
+                    applyOption(option, negated, &options);
+                  });
     bodyEnd = dollar;
   }
   std::string_view body = line.substr(pos, bodyEnd - pos);
@@ -184,10 +153,7 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
       (exception ? RequestFilter::kException : 0) |
       (options.elemHide ? RequestFilter::kElemHide : 0) |
       (leadStar ? RequestFilter::kLeadStar : 0) |
-      (trailStar ? RequestFilter::kTrailStar : 0) |
-      ((options.thirdParty & kThirdParty) ? RequestFilter::kThirdPartyGiven : 0) |
-      ((options.thirdParty & ~kThirdParty) ? RequestFilter::kFirstPartyGiven
-                                           : 0));
+      (trailStar ? RequestFilter::kTrailStar : 0) | options.thirdParty);
   filter->typeMask_ = options.typeMask;
   if (options.domains) {
     if (options.domains->include.empty() && options.domains->exclude.empty()) {

@@ -75,11 +75,8 @@ class RequestFilter {
   bool isException() const { return flags_ & kException; }
   bool elemHide() const { return flags_ & kElemHide; }
   uint32_t typeMask() const { return typeMask_; }
-  // The third-party word: kThirdParty and/or kFirstParty ORed together.
-  uint32_t thirdParty() const {
-    return ((flags_ & kThirdPartyGiven) ? kThirdParty : 0) |
-           ((flags_ & kFirstPartyGiven) ? kFirstParty : 0);
-  }
+  // The party bits (rule_options.h): kThirdParty and/or kFirstParty.
+  uint32_t thirdParty() const { return flags_ & kPartyBits; }
   const std::vector<std::string>& includeDomains() const;
   const std::vector<std::string>& excludeDomains() const;
 
@@ -88,8 +85,6 @@ class RequestFilter {
   std::string_view domainKeyView() const {
     return pattern().substr(keyOffset_, keyLen_);
   }
-  // Appends the filter's domain key to *keys when it is non-empty.
-  void collectDomainKeys(std::vector<std::string>& keys) const;
 
   // True when the request (requestUrl fetched by the page pageUrl) matches:
   // the page-domain test, the third-party test, the content-type test and
@@ -109,14 +104,11 @@ class RequestFilter {
       std::string_view line, void* (*allocate)(size_t, void*), void* context);
 
   enum Flag : uint8_t {
-    kException = 1,  // the line began with "@@"
-    kElemHide = 2,   // an "elemhide" option was given
-    kLeadStar = 4,   // a "*" was added before the body
-    kTrailStar = 8,  // a "*" was added after the body
-    // The third-party word only ever holds kThirdParty, kFirstParty or
-    // both, so two bits keep it.
-    kThirdPartyGiven = 16,  // "third-party"
-    kFirstPartyGiven = 32,  // "~third-party"
+    kPartyBits = kEitherParty,  // the party bits, as they are
+    kException = 4,   // the line began with "@@"
+    kElemHide = 8,    // an "elemhide" option was given
+    kLeadStar = 16,   // a "*" was added before the body
+    kTrailStar = 32,  // a "*" was added after the body
   };
 
   RequestFilter() = default;

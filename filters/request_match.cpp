@@ -27,8 +27,7 @@ bool RequestFilter::matchesDomainKey(std::string_view pageKey) const {
 
 // Third-party test once the page is known to be non-empty.
 bool RequestFilter::passesParty(bool firstParty) const {
-  return firstParty ? (flags_ & kFirstPartyGiven) != 0
-                    : (flags_ & kThirdPartyGiven) != 0;
+  return (flags_ & partyOf(firstParty)) != 0;
 }
 
 bool RequestFilter::matchesDomain(std::string_view pageUrl) const {
@@ -38,7 +37,7 @@ bool RequestFilter::matchesDomain(std::string_view pageUrl) const {
 
 bool RequestFilter::matchesThirdParty(std::string_view requestUrl,
                                       std::string_view pageUrl) const {
-  if ((flags_ & (kThirdPartyGiven | kFirstPartyGiven)) == 0) return true;
+  if ((flags_ & kPartyBits) == 0) return true;
   if (pageUrl.empty()) return false;
   return passesParty(isFirstParty(requestUrl, pageUrl));
 }
@@ -58,7 +57,7 @@ bool RequestFilter::matches(std::string_view requestUrl,
 bool RequestFilter::matches(const RequestFacts& request) const {
   // The four tests form a conjunction, so they may run in any order: the
   // cheap ones first, and a long page-domain list after the pattern.
-  if (flags_ & (kThirdPartyGiven | kFirstPartyGiven)) {
+  if (flags_ & kPartyBits) {
     if (request.pageUrl().empty()) return false;
     if (!passesParty(request.firstParty())) return false;
   }

@@ -8,7 +8,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace quibex;
   const std::string address(reinterpret_cast<const char*>(data), size);
   std::string withPort;
-  const std::string host = extractHost(address, withPort);
+  const std::string host = extractHost(address, &withPort);
   std::string_view viewWithPort;
   QUIBEX_FUZZ_CHECK(extractHostView(address, &viewWithPort) == host);
   QUIBEX_FUZZ_CHECK(viewWithPort == withPort);

@@ -7,10 +7,10 @@ namespace quibex {
 
 void JavaLineDecoder::beginFile() { env_ = acquireEnv(); }
 
-bool JavaLineDecoder::decryptLine(std::string_view line, std::string& plain) {
+bool JavaLineDecoder::decryptLine(std::string_view line, std::string* plain) {
   const UniqueText text(quibex::decryptLine(env_, line.data()));
   if (text == nullptr) return false;
-  plain.assign(text.get());
+  plain->assign(text.get());
   return true;
 }
 

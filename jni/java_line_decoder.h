@@ -25,7 +25,7 @@ class JavaLineDecoder final : public LineDecoder {
   JavaLineDecoder& operator=(const JavaLineDecoder&) = delete;
 
   void beginFile() override;
-  bool decryptLine(std::string_view line, std::string& plain) override;
+  bool decryptLine(std::string_view line, std::string* plain) override;
   void endFile() override;
 
  private:

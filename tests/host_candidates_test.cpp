@@ -29,7 +29,7 @@ Strings listed(const CandidateList& list) {
 TEST_P(HostTest, HostAndCandidates) {
   const HostCase& c = GetParam();
   std::string withPort = "stale";
-  const std::string host = extractHost(c.address, withPort);
+  const std::string host = extractHost(c.address, &withPort);
   EXPECT_EQ(withPort, c.hostWithPort);
   EXPECT_EQ(host, c.host);
   EXPECT_EQ(domainCandidates(host), c.candidates);

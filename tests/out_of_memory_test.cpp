@@ -51,10 +51,10 @@ using Strings = std::vector<std::string>;
 class CountingDecoder final : public LineDecoder {
  public:
   void beginFile() override { ++begun; }
-  bool decryptLine(std::string_view line, std::string& plain) override {
+  bool decryptLine(std::string_view line, std::string* plain) override {
     if (line == failOn) throw std::bad_alloc();
     if (line.empty()) return false;
-    plain.assign(line.data(), line.size());
+    plain->assign(line.data(), line.size());
     return true;
   }
   void endFile() override { ++ended; }
@@ -160,12 +160,9 @@ TEST(OutOfMemoryTest, EveryAllocationOfALoadMayFail) {
     // A rule is filed whole or not at all: the element-hiding rules answer
     // on all of their sites or on none.
     const EngineStats stats = engine.stats();
-    EXPECT_EQ(stats.requestRules,
-              stats.exceptionsByDomain[0] + stats.exceptionsByDomain[1] +
-                  stats.blockingByDomain[0] + stats.blockingByDomain[1] +
-                  stats.exceptions[0] + stats.exceptions[1] +
-                  stats.blocking[0] + stats.blocking[1] +
-                  stats.elemHideExceptions);
+    size_t filed = 0;
+    for (const size_t rules : stats.containerRules) filed += rules;
+    EXPECT_EQ(stats.requestRules, filed);
     const bool hasX = engine.getSelectors("s2.a", "", "") == Strings{".x"};
     const bool hasY = engine.getSelectors("c.c", "", "") == Strings{".y"};
     EXPECT_EQ(engine.getSelectors("s1.a", "", "").size(),

@@ -67,13 +67,13 @@ TEST(FilingTest, CountsPerContainerAndListIndex) {
       "||e.f^\n/z/\n@@||g.h^$elemhide\n");
   const EngineStats s = e->stats();
   EXPECT_EQ(s.requestRules, 8u);
-  EXPECT_EQ(s.blockingByDomain[0], 1u);
-  EXPECT_EQ(s.exceptionsByDomain[0], 1u);
-  EXPECT_EQ(s.blocking[0], 1u);
-  EXPECT_EQ(s.exceptions[0], 1u);
-  EXPECT_EQ(s.blockingByDomain[1], 1u);
-  EXPECT_EQ(s.blocking[1], 1u);
-  EXPECT_EQ(s.elemHideExceptions, 2u);
+  EXPECT_EQ(s.rulesIn(DecisionStep::kBlockingByDomain0), 1u);
+  EXPECT_EQ(s.rulesIn(DecisionStep::kExceptionsByDomain0), 1u);
+  EXPECT_EQ(s.rulesIn(DecisionStep::kBlocking0), 1u);
+  EXPECT_EQ(s.rulesIn(DecisionStep::kExceptions0), 1u);
+  EXPECT_EQ(s.rulesIn(DecisionStep::kBlockingByDomain1), 1u);
+  EXPECT_EQ(s.rulesIn(DecisionStep::kBlocking1), 1u);
+  EXPECT_EQ(s.rulesIn(DecisionStep::kElemHideExceptionsByDomain), 2u);
   EXPECT_EQ(s.elemHideRules, 1u);
 
 }

@@ -17,7 +17,7 @@ Lines readAll(const std::string& path) {
   RuleFileReader reader(file.get());
   Lines lines;
   std::string line;
-  while (reader.next(line)) lines.push_back(line);
+  while (reader.next(&line)) lines.push_back(line);
   return lines;
 }
 
@@ -66,7 +66,7 @@ TEST(ReaderTest, LineOverTheBoundIsSkippedWhole) {
   RuleFileReader reader(file.get());
   Lines lines;
   std::string line;
-  while (reader.next(line)) lines.push_back(line);
+  while (reader.next(&line)) lines.push_back(line);
   EXPECT_EQ(lines, (Lines{"a", atBound, "b"}));
   EXPECT_EQ(reader.skippedLines(), 1u);
   EXPECT_FALSE(reader.failed());
@@ -78,9 +78,9 @@ TEST(ReaderTest, DirectoryStopsAtTheReadError) {
   ASSERT_TRUE(file) << "fopen of a directory is expected to succeed";
   RuleFileReader reader(file.get());
   std::string line;
-  EXPECT_FALSE(reader.next(line));
+  EXPECT_FALSE(reader.next(&line));
   EXPECT_TRUE(reader.failed());
-  EXPECT_FALSE(reader.next(line));
+  EXPECT_FALSE(reader.next(&line));
 }
 
 TEST(ReaderTest, ManyEmptyLines) {

@@ -77,7 +77,7 @@ void ScriptedDecoder::beginFile() {
   calls_.push_back("<begin>");
 }
 
-bool ScriptedDecoder::decryptLine(std::string_view line, std::string& plain) {
+bool ScriptedDecoder::decryptLine(std::string_view line, std::string* plain) {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     calls_.emplace_back(line);
@@ -88,9 +88,9 @@ bool ScriptedDecoder::decryptLine(std::string_view line, std::string& plain) {
       held_ = false;
     }
   }
-  if (transform) return transform(line, plain);
+  if (transform) return transform(line, *plain);
   if (line.empty()) return false;
-  plain.assign(line.data(), line.size());
+  plain->assign(line.data(), line.size());
   return true;
 }
 

@@ -80,7 +80,7 @@ class LoadedEngine {
 class ScriptedDecoder final : public LineDecoder {
  public:
   void beginFile() override;
-  bool decryptLine(std::string_view line, std::string& plain) override;
+  bool decryptLine(std::string_view line, std::string* plain) override;
   void endFile() override;
 
   // The next decryptLine of a line equal to text waits until release().

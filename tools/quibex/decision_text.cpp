@@ -1,89 +1,41 @@
-// Words for the engine's decisions; see decision_text.h.
+// Words for the engine's containers and decisions; see decision_text.h.
 #include "tools/quibex/decision_text.h"
 
 #include "tools/quibex/output.h"
 
 namespace quibex::tool {
+namespace {
 
-int stepList(DecisionStep step) {
-  switch (step) {
-    case DecisionStep::kExceptionsByDomain1:
-    case DecisionStep::kExceptions1:
-    case DecisionStep::kBlockingByDomain1:
-    case DecisionStep::kBlocking1:
-      return 1;
-    case DecisionStep::kExceptionsByDomain0:
-    case DecisionStep::kExceptions0:
-    case DecisionStep::kBlockingByDomain0:
-    case DecisionStep::kBlocking0:
-      return 0;
-    case DecisionStep::kNone:
-      break;
-  }
-  return -1;
+// "exceptions" or "blocking rules".
+std::string kindWords(const RequestContainer& container) {
+  return container.kind == RuleKind::kException ? "exceptions"
+                                                : "blocking rules";
 }
 
-bool stepIsException(DecisionStep step) {
-  switch (step) {
-    case DecisionStep::kExceptionsByDomain1:
-    case DecisionStep::kExceptions1:
-    case DecisionStep::kExceptionsByDomain0:
-    case DecisionStep::kExceptions0:
-      return true;
-    default:
-      return false;
-  }
-}
+}  // namespace
 
-bool stepIsDomainKeyed(DecisionStep step) {
-  switch (step) {
-    case DecisionStep::kExceptionsByDomain1:
-    case DecisionStep::kBlockingByDomain1:
-    case DecisionStep::kExceptionsByDomain0:
-    case DecisionStep::kBlockingByDomain0:
-      return true;
-    default:
-      return false;
+std::string containerLabel(const RequestContainer& container) {
+  if (container.elemHide) {
+    return "\"elemhide\" " + kindWords(container) + " by domain key";
   }
-}
-
-const char* stepMemberName(DecisionStep step) {
-  switch (step) {
-    case DecisionStep::kExceptionsByDomain1:
-      return "exceptionsByDomain1";
-    case DecisionStep::kExceptions1:
-      return "exceptions1";
-    case DecisionStep::kBlockingByDomain1:
-      return "blockingByDomain1";
-    case DecisionStep::kBlocking1:
-      return "blocking1";
-    case DecisionStep::kExceptionsByDomain0:
-      return "exceptionsByDomain0";
-    case DecisionStep::kExceptions0:
-      return "exceptions0";
-    case DecisionStep::kBlockingByDomain0:
-      return "blockingByDomain0";
-    case DecisionStep::kBlocking0:
-      return "blocking0";
-    case DecisionStep::kNone:
-      break;
-  }
-  return "";
+  return container.keyed ? kindWords(container) + " filed by domain key"
+                         : "generic " + kindWords(container);
 }
 
 std::string describeContainer(DecisionStep step, const std::string& key) {
   if (step == DecisionStep::kNone) return "";
-  const std::string kind =
-      stepIsException(step) ? "exceptions" : "blocking rules";
-  std::string text = stepIsDomainKeyed(step)
+  const RequestContainer& container = containerOf(step);
+  const std::string kind = kindWords(container);
+  std::string text = container.keyed
                          ? kind + " filed under the domain key " + quoted(key)
                          : "generic " + kind + ", without a domain key";
-  return text + " (" + stepMemberName(step) + ")";
+  return text + " (" + container.member + ")";
 }
 
 std::string describeList(DecisionStep step, const std::string& firstPath,
                          const std::string& secondPath) {
-  switch (stepList(step)) {
+  if (step == DecisionStep::kNone) return "";
+  switch (containerOf(step).list) {
     case 0:
       return "first (" + orNone(firstPath) + ")";
     case 1:

@@ -1,5 +1,7 @@
-// Words for the engine's decisions: which list and which container a
-// DecisionStep stands for, as the explanations of "check" print them.
+// Words for the engine's request containers and decisions: the label of a
+// container, and which list and which container decided a request, as the
+// explanations of "check", "stats" and "lint" print them. Every word is
+// derived from the engine's container table.
 #ifndef QUIBEX_TOOLS_QUIBEX_DECISION_TEXT_H_
 #define QUIBEX_TOOLS_QUIBEX_DECISION_TEXT_H_
 
@@ -9,27 +11,18 @@
 
 namespace quibex::tool {
 
-// The list a step belongs to: 0 (first file), 1 (second file), or -1 for
-// kNone.
-int stepList(DecisionStep step);
+// What a container holds, without its list, e.g. "generic exceptions" or
+// "blocking rules filed by domain key".
+std::string containerLabel(const RequestContainer& container);
 
-// True for the four exception containers.
-bool stepIsException(DecisionStep step);
-
-// True for the four domain-keyed containers.
-bool stepIsDomainKeyed(DecisionStep step);
-
-// The engine's name of the container, e.g. "blockingByDomain1"; "" for
-// kNone.
-const char* stepMemberName(DecisionStep step);
-
-// A sentence fragment naming the container, e.g. "blocking rules filed
-// under the domain key "ads.example.net" (blockingByDomain0)".
+// A sentence fragment naming the container of step, e.g. "blocking rules
+// filed under the domain key "ads.example.net" (blockingByDomain0)".
+// "" for kNone.
 std::string describeContainer(DecisionStep step, const std::string& key);
 
 // The list of a step with its file, e.g. "second (lists/second.txt),
 // consulted before the first". firstPath and secondPath are the files of
-// list 0 and list 1.
+// list 0 and list 1. "" for kNone and for a container of both lists.
 std::string describeList(DecisionStep step, const std::string& firstPath,
                          const std::string& secondPath);
 

@@ -11,51 +11,29 @@
 #include <string>
 #include <vector>
 
+#include "engine/filter_engine_impl.h"
 #include "engine/host_candidates.h"
 #include "engine/rule_file_reader.h"
 #include "filters/elem_hide_filter.h"
 #include "filters/request_filter.h"
+#include "filters/rule_line.h"
 #include "filters/rule_options.h"
 #include "tools/quibex/output.h"
 
 namespace quibex::tool {
 namespace {
 
-// The option names the request parser knows; "domain" is matched as a
-// prefix, as the parser does.
-constexpr const char* kKnownOptions[] = {
-    "script",      "image",          "stylesheet",
-    "object",      "xmlhttprequest", "object-subrequest",
-    "subdocument", "document",       "elemhide",
-    "third-party", "other"};
-
-// The names of the type options behind the bits of a type mask.
-struct TypeName {
-  uint32_t bit;
-  const char* name;
-};
-constexpr TypeName kTypeNames[] = {
-    {kTypeScript, "script"},
-    {kTypeImage, "image"},
-    {kTypeStylesheet, "stylesheet"},
-    {kTypeObject, "object"},
-    {kTypeXmlHttpRequest, "xmlhttprequest"},
-    {kTypeObjectSubrequest, "object-subrequest"},
-    {kTypeSubdocument, "subdocument"},
-    {kTypeDocument, "document"},
-    {kTypeOther, "other"},
-};
-
 // Markers of element-hiding syntaxes this engine does not have.
 constexpr const char* kForeignMarkers[] = {"#@?#", "#@$#", "#@%#", "#@#", "#?#",
                                            "#$#",  "#%#",  "$@$",  "$$"};
 
+// The names of the type options behind the bits of a type mask.
 std::string typeNames(uint32_t mask) {
   std::string names;
-  for (const TypeName& type : kTypeNames) {
-    if ((mask & type.bit) == 0) continue;
+  for (const RuleOption& option : kRuleOptions) {
+    if (option.kind != OptionKind::kType || (mask & option.bit) == 0) continue;
     if (!names.empty()) names += ", ";
-    names += type.name;
+    names += option.name;
   }
   return names;
 }
@@ -135,17 +113,14 @@ std::string unlikelyHost(std::string_view text, bool allowPort) {
 
 // What the engine files a request rule as.
 std::string describeFiling(const RequestFilter& rule) {
+  const RequestContainer& container = containerFor(rule, 0);
+  const std::string kind = container.elemHide ? "an \"elemhide\" exception"
+                           : container.kind == RuleKind::kException
+                               ? "a request exception"
+                               : "a blocking request rule";
   const std::string_view key = rule.domainKeyView();
-  std::string kind;
-  if (!rule.isException()) {
-    kind = "a blocking request rule";
-  } else if (rule.elemHide() && !key.empty()) {
-    kind = "an \"elemhide\" exception";
-  } else {
-    kind = "a request exception";
-  }
-  return kind + (key.empty() ? " without a domain key"
-                             : " filed under the domain key " + quoted(key));
+  return kind + (container.keyed ? " filed under the domain key " + quoted(key)
+                                 : " without a domain key");
 }
 
 // The first marker of another rule syntax in text, or "".
@@ -209,29 +184,34 @@ void ListLinter::addLine(size_t number, const std::string& line) {
     ++counts_.blank;
     return;
   }
-  // The engine's routing: "##" anywhere means element hiding, and a line
-  // that parser rejects is dropped, never read as a request rule.
-  if (line.find("##") != std::string::npos) {
-    const std::unique_ptr<ElemHideFilter> rule = ElemHideFilter::fromText(line);
-    if (rule) {
-      addElemHideRule(number, line, *rule);
-    } else if (line[0] == '!') {
+  switch (routeRuleLine(line)) {
+    case RuleLineKind::kComment:
       ++counts_.comments;
-    } else {
-      ++counts_.rejected;
-      rejected_.push_back(RejectedLine{
-          number, line,
-          "a generic element-hiding rule (nothing before \"##\"); the engine "
-          "keeps only rules that name their sites"});
-    }
-    return;
+      return;
+    case RuleLineKind::kElemHide:
+      if (const std::unique_ptr<ElemHideFilter> rule =
+              ElemHideFilter::fromText(line)) {
+        addElemHideRule(number, line, *rule);
+      } else {
+        ++counts_.rejected;
+        rejected_.push_back(RejectedLine{
+            number, line,
+            "a generic element-hiding rule (nothing before \"##\"); the "
+            "engine keeps only rules that name their sites"});
+      }
+      return;
+    case RuleLineKind::kRequest:
+      if (const std::unique_ptr<RequestFilter> rule =
+              parseRequestFilter(line)) {
+        addRequestRule(number, line, *rule);
+      } else {
+        ++counts_.rejected;
+        rejected_.push_back(RejectedLine{
+            number, "",
+            "longer than the engine's parsers accept; the engine drops it"});
+      }
+      return;
   }
-  const std::unique_ptr<RequestFilter> rule = parseRequestFilter(line);
-  if (!rule) {
-    ++counts_.comments;
-    return;
-  }
-  addRequestRule(number, line, *rule);
 }
 
 void ListLinter::addOverlongLine(size_t number) {
@@ -246,15 +226,7 @@ void ListLinter::addOverlongLine(size_t number) {
 void ListLinter::addRequestRule(size_t number, const std::string& line,
                                 const RequestFilter& rule) {
   const std::string_view key = rule.domainKeyView();
-  if (key.empty()) {
-    ++(rule.isException() ? counts_.exceptions : counts_.blocking);
-  } else if (!rule.isException()) {
-    ++counts_.blockingByDomain;
-  } else if (rule.elemHide()) {
-    ++counts_.elemHideExceptionsByDomain;
-  } else {
-    ++counts_.exceptionsByDomain;
-  }
+  ++counts_.containerRules[containerIndex(containerFor(rule, 0).id)];
   countIgnoredOptions(line);
 
   Verdict verdict;
@@ -400,22 +372,14 @@ void ListLinter::addElemHideRule(size_t number, const std::string& line,
 }
 
 void ListLinter::countIgnoredOptions(std::string_view line) {
-  const size_t dollar = line.rfind('$');
+  const size_t dollar = findOptionsDollar(line);
   if (dollar == std::string_view::npos) return;
-  std::string_view options = line.substr(dollar + 1);
   std::set<std::string> names;  // each name counted once per rule
-  while (!options.empty()) {
-    const size_t comma = options.find(',');
-    std::string_view option = options.substr(0, comma);
-    options.remove_prefix(comma == std::string_view::npos ? options.size()
-                                                          : comma + 1);
-    if (!option.empty() && option.front() == '~') option.remove_prefix(1);
-    if (option.empty() || option.substr(0, 6) == "domain") continue;
-    bool known = false;
-    for (const char* name : kKnownOptions) known = known || option == name;
-    if (known) continue;
+  forEachOption(line.substr(dollar + 1), [&names](std::string_view option,
+                                                  bool /*negated*/) {
+    if (option.empty() || findRuleOption(option) != nullptr) return;
     names.insert(std::string(option.substr(0, option.find('='))));
-  }
+  });
   if (names.empty()) return;
   ++counts_.withIgnoredOptions;
   for (const std::string& name : names) ++ignoredOptions_[name];
@@ -440,7 +404,7 @@ bool lintFile(const std::string& path, ListLinter* linter, std::string* error) {
     }
   };
   errno = 0;
-  while (reader.next(line)) {
+  while (reader.next(&line)) {
     catchUpSkipped();
     if (line.empty()) {
       // An empty line is a line only if another line follows it: the text

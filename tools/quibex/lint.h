@@ -1,8 +1,7 @@
 // ListLinter: what the engine makes of each line of a rule list, for the
-// people who maintain lists. Every line is routed exactly as the engine's
-// addRuleLine routes it ("##" anywhere: element hiding; otherwise a request
-// rule) and parsed by the engine's own parsers; the linter counts the
-// results per container and finds the rules that will not take effect.
+// people who maintain lists. Every line is routed by the engine's own
+// routeRuleLine and parsed by the engine's own parsers; the linter counts
+// the results per container and finds the rules that will not take effect.
 //
 // Two grades: kNever when the engine's own rules prove the rule can never
 // take effect (for instance a domain key no host candidate can equal), and
@@ -17,6 +16,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "engine/request_containers.h"
 
 namespace quibex {
 class ElemHideFilter;
@@ -48,25 +49,23 @@ struct RejectedLine {
   std::string reason;  // why the engine drops it
 };
 
-// What the engine files from one list, per container. The list-0 and
-// list-1 containers receive the same counts; which one depends only on
-// whether the file is given as the first or the second list.
+// What the engine files from one list, per container. The rules are
+// counted in the containers of list 0 (and in those of both lists); given
+// as the second list, the file fills the list-1 containers alike.
 struct LintCounts {
-  size_t lines = 0;                       // lines of the file
-  size_t blank = 0;                       // empty lines (the engine skips them)
-  size_t comments = 0;                    // lines beginning with "!"
-  size_t exceptionsByDomain = 0;          // "@@" rules with a domain key
-  size_t exceptions = 0;                  // "@@" rules without one
-  size_t blockingByDomain = 0;            // blocking rules with a domain key
-  size_t blocking = 0;                    // blocking rules without one
-  size_t elemHideExceptionsByDomain = 0;  // "@@...$elemhide" with a key
-  size_t elemHideRules = 0;               // "sites##selector" rules
-  size_t rejected = 0;                    // lines the engine drops
+  size_t lines = 0;               // lines of the file
+  size_t blank = 0;               // empty lines (the engine skips them)
+  size_t comments = 0;            // lines beginning with "!"
+  // Request rules per container, indexed like kRequestContainers.
+  size_t containerRules[kRequestContainerCount] = {};
+  size_t elemHideRules = 0;       // "sites##selector" rules
+  size_t rejected = 0;            // lines the engine drops
   size_t withIgnoredOptions = 0;  // request rules with an unknown option
 
   size_t requestRules() const {
-    return exceptionsByDomain + exceptions + blockingByDomain + blocking +
-           elemHideExceptionsByDomain;
+    size_t total = 0;
+    for (const size_t rules : containerRules) total += rules;
+    return total;
   }
 };
 

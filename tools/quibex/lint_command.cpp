@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/quibex/command.h"
+#include "tools/quibex/decision_text.h"
 #include "tools/quibex/lint.h"
 #include "tools/quibex/output.h"
 #include "tools/quibex/rule_files.h"
@@ -78,12 +79,11 @@ void writeSummary(const std::string& path, const ListLinter& linter) {
   writeOut(printable(path) + "\n");
   writeCount("lines", c.lines, 2);
   writeCount("request rules", c.requestRules(), 2);
-  writeCount("exceptions filed by domain key", c.exceptionsByDomain, 4);
-  writeCount("generic exceptions", c.exceptions, 4);
-  writeCount("blocking rules filed by domain key", c.blockingByDomain, 4);
-  writeCount("generic blocking rules", c.blocking, 4);
-  writeCount("\"elemhide\" exceptions by domain key",
-             c.elemHideExceptionsByDomain, 4);
+  for (size_t i = 0; i < FilterEngineImpl::kRequestContainers.size(); ++i) {
+    const RequestContainer& container = FilterEngineImpl::kRequestContainers[i];
+    if (container.list == 1) continue;  // the file is counted as list 0
+    writeCount(containerLabel(container).c_str(), c.containerRules[i], 4);
+  }
   writeCount("element-hiding rules", c.elemHideRules, 2);
   writeCount("comments", c.comments, 2);
   writeCount("blank lines", c.blank, 2);

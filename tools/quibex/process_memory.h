@@ -1,5 +1,5 @@
 // The memory of the running process as the kernel reports it, for the
-// "stats" command.
+// "stats" command and the benchmark report.
 #ifndef QUIBEX_TOOLS_QUIBEX_PROCESS_MEMORY_H_
 #define QUIBEX_TOOLS_QUIBEX_PROCESS_MEMORY_H_
 

@@ -39,7 +39,7 @@ constexpr size_t kSelectorColumn = 32;
 std::string describeHost(const std::string& pageAddress,
                          std::vector<std::string>* candidates) {
   std::string hostWithPort;
-  const std::string host = extractHost(pageAddress, hostWithPort);
+  const std::string host = extractHost(pageAddress, &hostWithPort);
   *candidates = domainCandidates(host);
   std::string text = orNone(host);
   if (hostWithPort != host) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tools/quibex/command.h"
+#include "tools/quibex/decision_text.h"
 #include "tools/quibex/output.h"
 #include "tools/quibex/process_memory.h"
 #include "tools/quibex/rule_files.h"
@@ -38,6 +39,19 @@ void writeValue(const char* label, const std::string& value) {
   writeOut(line);
 }
 
+// The container of the first list that holds what container holds for
+// the second.
+const RequestContainer& sameContainerOfFirstList(
+    const RequestContainer& container) {
+  for (const RequestContainer& other : FilterEngineImpl::kRequestContainers) {
+    if (other.list == 0 && other.kind == container.kind &&
+        other.keyed == container.keyed && other.elemHide == container.elemHide) {
+      return other;
+    }
+  }
+  return container;
+}
+
 std::string bytes(size_t count) {
   return formatBytes(static_cast<double>(count));
 }
@@ -55,14 +69,17 @@ int run(const Command& self, const ParsedArguments& args) {
   writeField("load time", formatDuration(rules.loadSeconds()), 11, 0);
   writeOut(
       "\nrequest rules                          second list  first list\n");
-  writeRow("exceptions filed by domain key", s.exceptionsByDomain[1],
-           s.exceptionsByDomain[0]);
-  writeRow("generic exceptions", s.exceptions[1], s.exceptions[0]);
-  writeRow("blocking rules filed by domain key", s.blockingByDomain[1],
-           s.blockingByDomain[0]);
-  writeRow("generic blocking rules", s.blocking[1], s.blocking[0]);
-  writeValue("\"elemhide\" exceptions by domain key",
-             std::to_string(s.elemHideExceptions) + " (both lists)");
+  for (const RequestContainer& container :
+       FilterEngineImpl::kRequestContainers) {
+    const std::string label = containerLabel(container);
+    if (container.list == kBothLists) {
+      writeValue(label.c_str(),
+                 std::to_string(s.rulesIn(container.id)) + " (both lists)");
+    } else if (container.list == 1) {
+      writeRow(label.c_str(), s.rulesIn(container.id),
+               s.rulesIn(sameContainerOfFirstList(container).id));
+    }
+  }
   writeValue("all request rules", std::to_string(s.requestRules));
   writeOut("\nelement-hiding rules\n");
   writeValue("all element-hiding rules", std::to_string(s.elemHideRules));

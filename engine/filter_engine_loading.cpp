@@ -1,11 +1,12 @@
-// Reading one rule file through the line decoder, and routing each plain
-// rule line to the element-hiding or the request parser.
+// Loading of FilterEngineImpl: reading one rule file through the line
+// decoder, and routing each plain rule line to its parser.
 #include <new>
 #include <string>
 
 #include "engine/filter_engine_impl.h"
 #include "engine/line_decoder.h"
 #include "engine/rule_file_reader.h"
+#include "filters/rule_line.h"
 
 namespace quibex {
 
@@ -39,9 +40,9 @@ void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
     std::string stored;  // the stored (enciphered) line, reused for each line
     FilterEngine& self = *this;
     const DecodedFile decoding(decoder_);
-    while (reader.next(stored)) {
+    while (reader.next(&stored)) {
       try {
-        if (!decoder_.decryptLine(stored, lineBuffer_)) continue;
+        if (!decoder_.decryptLine(stored, &lineBuffer_)) continue;
         if (!lineBuffer_.empty()) self.addRuleLine(lineBuffer_, listIndex);
       } catch (const std::bad_alloc&) {
         // Out of memory on this line: drop it, as an unparsable line is
@@ -56,14 +57,18 @@ void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
 }
 
 void FilterEngineImpl::addRuleLine(const std::string& line, int listIndex) {
-  // A line with "##" anywhere is an element-hiding rule; if that parser
-  // rejects it, it is dropped and never read as a request rule.
-  if (line.find("##") != std::string::npos) {
-    addElemHideFilter(ElemHideFilter::fromText(line, arena_));
-    return;
+  switch (routeRuleLine(line)) {
+    case RuleLineKind::kComment:
+      return;
+    case RuleLineKind::kElemHide:
+      addElemHideFilter(ElemHideFilter::fromText(line, arena_));
+      return;
+    case RuleLineKind::kRequest:
+      if (RequestFilter* filter = parseRequestFilter(line, arena_)) {
+        addRequestFilter(filter, listIndex);
+      }
+      return;
   }
-  RequestFilter* filter = parseRequestFilter(line, arena_);
-  if (filter != nullptr) addRequestFilter(filter, listIndex);
 }
 
 }  // namespace quibex

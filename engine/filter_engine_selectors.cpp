@@ -1,24 +1,13 @@
-// The element-hiding site index and the selector query: a page gets the
-// selectors of the rules filed under its domain candidates, in candidate
+// The selector query of FilterEngineImpl: a page gets the selectors of the
+// element-hiding rules filed under its domain candidates, in candidate
 // order and filing order, repeats kept, unless an "elemhide" exception
-// switches hiding off for the document.
+// matches the document and switches hiding off.
 #include <string>
 
 #include "engine/filter_engine_impl.h"
+#include "filters/request_facts.h"
 
 namespace quibex {
-
-void FilterEngineImpl::addElemHideFilter(ElemHideFilter* filter) {
-  if (filter == nullptr) return;
-  const ElemHideFilter* rule = filter;
-  // Room first, so that a filter is filed under all of its sites or, when
-  // memory runs out, under none.
-  elemHideByDomain.reserveMore(rule->includeCount(), rule->includeCount());
-  elemHideFilters.push_back(filter);
-  for (size_t i = 0; i < rule->includeCount(); ++i) {
-    elemHideByDomain.append(rule->includeDomain(i), rule);
-  }
-}
 
 std::vector<std::string> FilterEngineImpl::getSelectors(
     const std::string& pageAddress, const std::string& documentUrl,
@@ -38,6 +27,19 @@ SelectorExplanation FilterEngineImpl::explainSelectors(
   SelectorExplanation why;
   collectSelectors(pageAddress, documentUrl, referrerUrl, &why, nullptr);
   return why;
+}
+
+const RequestFilter* FilterEngineImpl::hasElemHideException(
+    const std::string& url, const std::string& pageUrl) {
+  std::string key;
+  if (matchMode_ == MatchMode::kPlain) {
+    return matchDomainMap(elemHideExceptionsByDomain, url, pageUrl, &key);
+  }
+  if (url.empty()) return nullptr;
+  candidates_.assign(extractHostView(url, nullptr));
+  const RequestFacts request(url, pageUrl);
+  return matchDomainMap(elemHideExceptionsByDomain, kOwnFilter, candidates_,
+                        request, &key);
 }
 
 void FilterEngineImpl::collectSelectors(const std::string& pageAddress,
