@@ -1,8 +1,11 @@
 // The block decision: the containers of the second list before those of the
 // first, within a list exceptions before blocking rules and domain-keyed
 // rules before generic ones; the first container with a matching rule
-// decides. Also the element-hiding exception lookup of the selector query.
+// decides. Also the element-hiding exception lookup of the selector query,
+// and the survey of every matching rule for reports.
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/filter_engine_impl.h"
 #include "filters/request_facts.h"
@@ -64,6 +67,7 @@ int decided(const Step& step, const RequestFilter* rule, std::string_view key,
     why->step = step.step;
     why->ruleText = rule->text();
     why->key.assign(key.data(), key.size());
+    why->rule = rule;
   }
   return step.result;
 }
@@ -178,6 +182,40 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
     }
   }
   return nullptr;
+}
+
+void FilterEngineImpl::forEachMatchingRule(
+    const std::string& url, const std::string& pageUrl,
+    const std::function<void(const RequestFilter&)>& visit) {
+  std::lock_guard<std::mutex> lock(mutex);
+  DomainFilterMap* const maps[kGenericSlots] = {
+      &exceptionsByDomain1, &blockingByDomain1, &exceptionsByDomain0,
+      &blockingByDomain0};
+  const GenericSequence* const sequences[kGenericSlots] = {
+      &exceptions1, &blocking1, &exceptions0, &blocking0};
+  std::vector<std::string> candidates;
+  if (!url.empty()) {
+    std::string hostWithPort;
+    candidates = domainCandidates(extractHost(url, hostWithPort));
+  }
+  for (const Step& step : kSteps) {
+    if (!step.domainKeyed) {
+      for (const RequestFilter* rule : *sequences[step.slot]) {
+        if (rule->matches(url, pageUrl)) visit(*rule);
+      }
+      continue;
+    }
+    // The walk of the plain map lookup, each chain tried once.
+    DomainFilterMap& map = *maps[step.slot];
+    map.beginLookup();
+    for (const std::string& candidate : candidates) {
+      const uint32_t chain = map.find(candidate);
+      if (chain == DomainFilterMap::kNoChain || !map.markTried(chain)) continue;
+      for (const RequestFilter* rule : map.chain(chain)) {
+        if (rule->matches(url, pageUrl)) visit(*rule);
+      }
+    }
+  }
 }
 
 const RequestFilter* FilterEngineImpl::hasElemHideException(
