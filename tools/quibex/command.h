@@ -34,6 +34,7 @@ const Command& selectorsCommand();
 const Command& batchCommand();
 const Command& lintCommand();
 const Command& statsCommand();
+const Command& diffCommand();
 
 // Prints "quibex NAME: message" and a pointer to the command's help on
 // stderr; returns kExitUsage.

@@ -14,7 +14,7 @@ namespace {
 
 const Command* const kCommands[] = {&checkCommand(), &selectorsCommand(),
                                     &batchCommand(), &lintCommand(),
-                                    &statsCommand()};
+                                    &statsCommand(), &diffCommand()};
 
 void printOverview(std::FILE* stream) {
   std::fputs(
