@@ -291,7 +291,7 @@ int diffPages(Diff& diff) {
         if (diff.tsv) {
           writeOut(page + "\t" + document + "\t" + referrer + "\t" +
                    (side == kNew ? "+" : "-") +
-                   why[side]->selectors[i].selector + "\n");
+                   printable(why[side]->selectors[i].selector) + "\n");
         }
       }
     }
