@@ -1,8 +1,11 @@
 // The block decision of FilterEngineImpl: the containers of
 // kRequestContainers that decide, in their order; the first container with
 // a matching rule decides. Also the two lookups it is built from, the
-// domain-map lookup (plain and accelerated) and the generic-sequence scan.
+// domain-map lookup (plain and accelerated) and the generic-sequence scan,
+// and the survey of every matching rule for reports.
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/filter_engine_impl.h"
 #include "filters/request_facts.h"
@@ -41,6 +44,7 @@ int decided(const RequestContainer& container, const RequestFilter* rule,
     why->step = container.id;
     why->ruleText = rule->text();
     why->key.assign(key.data(), key.size());
+    why->rule = rule;
   }
   return container.answer();
 }
@@ -148,6 +152,33 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
     }
   }
   return nullptr;
+}
+
+void FilterEngineImpl::forEachMatchingRule(
+    const std::string& url, const std::string& pageUrl,
+    const std::function<void(const RequestFilter&)>& visit) {
+  std::lock_guard<std::mutex> lock(mutex);
+  std::vector<std::string> candidates;
+  if (!url.empty()) candidates = domainCandidates(extractHost(url, nullptr));
+  for (const RequestContainer& container : kRequestContainers) {
+    if (!container.decides()) continue;
+    if (!container.keyed) {
+      for (const RequestFilter* rule : sequenceOf(container)) {
+        if (rule->matches(url, pageUrl)) visit(*rule);
+      }
+      continue;
+    }
+    // The walk of the plain map lookup, each chain tried once.
+    DomainFilterMap& map = mapOf(container);
+    map.beginLookup();
+    for (const std::string& candidate : candidates) {
+      const uint32_t chain = map.find(candidate);
+      if (chain == DomainFilterMap::kNoChain || !map.markTried(chain)) continue;
+      for (const RequestFilter* rule : map.chain(chain)) {
+        if (rule->matches(url, pageUrl)) visit(*rule);
+      }
+    }
+  }
 }
 
 }  // namespace quibex

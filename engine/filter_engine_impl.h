@@ -8,10 +8,12 @@
 //                                loadRules and reloadRules with their load
 //                                bodies, waitForLoads, stats, the paths,
 //                                getFilterEngine
-//   filter_engine_loading.cpp    loadRuleFile, addRuleLine
+//   filter_engine_loading.cpp    loadRuleFile, addRuleLine, addTrackedLine,
+//                                finishAddingLines
 //   filter_engine_filing.cpp     addRequestFilter, addElemHideFilter
 //   filter_engine_decision.cpp   shouldBlock, explainBlock, and the lookups
-//                                matchDomainMap and matchGenericList
+//                                matchDomainMap and matchGenericList;
+//                                forEachMatchingRule
 //   filter_engine_selectors.cpp  getSelectors, explainSelectors,
 //                                hasElemHideException
 // The nine request containers are described by one table,
@@ -26,6 +28,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -70,12 +73,16 @@ struct BlockExplanation {
   DecisionStep step = DecisionStep::kNone;  // the deciding container
   std::string ruleText;                   // text of a matching rule
   std::string key;  // the domain key it was filed under (domain-keyed steps)
+  // That rule itself, or null for kNone; valid until the rules are cleared.
+  const RequestFilter* rule = nullptr;
 };
 
 // One selector of a selector query and the rule it came from.
 struct SelectorSource {
   std::string selector;  // the selector, as getSelectors returns it
   std::string ruleText;  // the element-hiding rule's text
+  // That rule itself; valid until the rules are cleared.
+  const ElemHideFilter* rule = nullptr;
 };
 
 // What a selector query found, for explanations.
@@ -83,7 +90,15 @@ struct SelectorExplanation {
   // True when an "elemhide" exception switched element hiding off.
   bool switchedOff = false;
   std::string exceptionRule;  // that exception's text
+  const RequestFilter* exception = nullptr;  // that exception, or null
   std::vector<SelectorSource> selectors;  // in getSelectors order
+};
+
+// The rule that one added line became. At most one is set; both are null
+// when the line was dropped. Valid until the rules are cleared.
+struct FiledRule {
+  const RequestFilter* request = nullptr;    // a filed request rule
+  const ElemHideFilter* elemHide = nullptr;  // a filed element-hiding rule
 };
 
 // Rule counts per container.
@@ -139,6 +154,16 @@ class FilterEngineImpl final : public FilterEngine {
   // arena; the caller holds the engine mutex.
   void addElemHideFilter(ElemHideFilter* filter);
 
+  // Adds one plain rule line through addRuleLine, as a load adds each line,
+  // and says which rule it filed. For callers that feed the lines
+  // themselves and need to tell which rule came from which line: the engine
+  // keeps nothing per line. Call finishAddingLines() after the last line.
+  // REQUIRES: no load body runs meanwhile.
+  FiledRule addTrackedLine(const std::string& line, int listIndex);
+  // Compacts the containers and builds the indexes after a series of
+  // addTrackedLine calls, as the end of a load does.
+  void finishAddingLines();
+
   // Blocks until every load or reload body started so far has finished.
   void waitForLoads();
   // Whether a load is pending or running (queries are being turned away).
@@ -153,6 +178,16 @@ class FilterEngineImpl final : public FilterEngine {
   SelectorExplanation explainSelectors(const std::string& pageAddress,
                                        const std::string& documentUrl,
                                        const std::string& referrerUrl);
+  // Calls visit for every rule of the block decision's eight containers
+  // that matches the request, in the order the decision consults the
+  // containers and tries their rules, but without stopping at the first
+  // match. The lookups are the plain ones and every generic rule is tried,
+  // so this costs far more than a decision: it is for reports. Waits for a
+  // running load like explainBlock. REQUIRES: visit does not call the
+  // engine (the engine mutex is held while it runs).
+  void forEachMatchingRule(
+      const std::string& url, const std::string& pageUrl,
+      const std::function<void(const RequestFilter&)>& visit);
   EngineStats stats();
 
   // The paths of the last load body that ran.

@@ -10,28 +10,6 @@
 
 namespace quibex {
 
-namespace {
-
-// Brackets the decoding of one file: beginFile() when made, endFile() when
-// it goes out of scope, however the file ends. The Java bridge's endFile
-// detaches the loading thread from the VM, which must happen even when
-// reading stops early: a native thread that ends while attached aborts the
-// Android runtime.
-class DecodedFile {
- public:
-  explicit DecodedFile(LineDecoder& decoder) : decoder_(decoder) {
-    decoder_.beginFile();
-  }
-  ~DecodedFile() { decoder_.endFile(); }
-  DecodedFile(const DecodedFile&) = delete;
-  DecodedFile& operator=(const DecodedFile&) = delete;
-
- private:
-  LineDecoder& decoder_;  // the decoder whose file this is
-};
-
-}  // namespace
-
 void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
   try {
     UniqueFile file(std::fopen(path.c_str(), "r"));
@@ -69,6 +47,33 @@ void FilterEngineImpl::addRuleLine(const std::string& line, int listIndex) {
       }
       return;
   }
+}
+
+// Adding lines one at a time, for a caller that needs to know which rule
+// each line became (the quibex tool's reports name a rule by its file and
+// line, which only the caller knows).
+FiledRule FilterEngineImpl::addTrackedLine(const std::string& line,
+                                           int listIndex) {
+  std::lock_guard<std::mutex> lock(mutex);
+  const size_t requestsBefore = requestFilters.size();
+  const size_t elemHideBefore = elemHideFilters.size();
+  // Through the interface, as the loader adds its lines. A line adds at
+  // most one rule, at the end of its owning sequence.
+  FilterEngine& self = *this;
+  self.addRuleLine(line, listIndex);
+  FiledRule filed;
+  if (requestFilters.size() > requestsBefore) {
+    filed.request = requestFilters.back();
+  }
+  if (elemHideFilters.size() > elemHideBefore) {
+    filed.elemHide = elemHideFilters.back();
+  }
+  return filed;
+}
+
+void FilterEngineImpl::finishAddingLines() {
+  std::lock_guard<std::mutex> lock(mutex);
+  finishLoad();
 }
 
 }  // namespace quibex

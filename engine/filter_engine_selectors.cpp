@@ -53,6 +53,7 @@ void FilterEngineImpl::collectSelectors(const std::string& pageAddress,
     if (why != nullptr) {
       why->switchedOff = true;
       why->exceptionRule = exception->text();
+      why->exception = exception;
     }
     return;
   }
@@ -66,8 +67,8 @@ void FilterEngineImpl::collectSelectors(const std::string& pageAddress,
       const std::string_view selector = rule->getSelector();
       if (selectors != nullptr) selectors->emplace_back(selector);
       if (why != nullptr) {
-        why->selectors.push_back(SelectorSource{std::string(selector),
-                                                std::string(rule->text())});
+        why->selectors.push_back(SelectorSource{
+            std::string(selector), std::string(rule->text()), rule});
       }
     }
   };

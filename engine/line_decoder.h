@@ -35,6 +35,25 @@ class LineDecoder {
   virtual void endFile() = 0;
 };
 
+// Brackets the decoding of one file: beginFile() when made, endFile() when
+// it goes out of scope, however reading ends. The Java bridge's endFile
+// detaches the loading thread from the VM, which must happen even when
+// reading stops early: a native thread that ends while attached aborts the
+// Android runtime.
+class DecodedFile {
+ public:
+  // REQUIRES: decoder outlives this object.
+  explicit DecodedFile(LineDecoder& decoder) : decoder_(decoder) {
+    decoder_.beginFile();
+  }
+  ~DecodedFile() { decoder_.endFile(); }
+  DecodedFile(const DecodedFile&) = delete;
+  DecodedFile& operator=(const DecodedFile&) = delete;
+
+ private:
+  LineDecoder& decoder_;  // the decoder whose file this is
+};
+
 // A decoder for plain rule files: the plain text is the line itself; an
 // empty line has none.
 class PassThroughDecoder final : public LineDecoder {

@@ -3,7 +3,7 @@
 # everything in release mode into build/release, then runs the engine on
 # the bundled sample lists through the quibex tool: every sample request
 # decided and explained, every sample page with its selectors and their
-# rules.
+# rules, and what a candidate update of the second list changes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -75,6 +75,17 @@ TEXT
 "$quibex" batch "${lists[@]}" <examples/requests.tsv 2>&1 >"$build/answers.txt" |
   sed 's/^/  /'
 paste "$build/answers.txt" examples/requests.tsv | cut -f1,2 | sed 's/^/  /'
+
+cat <<TEXT
+
+== What a candidate update of the second list ($(basename examples/lists/second-update.txt)) changes
+TEXT
+"$quibex" diff "${lists[@]}" --new-second examples/lists/second-update.txt \
+  <examples/requests.tsv | sed 's/^/  /'
+echo
+"$quibex" diff --selectors "${lists[@]}" \
+  --new-second examples/lists/second-update.txt <examples/pages.tsv |
+  sed 's/^/  /'
 
 cat <<TEXT
 

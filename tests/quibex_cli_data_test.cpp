@@ -1,7 +1,9 @@
 // End-to-end test on the shared reference data: "check" (with its
 // explanations) and "batch" agree on every request of requests.json
-// against easylist.txt + easyprivacy.txt, and "batch" answers exactly as
-// the library's engine does. Skipped when the data folder is absent.
+// against easylist.txt + easyprivacy.txt, "batch" answers exactly as the
+// library's engine does, "diff" finds nothing between the lists and
+// themselves and the counts of "coverage" add up. Skipped when the data
+// folder is absent.
 #include <gtest/gtest.h>
 
 #include "tests/quibex_cli_runner.h"
@@ -36,6 +38,18 @@ class QuibexCliData : public ::testing::Test {
 
   std::vector<std::string> lists() const {
     return {"--first", first_, "--second", second_};
+  }
+
+  // "PAGE<TAB>DOCUMENT<TAB>" lines, one per page of the records, each page
+  // its own document.
+  std::string pageLines() const {
+    std::string pages;
+    for (const std::string& page : workload_.pages) {
+      if (page.find_first_of("\t\n\r") == std::string::npos) {
+        pages += page + "\t" + page + "\t\n";
+      }
+    }
+    return pages;
   }
 
   std::string first_, second_;
@@ -120,12 +134,7 @@ TEST_F(QuibexCliData, BatchDecidesAsTheLibraryDoes) {
   EXPECT_EQ(differences, 0u);
 
   // Selectors of every page, as the library gives them.
-  std::string pages;
-  for (const std::string& page : workload_.pages) {
-    if (page.find_first_of("\t\n\r") == std::string::npos) {
-      pages += page + "\t" + page + "\t\n";
-    }
-  }
+  const std::string pages = pageLines();
   args.push_back("--selectors");
   const RunResult selectors = runQuibex(args, pages);
   ASSERT_EQ(selectors.code(), 0) << selectors.err;
@@ -144,6 +153,67 @@ TEST_F(QuibexCliData, BatchDecidesAsTheLibraryDoes) {
     selectorDifferences += got[i] == joined ? 0 : 1;
   }
   EXPECT_EQ(selectorDifferences, 0u);
+}
+
+TEST_F(QuibexCliData, DiffWithItselfIsEmptyAndCoverageAddsUp) {
+  // The same files on both sides, loaded twice: nothing changes.
+  std::vector<std::string> args = {
+      "diff", "--new-first", first_, "--new-second", second_, "--exit-code"};
+  for (const std::string& arg : lists()) args.push_back(arg);
+  const RunResult requests = runQuibex(args, input_);
+  EXPECT_EQ(requests.code(), 0) << requests.err;
+  const std::string n = std::to_string(requests_.size());
+  EXPECT_EQ(requests.out, n + " requests, 0 newly blocked, 0 newly allowed, " +
+                              n + " unchanged\n");
+  args.push_back("--selectors");
+  const RunResult pages = runQuibex(args, pageLines());
+  EXPECT_EQ(pages.code(), 0) << pages.err;
+  EXPECT_NE(pages.out.find(" 0 changed (0 selectors gained, 0 lost)"),
+            std::string::npos)
+      << pages.out;
+
+  // Coverage without pages: the counts add up to the requests that some
+  // rule decided, as the library's engine explains them; every filed rule
+  // has its line, and that line of its file holds the rule.
+  std::unique_ptr<LoadedEngine> engine =
+      LoadedEngine::fromFiles(first_, second_);
+  size_t decided = 0;
+  for (const WorkloadRequest& request : requests_) {
+    const BlockExplanation why =
+        engine->engine().explainBlock(request.url, request.page);
+    decided += why.step != DecisionStep::kNone ? 1 : 0;
+  }
+  std::vector<std::string> coverageArgs = {"coverage"};
+  for (const std::string& arg : lists()) coverageArgs.push_back(arg);
+  const RunResult coverage = runQuibex(coverageArgs, input_);
+  ASSERT_EQ(coverage.code(), 0) << coverage.err;
+  const std::vector<std::string> fileLines[2] = {splitLines(readFile(first_)),
+                                                 splitLines(readFile(second_))};
+  size_t rules = 0, sum = 0, misplaced = 0;
+  for (const std::string& line : splitLines(coverage.out)) {
+    const size_t colon = line.find(':');
+    const size_t tab = line.find('\t');
+    const size_t tab2 = line.find('\t', tab + 1);
+    ASSERT_NE(tab2, std::string::npos) << line;
+    ++rules;
+    sum += std::stoul(line.substr(tab + 1, tab2 - tab - 1));
+    const std::vector<std::string>& file =
+        fileLines[line.compare(0, colon, first_) == 0 ? 0 : 1];
+    const size_t number = std::stoul(line.substr(colon + 1, tab - colon - 1));
+    if (number == 0 || number > file.size() ||
+        file[number - 1] != line.substr(tab2 + 1)) {
+      if (++misplaced <= 5) ADD_FAILURE() << "wrong line: " << line;
+    }
+  }
+  const EngineStats stats = engine->engine().stats();
+  EXPECT_EQ(rules, stats.requestRules + stats.elemHideRules);
+  EXPECT_EQ(misplaced, 0u);
+  EXPECT_GT(decided, 0u);
+  EXPECT_EQ(sum, decided);
+  EXPECT_NE(coverage.err.find(n + " requests, " + std::to_string(decided) +
+                              " decided by a rule"),
+            std::string::npos)
+      << coverage.err;
 }
 
 }  // namespace

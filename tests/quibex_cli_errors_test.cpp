@@ -22,6 +22,8 @@ TEST(QuibexCliErrors, MissingRuleFileIsReportedForEveryCommand) {
       {"batch", "--first", kMissing},
       {"stats", "--second", kMissing},
       {"lint", kMissing},
+      {"diff", "--new-second", kMissing},
+      {"coverage", "--first", kMissing},
   };
   for (const std::vector<std::string>& args : commands) {
     const RunResult run = runQuibex(args);
@@ -40,6 +42,14 @@ TEST(QuibexCliErrors, OneMissingFileFailsEvenWhenTheOtherIsFine) {
   EXPECT_EQ(run.code(), 1);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find(kMissing), std::string::npos) << run.err;
+}
+
+TEST(QuibexCliErrors, MissingPageFileIsReported) {
+  const RunResult run = runQuibex({"coverage", "--pages", kMissing}, "");
+  EXPECT_EQ(run.code(), 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, std::string("quibex: cannot open page file '") +
+                         kMissing + "': No such file or directory\n");
 }
 
 TEST(QuibexCliErrors, DirectoryGivenAsRuleFileIsReported) {
@@ -100,6 +110,10 @@ TEST(QuibexCliErrors, WrongCommandLinesExitWithTwo) {
       {{"lint"}, "missing arguments"},
       {{"lint", "--first", list, list}, "unknown option '--first'"},
       {{"stats", "extra"}, "too many arguments"},
+      {{"diff", "extra"}, "too many arguments"},
+      {{"diff", "--new-first="}, "option '--new-first' needs a file name"},
+      {{"coverage", "--pages", ""}, "option '--pages' needs a file name"},
+      {{"coverage", "--unused=yes"}, "option '--unused' takes no value"},
   };
   for (const auto& c : cases) {
     const RunResult run = runQuibex(c.args);
@@ -112,7 +126,9 @@ TEST(QuibexCliErrors, WrongCommandLinesExitWithTwo) {
 }
 
 TEST(QuibexCliErrors, HelpForEveryCommand) {
-  for (const char* command : {"check", "selectors", "batch", "lint", "stats"}) {
+  const char* const commands[] = {"check", "selectors", "batch", "lint",
+                                  "stats", "diff",      "coverage"};
+  for (const char* command : commands) {
     for (const char* flag : {"--help", "-h"}) {
       // Help wins over any other argument, even a wrong one.
       const RunResult run = runQuibex({command, "--frobnicate", flag});
@@ -124,7 +140,7 @@ TEST(QuibexCliErrors, HelpForEveryCommand) {
   }
   const RunResult overview = runQuibex({"--help"});
   EXPECT_EQ(overview.code(), 0);
-  for (const char* command : {"check", "selectors", "batch", "lint", "stats"}) {
+  for (const char* command : commands) {
     EXPECT_NE(overview.out.find(std::string("  ") + command + " "),
               std::string::npos)
         << command;

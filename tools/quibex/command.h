@@ -34,6 +34,8 @@ const Command& selectorsCommand();
 const Command& batchCommand();
 const Command& lintCommand();
 const Command& statsCommand();
+const Command& diffCommand();
+const Command& coverageCommand();
 
 // Prints "quibex NAME: message" and a pointer to the command's help on
 // stderr; returns kExitUsage.

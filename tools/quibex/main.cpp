@@ -14,7 +14,8 @@ namespace {
 
 const Command* const kCommands[] = {&checkCommand(), &selectorsCommand(),
                                     &batchCommand(), &lintCommand(),
-                                    &statsCommand()};
+                                    &statsCommand(), &diffCommand(),
+                                    &coverageCommand()};
 
 void printOverview(std::FILE* stream) {
   std::fputs(
