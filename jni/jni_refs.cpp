@@ -21,4 +21,20 @@ std::string jstringToString(JNIEnv* env, jstring string) {
   return chars ? std::string(chars.get()) : std::string();
 }
 
+void copyJavaString(JNIEnv* env, jstring string, std::string* out) {
+  out->clear();
+  if (string == nullptr) return;
+  const jsize length = env->GetStringLength(string);  // UTF-16 units
+  const jsize bytes = env->GetStringUTFLength(string);
+  if (length <= 0 || bytes <= 0) return;
+  // resize() leaves room for the terminating NUL behind the bytes, which
+  // the VM may write as well.
+  out->resize(static_cast<size_t>(bytes));
+  env->GetStringUTFRegion(string, 0, length, &(*out)[0]);
+  if (env->ExceptionCheck()) {
+    env->ExceptionClear();
+    out->clear();
+  }
+}
+
 }  // namespace quibex
