@@ -1,6 +1,8 @@
 // The scoped JNI holders; see jni_refs.h.
 #include "jni/jni_refs.h"
 
+#include <cstring>
+
 namespace quibex {
 
 UtfChars::UtfChars(JNIEnv* env, jstring string)
@@ -25,16 +27,17 @@ void copyJavaString(JNIEnv* env, jstring string, std::string* out) {
   out->clear();
   if (string == nullptr) return;
   const jsize length = env->GetStringLength(string);  // UTF-16 units
-  const jsize bytes = env->GetStringUTFLength(string);
-  if (length <= 0 || bytes <= 0) return;
-  // resize() leaves room for the terminating NUL behind the bytes, which
-  // the VM may write as well.
-  out->resize(static_cast<size_t>(bytes));
+  if (length <= 0) return;
+  // Each UTF-16 unit takes at most three bytes. The VM need not end what it
+  // writes with a NUL, so the room is cleared first; modified UTF-8 holds
+  // no NUL byte, so the first one marks the end. Asking the VM for the exact
+  // length instead would cost one more call into it per string.
+  const size_t room = 3 * static_cast<size_t>(length);
+  out->resize(room);
+  std::memset(&(*out)[0], 0, room);
+  // Whole-string bounds cannot be out of range, so this cannot throw.
   env->GetStringUTFRegion(string, 0, length, &(*out)[0]);
-  if (env->ExceptionCheck()) {
-    env->ExceptionClear();
-    out->clear();
-  }
+  out->resize(std::strlen(out->c_str()));
 }
 
 }  // namespace quibex

@@ -74,10 +74,10 @@ std::string jstringToString(JNIEnv* env, jstring string);
 
 // Replaces the contents of *out with the same bytes as jstringToString
 // (modified UTF-8 has no NUL byte, so that is the whole string), copied by
-// the VM straight into *out's own storage: a buffer reused call after call
-// allocates nothing once it has room for the longest string. A null string,
-// or one the VM cannot convert, leaves *out empty (with no exception
-// pending).
+// the VM (GetStringUTFRegion) straight into *out's own storage: a buffer
+// reused call after call allocates nothing once it has room for three
+// bytes per UTF-16 unit of the longest string. A null string leaves *out
+// empty.
 // REQUIRES: env is the calling thread's environment. May throw bad_alloc
 // (when *out must grow).
 void copyJavaString(JNIEnv* env, jstring string, std::string* out);
