@@ -142,7 +142,8 @@ public final class BridgeTest {
         "utf.test##[title=\"caf\u00e9 \u2713 \ud83d\ude00\"]",
         "||utf.test/caf\u00e9/\ud83d\ude00/x\u0000y^",
         "||utf-page.test^$domain=caf\u00e9.test",
-        "caf\u00e9.test##.utf"));
+        "caf\u00e9.test##.utf",
+        "|\u2713\u2713\u2713|"));
     firstList.addAll(Arrays.asList(manyRules));
     LuService.initADRules(
         files.enciphered("first", firstList.toArray(new String[0])),
@@ -173,6 +174,9 @@ public final class BridgeTest {
     check(!handler.shouldADBlock("http://utf-page.test/", "http://cafe.test/"),
         "a page URL that differs beyond ASCII");
     checkEquals(new String[] {".utf"}, selectors("caf\u00e9.test"), "a page address beyond ASCII");
+    // Three bytes for every character: the longest conversion there is.
+    check(blocks("\u2713\u2713\u2713"), "a request URL of three-byte characters only");
+    check(!blocks("\u2713\u2713"), "an anchored rule of three-byte characters");
     checkEquals(many, selectors("many.test"), "forty selectors");
 
     String party = "http://party.test/ad.js";
