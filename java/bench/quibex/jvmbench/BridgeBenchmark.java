@@ -32,12 +32,19 @@ import java.util.regex.Pattern;
  * line (line to Java string, the call, the answer back to bytes) and the
  * reading of the file, while the engine parses and files nothing.
  *
+ * <p>Last, the natives' own cost per question: asked while a reload is held
+ * inside decrypt, the engine turns every question away at once, so what is
+ * timed is the call through JNI, the conversion of the arguments and the
+ * loading check.
+ *
  * <p>Arguments: the shared data folder (with easylist.txt, easyprivacy.txt
  * and requests.json).
  */
 public final class BridgeBenchmark {
   static final int PASSES = 5;
   static final int RELOADS = 5;
+  static final int OWN_COST_PASSES = 50;
+  static final String HELD_RULE = "||held.bench^";
   static final String PROBE_URL = "https://www.google-analytics.com/analytics.js";
 
   private BridgeBenchmark() {}
@@ -67,8 +74,10 @@ public final class BridgeBenchmark {
     try {
       Path firstStored = encipher(first, dir.resolve("first"));
       Path secondStored = encipher(second, dir.resolve("second"));
-      run(firstStored, secondStored, readWorkload(requests));
+      List<Request> workload = readWorkload(requests);
+      run(firstStored, secondStored, workload);
       reloads(first, second, dir);
+      ownCostPerQuestion(workload, dir);
     } finally {
       try (var files = Files.list(dir)) {
         for (Path file : (Iterable<Path>) files::iterator) Files.deleteIfExists(file);
@@ -237,6 +246,47 @@ public final class BridgeBenchmark {
     double cipher = medians[Form.CIPHER.ordinal()] - medians[Form.PLAIN.ordinal()];
     System.out.printf("| the test cipher alone (test cipher minus pass-through) | %.1f | %.3f |%n",
         cipher, cipher * 1000 / storedLines);
+  }
+
+  /** Best pass of the questions while the engine is loading; see the class comment. */
+  static void ownCostPerQuestion(List<Request> workload, Path dir) throws Exception {
+    Path held = dir.resolve("held");
+    Files.write(held, (Codec.encrypt(HELD_RULE) + "\n").getBytes(StandardCharsets.US_ASCII));
+    Codec.holdOn = HELD_RULE;
+    LuService.updateADRules(held.toString(), held.toString());
+    if (!Codec.awaitHeld(60_000)) {
+      System.out.println("natives' own cost not measured: the reload never reached decrypt");
+      return;
+    }
+    DefaultRequestHandler handler = new DefaultRequestHandler();
+    List<String> pages = new ArrayList<>();
+    for (Request r : workload) {
+      if (r.page == null) pages.add(r.url);
+    }
+    double bestRequest = Double.MAX_VALUE;
+    double bestPage = Double.MAX_VALUE;
+    int answered = 0;
+    for (int pass = 0; pass < OWN_COST_PASSES; pass++) {
+      long t0 = System.nanoTime();
+      for (Request r : workload) {
+        if (handler.shouldADBlock(r.url, r.page)) answered++;
+      }
+      long t1 = System.nanoTime();
+      for (String page : pages) {
+        if (handler.getSelectorsForDomain(page, page, null) != null) answered++;
+      }
+      long t2 = System.nanoTime();
+      bestRequest = Math.min(bestRequest, (t1 - t0) / (double) workload.size());
+      bestPage = Math.min(bestPage, (t2 - t1) / (double) Math.max(1, pages.size()));
+    }
+    Codec.release();
+    System.out.println();
+    System.out.printf("| the natives' own cost per question, asked during a load (best of %d"
+        + " passes) | ns |%n", OWN_COST_PASSES);
+    System.out.println("|---|---:|");
+    System.out.printf("| shouldADBlock | %.1f |%n", bestRequest);
+    System.out.printf("| getSelectorsForDomain | %.1f |%n", bestPage);
+    if (answered != 0) System.out.println("(unexpected: " + answered + " answers during a load)");
   }
 
   static String sentinelRule(int parity) {
