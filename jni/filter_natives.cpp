@@ -1,7 +1,12 @@
 // The native methods that drive the filter engine: starting loads and
 // reloads of the rule files, and the two questions. Each converts its Java
 // arguments, calls the engine through FilterEngine and converts the answer.
+// The questions, asked for every proxied request, convert their arguments
+// into buffers that the calling thread keeps from one question to the next,
+// so that a question allocates nothing on the native heap.
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -20,12 +25,48 @@ std::atomic<bool> rulesReady{false};
 
 FilterEngine& engine() { return *getFilterEngine(theJavaDecoder()); }
 
-// The optional string arguments: null is the same as "".
-std::string optionalString(JNIEnv* env, jstring string) {
-  std::string text;
-  if (string != nullptr) text = jstringToString(env, string);
-  return text;
-}
+// The string arguments of one question, converted into buffers that belong
+// to the calling thread: a proxy thread asks thousands of questions, and
+// once the buffers have room for its longest arguments no question
+// allocates. A null argument is converted to "".
+//
+// Thread-safety: each thread has buffers of its own. REQUIRES: at most one
+// instance at a time per thread (the questions never call back into Java,
+// so they cannot nest).
+class ThreadArguments {
+ public:
+  ThreadArguments() : buffers_(threadBuffers()) {}
+  // Gives back the room a huge argument took, so that a thread does not
+  // keep megabytes for the rest of its life after one such question.
+  ~ThreadArguments() {
+    for (std::string& buffer : buffers_) {
+      if (buffer.capacity() > kKeptBytes) std::string().swap(buffer);
+    }
+  }
+  ThreadArguments(const ThreadArguments&) = delete;
+  ThreadArguments& operator=(const ThreadArguments&) = delete;
+
+  // Converts string into argument buffer i and returns it; the reference
+  // is valid until this object is destroyed. REQUIRES: i < kArguments.
+  // May throw bad_alloc.
+  const std::string& convert(size_t i, JNIEnv* env, jstring string) {
+    copyJavaString(env, string, &buffers_[i]);
+    return buffers_[i];
+  }
+
+ private:
+  static constexpr size_t kArguments = 3;  // getSelectorsForDomain's three
+  static constexpr size_t kKeptBytes = 8 * 1024;
+  using Buffers = std::array<std::string, kArguments>;
+
+  // The calling thread's buffers, freed when the thread ends.
+  static Buffers& threadBuffers() {
+    thread_local Buffers buffers;
+    return buffers;
+  }
+
+  Buffers& buffers_;  // the calling thread's buffers
+};
 
 // The global reference to java.lang.String, made on first use (once, even
 // when two threads arrive together) and kept for the life of the process.
@@ -117,8 +158,9 @@ Java_com_mirabo_handler_DefaultRequestHandler_shouldADBlock(JNIEnv* env,
                                                             jstring pageUrl) {
   if (!quibex::rulesReady) return JNI_FALSE;
   try {
-    const std::string request = quibex::jstringToString(env, url);
-    const std::string page = quibex::optionalString(env, pageUrl);
+    quibex::ThreadArguments arguments;
+    const std::string& request = arguments.convert(0, env, url);
+    const std::string& page = arguments.convert(1, env, pageUrl);
     return quibex::engine().shouldBlock(request, page) != 0 ? JNI_TRUE
                                                             : JNI_FALSE;
   } catch (...) {
@@ -132,9 +174,10 @@ Java_com_mirabo_handler_DefaultRequestHandler_getSelectorsForDomain(
     jstring referrerUrl) {
   if (!quibex::rulesReady) return nullptr;
   try {
-    const std::string page = quibex::jstringToString(env, pageAddress);
-    const std::string document = quibex::jstringToString(env, documentUrl);
-    const std::string referrer = quibex::optionalString(env, referrerUrl);
+    quibex::ThreadArguments arguments;
+    const std::string& page = arguments.convert(0, env, pageAddress);
+    const std::string& document = arguments.convert(1, env, documentUrl);
+    const std::string& referrer = arguments.convert(2, env, referrerUrl);
     const std::vector<std::string> selectors =
         quibex::engine().getSelectors(page, document, referrer);
     if (selectors.empty()) return nullptr;

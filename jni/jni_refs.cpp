@@ -1,6 +1,8 @@
 // The scoped JNI holders; see jni_refs.h.
 #include "jni/jni_refs.h"
 
+#include <cstring>
+
 namespace quibex {
 
 UtfChars::UtfChars(JNIEnv* env, jstring string)
@@ -19,6 +21,23 @@ UtfChars::~UtfChars() {
 std::string jstringToString(JNIEnv* env, jstring string) {
   const UtfChars chars(env, string);
   return chars ? std::string(chars.get()) : std::string();
+}
+
+void copyJavaString(JNIEnv* env, jstring string, std::string* out) {
+  out->clear();
+  if (string == nullptr) return;
+  const jsize length = env->GetStringLength(string);  // UTF-16 units
+  if (length <= 0) return;
+  // Each UTF-16 unit takes at most three bytes. The VM need not end what it
+  // writes with a NUL, so the room is cleared first; modified UTF-8 holds
+  // no NUL byte, so the first one marks the end. Asking the VM for the exact
+  // length instead would cost one more call into it per string.
+  const size_t room = 3 * static_cast<size_t>(length);
+  out->resize(room);
+  std::memset(&(*out)[0], 0, room);
+  // Whole-string bounds cannot be out of range, so this cannot throw.
+  env->GetStringUTFRegion(string, 0, length, &(*out)[0]);
+  out->resize(std::strlen(out->c_str()));
 }
 
 }  // namespace quibex

@@ -1,5 +1,5 @@
 // Scoped holders for JNI resources: local references and the characters of
-// a Java string, and the conversion of a Java string to an owned byte string.
+// a Java string, and the conversions of a Java string to a byte string.
 #ifndef QUIBEX_JNI_JNI_REFS_H_
 #define QUIBEX_JNI_JNI_REFS_H_
 
@@ -71,6 +71,16 @@ class UtfChars {
 // string, or one whose characters cannot be obtained, gives "".
 // REQUIRES: env is the calling thread's environment. May throw bad_alloc.
 std::string jstringToString(JNIEnv* env, jstring string);
+
+// Replaces the contents of *out with the same bytes as jstringToString
+// (modified UTF-8 has no NUL byte, so that is the whole string), copied by
+// the VM (GetStringUTFRegion) straight into *out's own storage: a buffer
+// reused call after call allocates nothing once it has room for three
+// bytes per UTF-16 unit of the longest string. A null string leaves *out
+// empty.
+// REQUIRES: env is the calling thread's environment. May throw bad_alloc
+// (when *out must grow).
+void copyJavaString(JNIEnv* env, jstring string, std::string* out);
 
 }  // namespace quibex
 

@@ -158,6 +158,27 @@ TEST(QuibexCliErrors, OverlongInputLineFailsTheBatch) {
       << run.err;
 }
 
+TEST(QuibexCliErrors, LongInputLinesUpToTheLimitAreAnswered) {
+  // Lines longer than the tool's read buffer, one of exactly the limit, a
+  // carriage return after a megabyte and a long last line without a line
+  // feed: each is read whole and answered.
+  TempDir dir;
+  const std::string list = dir.write("list.txt", "||blocked.example^\n");
+  const std::string blocked = "https://blocked.example/";
+  const std::string limit(16 << 20, 'c');
+  const std::string input =
+      blocked + std::string(300 << 10, 'a') + "\t\n" +
+      "https://fine.example/" + std::string(1 << 20, 'b') + "\t\r\n" +
+      blocked + limit.substr(blocked.size()) + "\n" +
+      blocked + "x\t\n" +
+      blocked + std::string(300 << 10, 'd');
+  const RunResult run = runQuibex({"batch", "--first", list}, input);
+  EXPECT_EQ(run.code(), 0) << run.err;
+  EXPECT_EQ(run.out, "1\n0\n1\n1\n1\n");
+  EXPECT_NE(run.err.find("5 requests, 4 blocked"), std::string::npos)
+      << run.err;
+}
+
 TEST(QuibexCliErrors, UnwritableOutputFails) {
   const RunResult run =
       runQuibex({"check", "--first", exampleFile("lists/first.txt"),

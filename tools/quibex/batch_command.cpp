@@ -1,10 +1,12 @@
 // The "batch" command: decides a stream of requests (or pages) from stdin,
-// one answer line per input line, in order, in constant memory.
+// one answer line per input line, in order, in constant memory. Input is
+// read and answers are written in large blocks.
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/quibex/command.h"
@@ -37,8 +39,6 @@ constexpr char kSelectorSeparator = '\x1f';
 
 using Clock = std::chrono::steady_clock;
 
-void flushAnswers() { std::fflush(stdout); }
-
 std::string meanTime(Clock::duration total, size_t count) {
   if (count == 0) return "-";
   return formatDuration(std::chrono::duration<double>(total).count() /
@@ -46,8 +46,10 @@ std::string meanTime(Clock::duration total, size_t count) {
 }
 
 int runRequests(FilterEngineImpl& engine) {
-  LineInput input(STDIN_FILENO, flushAnswers);
-  std::string line, url, page;
+  BlockOutput output;
+  LineInput input(STDIN_FILENO, [&output] { output.flush(); });
+  std::string_view line;
+  std::string url, page;
   std::string* const fields[] = {&url, &page};
   size_t requests = 0;
   size_t blocked = 0;
@@ -59,9 +61,9 @@ int runRequests(FilterEngineImpl& engine) {
     spent += Clock::now() - start;
     ++requests;
     blocked += answer != 0 ? 1 : 0;
-    std::fputs(answer != 0 ? "1\n" : "0\n", stdout);
+    output.append(answer != 0 ? "1\n" : "0\n");
   }
-  flushAnswers();
+  output.flush();
   std::fprintf(stderr,
                "quibex batch: %zu requests, %zu blocked, mean time per "
                "decision %s\n",
@@ -70,8 +72,10 @@ int runRequests(FilterEngineImpl& engine) {
 }
 
 int runPages(FilterEngineImpl& engine) {
-  LineInput input(STDIN_FILENO, flushAnswers);
-  std::string line, page, document, referrer;
+  BlockOutput output;
+  LineInput input(STDIN_FILENO, [&output] { output.flush(); });
+  std::string_view line;
+  std::string page, document, referrer;
   std::string* const fields[] = {&page, &document, &referrer};
   std::string answer;
   size_t pages = 0;
@@ -93,9 +97,9 @@ int runPages(FilterEngineImpl& engine) {
       answer += selectors[i];
     }
     answer += '\n';
-    writeOut(answer);
+    output.append(answer);
   }
-  flushAnswers();
+  output.flush();
   std::fprintf(stderr,
                "quibex batch: %zu pages, %zu with selectors, %zu selectors, "
                "mean time per query %s\n",

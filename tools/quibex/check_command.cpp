@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "tools/quibex/command.h"
 #include "tools/quibex/decision_text.h"
@@ -82,7 +83,8 @@ int run(const Command& self, const ParsedArguments& args) {
     return kExitOk;
   }
   LineInput input(STDIN_FILENO, [] { std::fflush(stdout); });
-  std::string line, url, page;
+  std::string_view line;
+  std::string url, page;
   std::string* const fields[] = {&url, &page};
   bool first = true;
   while (input.next(&line)) {

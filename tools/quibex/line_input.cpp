@@ -11,7 +11,9 @@
 namespace quibex::tool {
 namespace {
 
-constexpr size_t kBufferBytes = 64 * 1024;
+// Large enough that a read costs little per line, small enough to stay
+// well inside a CPU's second-level cache.
+constexpr size_t kBufferBytes = 256 * 1024;
 
 }  // namespace
 
@@ -21,13 +23,18 @@ LineInput::LineInput(int fd, std::function<void()> beforeRead)
       buffer_(new char[kBufferBytes]) {}
 
 bool LineInput::refill() {
+  const size_t kept = len_ - pos_;
+  if (kept > 0 && pos_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + pos_, kept);
+  }
+  pos_ = 0;
+  len_ = kept;
   if (atEnd_ || failed_) return false;
   if (beforeRead_) beforeRead_();
   for (;;) {
-    const ssize_t got = ::read(fd_, buffer_.get(), kBufferBytes);
+    const ssize_t got = ::read(fd_, buffer_.get() + len_, kBufferBytes - len_);
     if (got > 0) {
-      pos_ = 0;
-      len_ = static_cast<size_t>(got);
+      len_ += static_cast<size_t>(got);
       return true;
     }
     if (got == 0) {
@@ -41,39 +48,58 @@ bool LineInput::refill() {
   }
 }
 
-bool LineInput::next(std::string* line) {
-  if (tooLong_) return false;
-  line->clear();
-  bool any = false;  // bytes or a line feed were seen for this line
-  for (;;) {
-    if (pos_ == len_ && !refill()) {
-      if (failed_ || !any) return false;
-      break;  // the last line, without a line feed
-    }
-    const char* start = buffer_.get() + pos_;
-    const size_t available = len_ - pos_;
-    const void* feed = std::memchr(start, '\n', available);
-    const size_t take =
-        feed != nullptr
-            ? static_cast<size_t>(static_cast<const char*>(feed) - start)
-            : available;
-    if (line->size() + take > kMaxInputLine) {
-      tooLong_ = true;
-      ++lineNumber_;
-      line->clear();
-      return false;
-    }
-    line->append(start, take);
-    any = true;
-    pos_ += take;
-    if (feed != nullptr) {
-      ++pos_;
-      break;
-    }
-  }
-  if (!line->empty() && line->back() == '\r') line->pop_back();
+bool LineInput::refuse() {
+  tooLong_ = true;
   ++lineNumber_;
+  long_.clear();
+  return false;
+}
+
+bool LineInput::deliver(const char* start, size_t size,
+                        std::string_view* line) {
+  if (long_.size() + size > kMaxInputLine) return refuse();
+  std::string_view text(start, size);
+  if (!long_.empty()) {
+    long_.append(start, size);
+    text = long_;
+  }
+  if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+  ++lineNumber_;
+  *line = text;
   return true;
+}
+
+bool LineInput::next(std::string_view* line) {
+  if (tooLong_) return false;
+  // A line of many megabytes may have grown the aside copy; do not keep it.
+  if (long_.capacity() > 4 * kBufferBytes) std::string().swap(long_);
+  long_.clear();
+  size_t scanned = pos_;  // buffer_[pos_, scanned) holds no line feed
+  for (;;) {
+    char* const buffer = buffer_.get();
+    const void* feed = std::memchr(buffer + scanned, '\n', len_ - scanned);
+    if (feed != nullptr) {
+      const size_t start = pos_;
+      const size_t end =
+          static_cast<size_t>(static_cast<const char*>(feed) - buffer);
+      pos_ = end + 1;
+      return deliver(buffer + start, end - start, line);
+    }
+    if (long_.size() + (len_ - pos_) > kMaxInputLine) return refuse();
+    if (pos_ == 0 && len_ == kBufferBytes) {
+      // The buffer holds a part of one line only: set it aside.
+      long_.append(buffer, len_);
+      len_ = 0;
+    }
+    const size_t kept = len_ - pos_;
+    if (!refill()) {
+      if (failed_) return false;  // drop the line in progress
+      if (kept == 0 && long_.empty()) return false;
+      pos_ = len_;  // the last line, without a line feed
+      return deliver(buffer_.get(), len_, line);
+    }
+    scanned = kept;
+  }
 }
 
 int inputStatus(const LineInput& input) {

@@ -1,6 +1,7 @@
-// LineInput: reads the lines of a stream (stdin) one at a time through a
-// fixed buffer, so the streaming commands use constant memory whatever the
-// size of their input.
+// LineInput: reads the lines of a stream (stdin) through a fixed buffer, in
+// large blocks, so the streaming commands use constant memory whatever the
+// size of their input and pay no copy or call per line beyond finding its
+// end.
 #ifndef QUIBEX_TOOLS_QUIBEX_LINE_INPUT_H_
 #define QUIBEX_TOOLS_QUIBEX_LINE_INPUT_H_
 
@@ -29,10 +30,12 @@ class LineInput {
   LineInput(const LineInput&) = delete;
   LineInput& operator=(const LineInput&) = delete;
 
-  // Stores the next line in *line (reusing its capacity) and returns true.
-  // Returns false at the end of the input, after a read error (failed()) or
-  // at a line longer than kMaxInputLine (tooLong()).
-  bool next(std::string* line);
+  // Sets *line to the next line and returns true. The view points into the
+  // reader's buffer (or, for a line longer than the buffer, into a copy the
+  // reader keeps) and is valid until the next call. Returns false at the
+  // end of the input, after a read error (failed()) or at a line longer
+  // than kMaxInputLine (tooLong()).
+  bool next(std::string_view* line);
 
   bool failed() const { return failed_; }
   int readErrno() const { return readErrno_; }  // errno of the failed read
@@ -41,13 +44,22 @@ class LineInput {
   size_t lineNumber() const { return lineNumber_; }
 
  private:
+  // Keeps the unread bytes, moved to the front of the buffer, and reads
+  // more behind them. False at the end of the input or on a read error.
   bool refill();
+  // Sets *line to the line made of the bytes set aside in long_ and the
+  // size bytes at start, counts it and returns true; refuses it when it is
+  // too long.
+  bool deliver(const char* start, size_t size, std::string_view* line);
+  // Marks the line in progress as too long and returns false.
+  bool refuse();
 
   int fd_;                            // the stream read, not owned
   std::function<void()> beforeRead_;  // called before each read
   std::unique_ptr<char[]> buffer_;    // bytes read ahead
   size_t pos_ = 0;                    // next unread byte in buffer_
   size_t len_ = 0;                    // bytes held in buffer_
+  std::string long_;  // a line longer than the buffer, gathered piecewise
   bool atEnd_ = false;                // the stream is exhausted
   bool failed_ = false;               // a read failed
   int readErrno_ = 0;                 // errno of that read

@@ -9,6 +9,24 @@ void writeOut(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
+BlockOutput::BlockOutput() : block_(new char[kBlockBytes]) {}
+
+void BlockOutput::flush() {
+  if (used_ > 0) writeOut(std::string_view(block_.get(), used_));
+  used_ = 0;
+  std::fflush(stdout);
+}
+
+void BlockOutput::appendLarge(std::string_view text) {
+  if (used_ > 0) writeOut(std::string_view(block_.get(), used_));
+  used_ = 0;
+  if (text.size() >= kBlockBytes) {
+    writeOut(text);
+  } else {
+    append(text);
+  }
+}
+
 std::string printable(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -5,6 +5,8 @@
 #define QUIBEX_TOOLS_QUIBEX_OUTPUT_H_
 
 #include <cstddef>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -12,6 +14,41 @@ namespace quibex::tool {
 
 // Writes text to stdout as it is (buffered by stdio).
 void writeOut(std::string_view text);
+
+// Output for stdout gathered in a block of its own and handed to stdio in
+// one call when the block is full or on flush(): the streaming commands
+// answer line by line without a stdio call (and its lock) per line.
+//
+// Thread-safety: none; used by one thread.
+class BlockOutput {
+ public:
+  BlockOutput();
+  // Writes what is left.
+  ~BlockOutput() { flush(); }
+  BlockOutput(const BlockOutput&) = delete;
+  BlockOutput& operator=(const BlockOutput&) = delete;
+
+  void append(std::string_view text) {
+    if (text.size() > kBlockBytes - used_) {
+      appendLarge(text);
+      return;
+    }
+    std::memcpy(block_.get() + used_, text.data(), text.size());
+    used_ += text.size();
+  }
+  // Writes the block to stdout and flushes stdout. Errors show in
+  // ferror(stdout).
+  void flush();
+
+ private:
+  static constexpr size_t kBlockBytes = 64 * 1024;
+
+  // append() for text that does not fit in what is left of the block.
+  void appendLarge(std::string_view text);
+
+  std::unique_ptr<char[]> block_;  // the output not yet written
+  size_t used_ = 0;                // bytes of it in use
+};
 
 // The text with control bytes (below 0x20, and 0x7f) written as \xHH so a
 // rule or address cannot disturb the terminal; every other byte is kept.

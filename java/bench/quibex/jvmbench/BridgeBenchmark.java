@@ -12,6 +12,7 @@ import java.util.Arrays;
 import java.util.LinkedHashSet;
 import java.util.List;
 import java.util.Set;
+import java.util.concurrent.locks.LockSupport;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 
@@ -23,11 +24,27 @@ import java.util.regex.Pattern;
  * Markdown rows: the load time through the bridge and the latency of each
  * call, JNI conversions included.
  *
+ * <p>Then reloads through updateADRules in three forms, so that the host's
+ * cipher is not mistaken for the library's cost: the enciphered lists with
+ * the test cipher; the plain lists with Codec's pass-through switch
+ * (decrypt returns its argument); and the plain lists with every line made
+ * a comment, pass-through, which leaves the bridge's own work per stored
+ * line (line to Java string, the call, the answer back to bytes) and the
+ * reading of the file, while the engine parses and files nothing.
+ *
+ * <p>Last, the natives' own cost per question: asked while a reload is held
+ * inside decrypt, the engine turns every question away at once, so what is
+ * timed is the call through JNI, the conversion of the arguments and the
+ * loading check.
+ *
  * <p>Arguments: the shared data folder (with easylist.txt, easyprivacy.txt
  * and requests.json).
  */
 public final class BridgeBenchmark {
   static final int PASSES = 5;
+  static final int RELOADS = 5;
+  static final int OWN_COST_PASSES = 50;
+  static final String HELD_RULE = "||held.bench^";
   static final String PROBE_URL = "https://www.google-analytics.com/analytics.js";
 
   private BridgeBenchmark() {}
@@ -57,7 +74,10 @@ public final class BridgeBenchmark {
     try {
       Path firstStored = encipher(first, dir.resolve("first"));
       Path secondStored = encipher(second, dir.resolve("second"));
-      run(firstStored, secondStored, readWorkload(requests));
+      List<Request> workload = readWorkload(requests);
+      run(firstStored, secondStored, workload);
+      reloads(first, second, dir);
+      ownCostPerQuestion(workload, dir);
     } finally {
       try (var files = Files.list(dir)) {
         for (Path file : (Iterable<Path>) files::iterator) Files.deleteIfExists(file);
@@ -149,6 +169,143 @@ public final class BridgeBenchmark {
     System.out.printf("| getSelectorsForDomain mean (µs/page, %d pages, %d selectors) | %.3f |%n",
         pages.size(), selectors / PASSES,
         pages.isEmpty() ? 0.0 : selectorTime / 1000.0 / (PASSES * pages.size()));
+  }
+
+  /** How the lines of a reload are stored, and which Codec mode reads them. */
+  enum Form {
+    CIPHER("test cipher", false),
+    PLAIN("pass-through Codec", true),
+    COMMENTS("pass-through Codec, every line a comment", true);
+
+    final String label;
+    final boolean passThrough;
+
+    Form(String label, boolean passThrough) {
+      this.label = label;
+      this.passThrough = passThrough;
+    }
+
+    String store(String line) {
+      switch (this) {
+        case CIPHER:
+          return Codec.encrypt(line);
+        case COMMENTS:
+          return "!" + line;
+        default:
+          return line;
+      }
+    }
+  }
+
+  /**
+   * Median reload time of each form, and what it comes to per stored line.
+   * Each reload's second file ends with a sentinel rule of its own parity,
+   * so that waiting for the sentinel to block waits for that reload: the
+   * rules of the reload before it carry the other sentinel.
+   */
+  static void reloads(Path first, Path second, Path dir) throws Exception {
+    List<String> firstLines = Files.readAllLines(first, StandardCharsets.UTF_8);
+    List<String> secondLines = Files.readAllLines(second, StandardCharsets.UTF_8);
+    // Each file ends with a line feed, after which the reader finds one more
+    // (empty) line: it too goes through the bridge.
+    int storedLines = firstLines.size() + 1 + secondLines.size() + 1 + 1;
+    DefaultRequestHandler handler = new DefaultRequestHandler();
+    double[] medians = new double[Form.values().length];
+    for (Form form : Form.values()) {
+      Path[] firstFile = new Path[2];
+      Path[] secondFile = new Path[2];
+      for (int parity = 0; parity < 2; parity++) {
+        firstFile[parity] = write(firstLines, form, null, dir.resolve(form + "-1-" + parity));
+        secondFile[parity] = write(secondLines, form, sentinelRule(parity),
+            dir.resolve(form + "-2-" + parity));
+      }
+      Codec.passThrough = form.passThrough;
+      double[] times = new double[RELOADS];
+      // One reload more than measured: the first one clears the rules of
+      // another form.
+      for (int i = 0; i <= RELOADS; i++) {
+        int parity = i % 2;
+        String sentinel = sentinelUrl(parity);
+        long start = System.nanoTime();
+        LuService.updateADRules(firstFile[parity].toString(), secondFile[parity].toString());
+        while (!handler.shouldADBlock(sentinel, null)) LockSupport.parkNanos(50_000);
+        if (i > 0) times[i - 1] = (System.nanoTime() - start) / 1e6;
+      }
+      Codec.passThrough = false;
+      Arrays.sort(times);
+      medians[form.ordinal()] = times[RELOADS / 2];
+    }
+    System.out.println();
+    System.out.printf("| reload of both lists via updateADRules, %d stored lines, median of %d"
+        + " | ms | µs per stored line |%n", storedLines, RELOADS);
+    System.out.println("|---|---:|---:|");
+    for (Form form : Form.values()) {
+      double ms = medians[form.ordinal()];
+      System.out.printf("| %s | %.1f | %.3f |%n", form.label, ms, ms * 1000 / storedLines);
+    }
+    double cipher = medians[Form.CIPHER.ordinal()] - medians[Form.PLAIN.ordinal()];
+    System.out.printf("| the test cipher alone (test cipher minus pass-through) | %.1f | %.3f |%n",
+        cipher, cipher * 1000 / storedLines);
+  }
+
+  /** Best pass of the questions while the engine is loading; see the class comment. */
+  static void ownCostPerQuestion(List<Request> workload, Path dir) throws Exception {
+    Path held = dir.resolve("held");
+    Files.write(held, (Codec.encrypt(HELD_RULE) + "\n").getBytes(StandardCharsets.US_ASCII));
+    Codec.holdOn = HELD_RULE;
+    LuService.updateADRules(held.toString(), held.toString());
+    if (!Codec.awaitHeld(60_000)) {
+      System.out.println("natives' own cost not measured: the reload never reached decrypt");
+      return;
+    }
+    DefaultRequestHandler handler = new DefaultRequestHandler();
+    List<String> pages = new ArrayList<>();
+    for (Request r : workload) {
+      if (r.page == null) pages.add(r.url);
+    }
+    double bestRequest = Double.MAX_VALUE;
+    double bestPage = Double.MAX_VALUE;
+    int answered = 0;
+    for (int pass = 0; pass < OWN_COST_PASSES; pass++) {
+      long t0 = System.nanoTime();
+      for (Request r : workload) {
+        if (handler.shouldADBlock(r.url, r.page)) answered++;
+      }
+      long t1 = System.nanoTime();
+      for (String page : pages) {
+        if (handler.getSelectorsForDomain(page, page, null) != null) answered++;
+      }
+      long t2 = System.nanoTime();
+      bestRequest = Math.min(bestRequest, (t1 - t0) / (double) workload.size());
+      bestPage = Math.min(bestPage, (t2 - t1) / (double) Math.max(1, pages.size()));
+    }
+    Codec.release();
+    System.out.println();
+    System.out.printf("| the natives' own cost per question, asked during a load (best of %d"
+        + " passes) | ns |%n", OWN_COST_PASSES);
+    System.out.println("|---|---:|");
+    System.out.printf("| shouldADBlock | %.1f |%n", bestRequest);
+    System.out.printf("| getSelectorsForDomain | %.1f |%n", bestPage);
+    if (answered != 0) System.out.println("(unexpected: " + answered + " answers during a load)");
+  }
+
+  static String sentinelRule(int parity) {
+    return "||sentinel-" + parity + ".bench^";
+  }
+
+  static String sentinelUrl(int parity) {
+    return "http://sentinel-" + parity + ".bench/";
+  }
+
+  /** Writes the lines in the given form, then the extra rule if any, stored the same way. */
+  static Path write(List<String> lines, Form form, String extra, Path stored) throws IOException {
+    StringBuilder out = new StringBuilder();
+    for (String line : lines) out.append(form.store(line)).append('\n');
+    if (extra != null) {
+      out.append(form == Form.COMMENTS ? extra : form.store(extra)).append('\n');
+    }
+    Files.write(stored, out.toString().getBytes(StandardCharsets.UTF_8));
+    return stored;
   }
 
   static double quantile(long[] sorted, double q) {

@@ -139,7 +139,11 @@ public final class BridgeTest {
         "shop.test##.a",
         "shop.test,www.shop.test##.d",
         "@@||doc.test^$elemhide,third-party",
-        "utf.test##[title=\"caf\u00e9 \u2713 \ud83d\ude00\"]"));
+        "utf.test##[title=\"caf\u00e9 \u2713 \ud83d\ude00\"]",
+        "||utf.test/caf\u00e9/\ud83d\ude00/x\u0000y^",
+        "||utf-page.test^$domain=caf\u00e9.test",
+        "caf\u00e9.test##.utf",
+        "|\u2713\u2713\u2713|"));
     firstList.addAll(Arrays.asList(manyRules));
     LuService.initADRules(
         files.enciphered("first", firstList.toArray(new String[0])),
@@ -159,6 +163,20 @@ public final class BridgeTest {
     checkEquals(new String[] {"[title=\"caf\u00e9 \u2713 \ud83d\ude00\"]"}, selectors("utf.test"),
         "a selector beyond ASCII comes back unchanged");
     check(selectors("nothing.test") == null, "a page without selectors gives null");
+
+    // Arguments beyond ASCII (a character outside the BMP, U+0000) reach the
+    // engine as the same bytes as the rule lines that Codec deciphered.
+    String beyond = "/\ud83d\ude00/x\u0000y/";
+    check(blocks("http://utf.test/caf\u00e9" + beyond), "a request URL beyond ASCII");
+    check(!blocks("http://utf.test/cafe" + beyond), "\u00e9 is not e");
+    check(handler.shouldADBlock("http://utf-page.test/", "http://caf\u00e9.test/"),
+        "a page URL beyond ASCII");
+    check(!handler.shouldADBlock("http://utf-page.test/", "http://cafe.test/"),
+        "a page URL that differs beyond ASCII");
+    checkEquals(new String[] {".utf"}, selectors("caf\u00e9.test"), "a page address beyond ASCII");
+    // Three bytes for every character: the longest conversion there is.
+    check(blocks("\u2713\u2713\u2713"), "a request URL of three-byte characters only");
+    check(!blocks("\u2713\u2713"), "an anchored rule of three-byte characters");
     checkEquals(many, selectors("many.test"), "forty selectors");
 
     String party = "http://party.test/ad.js";
