@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/quibex/command.h"
@@ -68,7 +69,8 @@ void count(std::vector<uint64_t>& counts, size_t index) {
 
 int countRequests(TrackedRules& rules, bool shadowed, Tally* tally) {
   LineInput input(STDIN_FILENO, nullptr);
-  std::string line, url, page;
+  std::string_view line;
+  std::string url, page;
   std::string* const fields[] = {&url, &page};
   while (input.next(&line)) {
     splitTabFields(line, fields, 2);
@@ -106,7 +108,8 @@ class FileDescriptor {
 int countPages(TrackedRules& rules, const std::string& path, int fd,
                Tally* tally) {
   LineInput input(fd, nullptr);
-  std::string line, page, document, referrer;
+  std::string_view line;
+  std::string page, document, referrer;
   std::string* const fields[] = {&page, &document, &referrer};
   while (input.next(&line)) {
     splitTabFields(line, fields, 3);

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -126,7 +127,8 @@ std::string sideText(const TrackedRules& rules, const BlockExplanation& why) {
 
 int diffRequests(Diff& diff) {
   LineInput input(STDIN_FILENO, flushAnswers);
-  std::string line, url, page;
+  std::string_view line;
+  std::string url, page;
   std::string* const fields[] = {&url, &page};
   size_t read = 0, newlyBlocked = 0, newlyAllowed = 0;
   while (input.next(&line)) {
@@ -256,7 +258,8 @@ void writePageEntry(Diff& diff, const std::string& page,
 
 int diffPages(Diff& diff) {
   LineInput input(STDIN_FILENO, flushAnswers);
-  std::string line, page, document, referrer;
+  std::string_view line;
+  std::string page, document, referrer;
   std::string* const fields[] = {&page, &document, &referrer};
   size_t read = 0, changedPages = 0, gained = 0, lost = 0;
   std::vector<bool> keptBefore, keptAfter;
