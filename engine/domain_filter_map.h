@@ -39,12 +39,12 @@ class DomainFilterMap {
   }
 
   // Index of key's chain, or kNoChain. hash must be hashKey(key).
-  uint32_t find(std::string_view key, size_t hash) const {
+  uint32_t find(std::string_view key, uint64_t hash) const {
     return chains_.find(key, hash);
   }
   uint32_t find(std::string_view key) const { return chains_.find(key); }
   // find() for a caller whose own filter says the key may be here.
-  uint32_t findUnfiltered(std::string_view key, size_t hash) const {
+  uint32_t findUnfiltered(std::string_view key, uint64_t hash) const {
     return chains_.findUnfiltered(key, hash);
   }
   // Calls f(key) for every key of the map.
@@ -74,6 +74,7 @@ class DomainFilterMap {
 
   size_t keyCount() const { return chains_.keyCount(); }
   size_t filterCount() const { return chains_.itemCount(); }
+  ProbeLengths probeLengths() const { return chains_.probeLengths(); }
   size_t memoryBytes() const {
     return chains_.memoryBytes() + triedChains.capacity() * sizeof(uint32_t);
   }

@@ -13,12 +13,11 @@ namespace {
 constexpr unsigned kLaneBits = 16;
 
 // The word of a hash and the two bits it sets within a lane.
-inline size_t wordOf(size_t hash, size_t words) {
-  return (static_cast<uint64_t>(hash) * kHashMultiplier >> 32) &
-         (words - 1);
+inline size_t wordOf(uint64_t hash, size_t words) {
+  return static_cast<size_t>(hash * kHashMultiplier >> 32) & (words - 1);
 }
-inline uint64_t laneBits(size_t hash) {
-  const uint64_t mixed = static_cast<uint64_t>(hash) * 0xC2B2AE3D27D4EB4Full;
+inline uint64_t laneBits(uint64_t hash) {
+  const uint64_t mixed = hash * 0xC2B2AE3D27D4EB4Full;
   return (uint64_t{1} << (mixed >> 60)) | (uint64_t{1} << ((mixed >> 56) & 15));
 }
 
@@ -35,13 +34,13 @@ void DomainPresence::rebuild(const DomainFilterMap* const maps[kLanes]) {
   words_.assign(words, 0);
   for (size_t i = 0; i < kLanes; ++i) {
     maps[i]->forEachKey([&](std::string_view key) {
-      const size_t hash = hashKey(key);
+      const uint64_t hash = hashKey(key);
       words_[wordOf(hash, words)] |= laneBits(hash) << (i * kLaneBits);
     });
   }
 }
 
-uint32_t DomainPresence::lanes(size_t hash) const {
+uint32_t DomainPresence::lanes(uint64_t hash) const {
   if (words_.empty()) return (1u << kLanes) - 1;
   const uint64_t word = words_[wordOf(hash, words_.size())];
   const uint64_t bits = laneBits(hash);

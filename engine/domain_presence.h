@@ -34,7 +34,7 @@ class DomainPresence {
 
   // Bit i is set when maps[i] may hold a key of this hash (hashKey());
   // every bit when the filter is empty (not built).
-  uint32_t lanes(size_t hash) const;
+  uint32_t lanes(uint64_t hash) const;
 
   size_t memoryBytes() const { return words_.capacity() * sizeof(uint64_t); }
 

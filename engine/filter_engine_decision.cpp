@@ -76,7 +76,8 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
     candidates_.assign({});
   } else {
     candidates_.assign(extractHostView(url, nullptr));
-    candidates_.markLanes([this](size_t hash) { return presence_.lanes(hash); });
+    candidates_.markLanes(
+        [this](uint64_t hash) { return presence_.lanes(hash); });
   }
   const RequestFacts request(url, pageUrl);
   bool tokenized = false;

@@ -190,6 +190,16 @@ class FilterEngineImpl final : public FilterEngine {
       const std::function<void(const RequestFilter&)>& visit);
   EngineStats stats();
 
+  // The map of a keyed request container and the element-hiding site
+  // index, for reports on how the keys spread. Valid until the next load,
+  // reload or clear. REQUIRES: container.keyed; no load is running.
+  const DomainFilterMap& domainMap(const RequestContainer& container) const {
+    return this->*container.map;
+  }
+  const KeyedChains<const ElemHideFilter>& siteIndex() const {
+    return elemHideByDomain;
+  }
+
   // The paths of the last load body that ran.
   std::string lastFirstPath();
   std::string lastSecondPath();

@@ -59,7 +59,7 @@ void FilterEngineImpl::collectSelectors(const std::string& pageAddress,
   }
   std::string_view hostWithPort;
   const std::string_view host = extractHostView(pageAddress, &hostWithPort);
-  auto visit = [&](std::string_view candidate, size_t hash) {
+  auto visit = [&](std::string_view candidate, uint64_t hash) {
     const uint32_t chain = elemHideByDomain.find(candidate, hash);
     if (chain == KeyedChains<const ElemHideFilter>::kNoChain) return;
     for (const ElemHideFilter* rule : elemHideByDomain.chain(chain)) {

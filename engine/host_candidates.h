@@ -44,7 +44,7 @@ class CandidateList {
  public:
   struct Candidate {
     std::string_view text;  // the candidate, a view into this object
-    size_t hash;            // hashKey(text)
+    uint64_t hash;          // hashKey(text)
     uint32_t lanes;         // maps that may hold it (DomainPresence); all
                             // bits until markLanes() sets them
   };

@@ -26,8 +26,20 @@
 namespace quibex {
 
 // The hash used for every domain key lookup. Callers that probe several
-// maps with the same key compute it once.
-inline size_t hashKey(std::string_view key) { return hashBytes(key); }
+// maps with the same key compute it once. It is 64 bits wide on every
+// target: the slot index takes its low bits, while the Bloom filters and
+// the presence words mix all of them, so with a 32-bit size_t the filters
+// would only see the bits that already chose the slot.
+inline uint64_t hashKey(std::string_view key) { return hashBytes(key); }
+
+// The slots a lookup of a present key examines, from its home slot to its
+// own, over all keys of a map: the most for any key and the sum (for the
+// mean).
+struct ProbeLengths {
+  size_t slots = 0;      // size of the slot table
+  uint32_t longest = 0;  // the worst key's probe length
+  uint64_t total = 0;    // all keys' probe lengths added up
+};
 
 // Map from key to an insertion-ordered chain of T pointers (not owned).
 //
@@ -78,7 +90,7 @@ class KeyedChains {
   void append(std::string_view key, T* item) {
     append(key, hashKey(key), item);
   }
-  void append(std::string_view key, size_t hash, T* item) {
+  void append(std::string_view key, uint64_t hash, T* item) {
     uint32_t chain = find(key, hash);
     reserveMore(chain == kNoChain ? 1 : 0, 1);
     // Nothing below allocates.
@@ -110,13 +122,13 @@ class KeyedChains {
 
   // Index of key's chain (stable until clear()), or kNoChain.
   uint32_t find(std::string_view key) const { return find(key, hashKey(key)); }
-  uint32_t find(std::string_view key, size_t hash) const {
+  uint32_t find(std::string_view key, uint64_t hash) const {
     if (slots_.empty() || !mayContain(hash)) return kNoChain;
     return probe(key, hash);
   }
   // The same without the map's own filter, for callers that have already
   // asked a filter of their own. REQUIRES: hash == hashKey(key).
-  uint32_t findUnfiltered(std::string_view key, size_t hash) const {
+  uint32_t findUnfiltered(std::string_view key, uint64_t hash) const {
     if (slots_.empty()) return kNoChain;
     return probe(key, hash);
   }
@@ -134,9 +146,9 @@ class KeyedChains {
   }
 
  private:
-  uint32_t probe(std::string_view key, size_t hash) const {
+  uint32_t probe(std::string_view key, uint64_t hash) const {
     const size_t mask = slots_.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
       const uint32_t slot = slots_[i];
       if (slot == 0) return kNoChain;
       const Key& k = keys_[slot - 1];
@@ -168,6 +180,23 @@ class KeyedChains {
 
   size_t keyCount() const { return keys_.size(); }
   size_t itemCount() const { return items_.size(); }
+
+  // How far the present keys lie from their home slots.
+  ProbeLengths probeLengths() const {
+    ProbeLengths lengths;
+    lengths.slots = slots_.size();
+    const size_t mask = slots_.size() - 1;
+    for (uint32_t k = 0; k < keys_.size(); ++k) {
+      uint32_t length = 1;
+      for (size_t i = static_cast<size_t>(hashKey(key(k))) & mask;
+           slots_[i] != k + 1; i = (i + 1) & mask) {
+        ++length;
+      }
+      lengths.longest = std::max(lengths.longest, length);
+      lengths.total += length;
+    }
+    return lengths;
+  }
   // Heap bytes held by the map's arrays.
   size_t memoryBytes() const {
     return slots_.capacity() * sizeof(uint32_t) +
@@ -187,20 +216,20 @@ class KeyedChains {
   // The filter word and its two bits for a key's hash. Both bits lie in
   // one 64-bit word, so a lookup costs one memory access. The filter has
   // eight bits per slot, so eleven to twenty-one per key.
-  uint64_t bloomWord(size_t hash, size_t* word) const {
-    const uint64_t mixed = static_cast<uint64_t>(hash) * kHashMultiplier;
-    *word = (mixed >> 32) & (bloom_.size() - 1);
+  uint64_t bloomWord(uint64_t hash, size_t* word) const {
+    const uint64_t mixed = hash * kHashMultiplier;
+    *word = static_cast<size_t>(mixed >> 32) & (bloom_.size() - 1);
     return (uint64_t{1} << (mixed & 63)) | (uint64_t{1} << ((mixed >> 6) & 63));
   }
-  bool mayContain(size_t hash) const {
+  bool mayContain(uint64_t hash) const {
     size_t word;
     const uint64_t bits = bloomWord(hash, &word);
     return (bloom_[word] & bits) == bits;
   }
 
-  void placeInSlot(uint32_t chain, size_t hash) {
+  void placeInSlot(uint32_t chain, uint64_t hash) {
     const size_t mask = slots_.size() - 1;
-    size_t i = hash & mask;
+    size_t i = static_cast<size_t>(hash) & mask;
     while (slots_[i] != 0) i = (i + 1) & mask;
     slots_[i] = chain + 1;
     size_t word;

@@ -4,9 +4,13 @@
 // The questions, asked for every proxied request, convert their arguments
 // into buffers that the calling thread keeps from one question to the next,
 // so that a question allocates nothing on the native heap.
+#include <pthread.h>
+
 #include <array>
 #include <atomic>
 #include <cstddef>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -59,11 +63,40 @@ class ThreadArguments {
   static constexpr size_t kKeptBytes = 8 * 1024;
   using Buffers = std::array<std::string, kArguments>;
 
-  // The calling thread's buffers, freed when the thread ends.
+  // The calling thread's buffers, freed when the thread ends. Kept under a
+  // POSIX thread key rather than in a thread_local: Android's C library
+  // offers native TLS only from API level 29, and the key works at every
+  // level. Throws bad_alloc when the buffers cannot be made.
   static Buffers& threadBuffers() {
-    thread_local Buffers buffers;
-    return buffers;
+    static const ThreadKey key;
+    if (!key.ok()) throw std::bad_alloc();
+    if (void* held = pthread_getspecific(key.get())) {
+      return *static_cast<Buffers*>(held);
+    }
+    std::unique_ptr<Buffers> made(new Buffers());
+    if (pthread_setspecific(key.get(), made.get()) != 0) {
+      throw std::bad_alloc();
+    }
+    return *made.release();
   }
+
+  // The key, made once; its destructor frees a thread's buffers.
+  class ThreadKey {
+   public:
+    ThreadKey() {
+      ok_ = pthread_key_create(&key_, [](void* buffers) {
+              delete static_cast<Buffers*>(buffers);
+            }) == 0;
+    }
+    ThreadKey(const ThreadKey&) = delete;
+    ThreadKey& operator=(const ThreadKey&) = delete;
+    bool ok() const { return ok_; }
+    pthread_key_t get() const { return key_; }
+
+   private:
+    pthread_key_t key_{};  // the key; never deleted
+    bool ok_ = false;      // whether the key was made
+  };
 
   Buffers& buffers_;  // the calling thread's buffers
 };

@@ -9,9 +9,15 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   openjdk-17-jdk-headless libbcprov-java openssl python3
   # Java bridge: javac and the JVM (with libjsig.so) for the JVM tests,
-  # Bouncy Castle to open the keystore image, nm to check the exports,
-  # openssl and python3 for scripts/make_keystore.py.
+  # Bouncy Castle to open the keystore image, nm and readelf to check the
+  # library's symbols and segments, openssl and python3 for
+  # scripts/make_keystore.py.
   binutils
+  # Android's targets approximated: LLVM's libc++ with GoogleTest's sources
+  # to build against it, the 64- and 32-bit ARM cross compilers and
+  # qemu-user to run their tests.
+  libc++-14-dev libc++abi-14-dev googletest
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user
 )
 
 missing=()

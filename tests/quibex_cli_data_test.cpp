@@ -2,9 +2,12 @@
 // explanations) and "batch" agree on every request of requests.json
 // against easylist.txt + easyprivacy.txt, "batch" answers exactly as the
 // library's engine does, "diff" finds nothing between the lists and
-// themselves and the counts of "coverage" add up. Skipped when the data
-// folder is absent.
+// themselves and the counts of "coverage" add up; a cross build's "batch"
+// and probe report give the same bytes as the native build's. Skipped when
+// the data folder is absent.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "tests/quibex_cli_runner.h"
 #include "tests/test_support.h"
@@ -34,28 +37,22 @@ class QuibexCliData : public ::testing::Test {
       requests_.push_back(request);
       input_ += request.url + "\t" + request.page + "\n";
     }
+    for (const std::string& page : workload_.pages) {
+      if (page.find_first_of("\t\n\r") == std::string::npos) {
+        pages_ += page + "\t" + page + "\t\n";
+      }
+    }
   }
 
   std::vector<std::string> lists() const {
     return {"--first", first_, "--second", second_};
   }
 
-  // "PAGE<TAB>DOCUMENT<TAB>" lines, one per page of the records, each page
-  // its own document.
-  std::string pageLines() const {
-    std::string pages;
-    for (const std::string& page : workload_.pages) {
-      if (page.find_first_of("\t\n\r") == std::string::npos) {
-        pages += page + "\t" + page + "\t\n";
-      }
-    }
-    return pages;
-  }
-
   std::string first_, second_;
   Workload workload_;
   std::vector<WorkloadRequest> requests_;  // the representable requests
   std::string input_;                      // their "URL<TAB>PAGE" lines
+  std::string pages_;  // "PAGE<TAB>PAGE<TAB>" lines of the pages
   size_t unrepresentable_ = 0;
 };
 
@@ -134,11 +131,10 @@ TEST_F(QuibexCliData, BatchDecidesAsTheLibraryDoes) {
   EXPECT_EQ(differences, 0u);
 
   // Selectors of every page, as the library gives them.
-  const std::string pages = pageLines();
   args.push_back("--selectors");
-  const RunResult selectors = runQuibex(args, pages);
+  const RunResult selectors = runQuibex(args, pages_);
   ASSERT_EQ(selectors.code(), 0) << selectors.err;
-  const std::vector<std::string> lines = splitLines(pages);
+  const std::vector<std::string> lines = splitLines(pages_);
   const std::vector<std::string> got = splitLines(selectors.out);
   ASSERT_EQ(got.size(), lines.size());
   size_t selectorDifferences = 0;
@@ -166,7 +162,7 @@ TEST_F(QuibexCliData, DiffWithItselfIsEmptyAndCoverageAddsUp) {
   EXPECT_EQ(requests.out, n + " requests, 0 newly blocked, 0 newly allowed, " +
                               n + " unchanged\n");
   args.push_back("--selectors");
-  const RunResult pages = runQuibex(args, pageLines());
+  const RunResult pages = runQuibex(args, pages_);
   EXPECT_EQ(pages.code(), 0) << pages.err;
   EXPECT_NE(pages.out.find(" 0 changed (0 selectors gained, 0 lost)"),
             std::string::npos)
@@ -215,6 +211,62 @@ TEST_F(QuibexCliData, DiffWithItselfIsEmptyAndCoverageAddsUp) {
             std::string::npos)
       << coverage.err;
 }
+
+#ifdef QUIBEX_NATIVE_QUIBEX
+// The first line where two outputs differ, for a failure message.
+std::string firstDifference(const std::string& here, const std::string& native) {
+  const std::vector<std::string> a = splitLines(here);
+  const std::vector<std::string> b = splitLines(native);
+  for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {
+    const std::string lineA = i < a.size() ? a[i] : "(none)";
+    const std::string lineB = i < b.size() ? b[i] : "(none)";
+    if (lineA != lineB) {
+      return "line " + std::to_string(i + 1) + ": here \"" + lineA +
+             "\", native \"" + lineB + "\"";
+    }
+  }
+  return "the same lines, other bytes";
+}
+
+// A cross build, run under its emulator, against the native build tree it
+// was configured with: "batch" gives the same answer to every request and
+// the same selectors for every page, and the probe report of the domain
+// maps (which depends only on the hash values) is the same, byte for byte.
+TEST_F(QuibexCliData, AnswersAsTheNativeBuildDoes) {
+  std::vector<std::string> requests = {"batch"};
+  for (const std::string& arg : lists()) requests.push_back(arg);
+  std::vector<std::string> selectors = requests;
+  selectors.push_back("--selectors");
+  const std::vector<std::string> probes = {first_, second_,
+                                           dataFile("requests.json")};
+  const struct {
+    const char* what;
+    const char* program;  // this build's
+    const char* native;   // the native build's
+    std::vector<std::string> args;
+    const std::string& input;
+  } cases[] = {
+      {"batch", quibexPath(), QUIBEX_NATIVE_QUIBEX, requests, input_},
+      {"batch --selectors", quibexPath(), QUIBEX_NATIVE_QUIBEX, selectors,
+       pages_},
+      {"probe report", QUIBEX_PROBE_REPORT, QUIBEX_NATIVE_PROBE_REPORT, probes,
+       ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> here = underThisBuild(c.program);
+    std::vector<std::string> native = {c.native};
+    here.insert(here.end(), c.args.begin(), c.args.end());
+    native.insert(native.end(), c.args.begin(), c.args.end());
+    const RunResult ours = runProgram(here, c.input);
+    const RunResult theirs = runProgram(native, c.input);
+    ASSERT_EQ(ours.code(), 0) << c.what << ": " << ours.err;
+    ASSERT_EQ(theirs.code(), 0) << c.what << ": " << theirs.err;
+    EXPECT_FALSE(ours.out.empty()) << c.what;
+    EXPECT_TRUE(ours.out == theirs.out)
+        << c.what << ": " << firstDifference(ours.out, theirs.out);
+  }
+}
+#endif  // QUIBEX_NATIVE_QUIBEX
 
 }  // namespace
 }  // namespace quibex::testing

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "tests/test_support.h"
+
 extern char** environ;
 
 namespace quibex::testing {
@@ -49,7 +51,8 @@ struct Child {
   int err = -1;  // its stderr, ours to read
 };
 
-Child spawn(const std::vector<std::string>& args,
+// Starts command (a program path and its arguments).
+Child spawn(const std::vector<std::string>& command,
             const std::string& stdoutFile) {
   // A child that stops reading must not kill the test with SIGPIPE.
   ::signal(SIGPIPE, SIG_IGN);
@@ -58,8 +61,7 @@ Child spawn(const std::vector<std::string>& args,
       ::pipe2(errPipe, O_CLOEXEC) != 0) {
     throw std::runtime_error("pipe2 failed");
   }
-  std::vector<std::string> argvText = {quibexPath()};
-  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<std::string> argvText = command;
   std::vector<char*> argv;
   for (std::string& arg : argvText) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -205,6 +207,12 @@ std::map<std::string, std::string> explanationFields(
   return fields;
 }
 
+std::vector<std::string> quibexCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> command = underThisBuild(quibexPath());
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
 std::vector<std::string> sampleLists() {
   return {"--first", exampleFile("lists/first.txt"), "--second",
           exampleFile("lists/second.txt")};
@@ -212,7 +220,12 @@ std::vector<std::string> sampleLists() {
 
 RunResult runQuibex(const std::vector<std::string>& args,
                     const std::string& input, const std::string& stdoutFile) {
-  Child child = spawn(args, stdoutFile);
+  return runProgram(quibexCommand(args), input, stdoutFile);
+}
+
+RunResult runProgram(const std::vector<std::string>& command,
+                     const std::string& input, const std::string& stdoutFile) {
+  Child child = spawn(command, stdoutFile);
   RunResult result;
   bool given = false;
   pump(
@@ -230,7 +243,7 @@ RunResult runQuibex(const std::vector<std::string>& args,
 RunResult streamQuibex(const std::vector<std::string>& args,
                        const std::function<bool(std::string*)>& produce,
                        const std::function<void(std::string_view)>& consume) {
-  Child child = spawn(args, "");
+  Child child = spawn(quibexCommand(args), "");
   RunResult result;
   pump(child, produce, consume, &result.err);
   result.status = reap(child.pid);
@@ -238,7 +251,7 @@ RunResult streamQuibex(const std::vector<std::string>& args,
 }
 
 QuibexProcess::QuibexProcess(const std::vector<std::string>& args) {
-  Child child = spawn(args, "");
+  Child child = spawn(quibexCommand(args), "");
   pid_ = child.pid;
   in_ = child.in;
   out_ = child.out;

@@ -17,6 +17,8 @@ namespace quibex::testing {
 
 // Path of the quibex binary under test.
 const char* quibexPath();
+// The command that runs it with args: under this build's emulator, if any.
+std::vector<std::string> quibexCommand(const std::vector<std::string>& args);
 // Path of a file of the bundled examples folder.
 std::string exampleFile(const std::string& name);
 
@@ -40,6 +42,11 @@ struct RunResult {
 RunResult runQuibex(const std::vector<std::string>& args,
                     const std::string& input = "",
                     const std::string& stdoutFile = "");
+// The same for any program: command is its path and arguments, run as
+// they stand.
+RunResult runProgram(const std::vector<std::string>& command,
+                     const std::string& input = "",
+                     const std::string& stdoutFile = "");
 
 // Runs quibex with args while streaming: produce is called for the next
 // chunk of stdin until it returns false (the chunk it filled then is still

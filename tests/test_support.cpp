@@ -37,6 +37,16 @@ std::string TempDir::write(const std::string& name,
   return file;
 }
 
+std::vector<std::string> underThisBuild(const std::string& program) {
+  std::vector<std::string> words;
+  std::istringstream emulator(QUIBEX_EMULATOR);
+  for (std::string word; emulator >> word;) words.push_back(word);
+  words.push_back(program);
+  return words;
+}
+
+bool underEmulator() { return underThisBuild("").size() > 1; }
+
 std::string dataFile(const std::string& name) {
   const std::string path = std::string(QUIBEX_DATA_DIR) + "/" + name;
   struct stat info;
