@@ -125,6 +125,19 @@ std::string sideText(const TrackedRules& rules, const BlockExplanation& why) {
   return answerWord(why.blocked) + " by " + rules.describe(why.rule);
 }
 
+// Writes the summary line (to stderr beside TSV output, else after the
+// changes with the rules behind them) and returns the input's exit status.
+int finish(Diff& diff, const std::string& summary, const LineInput& input) {
+  if (diff.tsv) {
+    std::fputs(("quibex diff: " + summary).c_str(), stderr);
+  } else {
+    beginEntry(diff);
+    writeOut(summary);
+    diff.causes.write(diff.rules);
+  }
+  return inputStatus(input);
+}
+
 int diffRequests(Diff& diff) {
   LineInput input(STDIN_FILENO, flushAnswers);
   std::string_view line;
@@ -163,14 +176,7 @@ int diffRequests(Diff& diff) {
       std::to_string(read) + " requests, " + std::to_string(newlyBlocked) +
       " newly blocked, " + std::to_string(newlyAllowed) + " newly allowed, " +
       std::to_string(read - changed) + " unchanged\n";
-  if (diff.tsv) {
-    std::fputs(("quibex diff: " + summary).c_str(), stderr);
-  } else {
-    beginEntry(diff);
-    writeOut(summary);
-    diff.causes.write(diff.rules);
-  }
-  return inputStatus(input);
+  return finish(diff, summary, input);
 }
 
 // Which occurrences of two selector lists stay: equal selectors are paired,
@@ -307,14 +313,7 @@ int diffPages(Diff& diff) {
       (gained == 1 ? " selector" : " selectors") + " gained, " +
       std::to_string(lost) + " lost), " + std::to_string(read - changedPages) +
       " unchanged\n";
-  if (diff.tsv) {
-    std::fputs(("quibex diff: " + summary).c_str(), stderr);
-  } else {
-    beginEntry(diff);
-    writeOut(summary);
-    diff.causes.write(diff.rules);
-  }
-  return inputStatus(input);
+  return finish(diff, summary, input);
 }
 
 int run(const Command& self, const ParsedArguments& args) {
