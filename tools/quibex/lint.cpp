@@ -19,6 +19,7 @@
 #include "filters/rule_line.h"
 #include "filters/rule_options.h"
 #include "tools/quibex/output.h"
+#include "tools/quibex/rule_files.h"
 
 namespace quibex::tool {
 namespace {
@@ -386,12 +387,8 @@ void ListLinter::countIgnoredOptions(std::string_view line) {
 }
 
 bool lintFile(const std::string& path, ListLinter* linter, std::string* error) {
-  errno = 0;
-  UniqueFile file(std::fopen(path.c_str(), "r"));
-  if (!file) {
-    *error = "cannot open rule file '" + path + "': " + std::strerror(errno);
-    return false;
-  }
+  const UniqueFile file = openRuleFile(path, error);
+  if (!file) return false;
   RuleFileReader reader(file.get());
   std::string line;
   size_t number = 0;         // lines seen, skipped ones included
@@ -419,9 +416,7 @@ bool lintFile(const std::string& path, ListLinter* linter, std::string* error) {
   // The last pending empty line is the text after the last line feed.
   for (; pendingBlank > 1; --pendingBlank) linter->addLine(++number, "");
   if (reader.failed()) {
-    const int saved = errno;
-    *error = "cannot read rule file '" + path +
-             "': " + (saved != 0 ? std::strerror(saved) : "read error");
+    *error = readFailure(path, errno);
     return false;
   }
   return true;

@@ -12,14 +12,24 @@
 
 namespace quibex::tool {
 
-bool checkReadable(const std::string& path, std::string* error) {
+UniqueFile openRuleFile(const std::string& path, std::string* error) {
   errno = 0;
   // The same open call as the engine's loader.
   UniqueFile file(std::fopen(path.c_str(), "r"));
   if (!file) {
     *error = "cannot open rule file '" + path + "': " + std::strerror(errno);
-    return false;
   }
+  return file;
+}
+
+std::string readFailure(const std::string& path, int savedErrno) {
+  return "cannot read rule file '" + path +
+         "': " + (savedErrno != 0 ? std::strerror(savedErrno) : "read error");
+}
+
+bool checkReadable(const std::string& path, std::string* error) {
+  const UniqueFile file = openRuleFile(path, error);
+  if (!file) return false;
   // Opening succeeds for a directory; only reading reveals it.
   constexpr size_t kChunk = 64 * 1024;
   std::unique_ptr<char[]> chunk(new char[kChunk]);
@@ -27,9 +37,7 @@ bool checkReadable(const std::string& path, std::string* error) {
   while (std::fread(chunk.get(), 1, kChunk, file.get()) == kChunk) {
   }
   if (std::ferror(file.get())) {
-    const int saved = errno;
-    *error = "cannot read rule file '" + path +
-             "': " + (saved != 0 ? std::strerror(saved) : "read error");
+    *error = readFailure(path, errno);
     return false;
   }
   return true;

@@ -7,6 +7,7 @@
 
 #include "engine/filter_engine_impl.h"
 #include "engine/line_decoder.h"
+#include "engine/rule_file_reader.h"
 #include "tools/quibex/arguments.h"
 
 namespace quibex::tool {
@@ -14,6 +15,13 @@ namespace quibex::tool {
 // The options through which every engine-loading command names its lists.
 inline constexpr KnownOption kFirstOption{"--first", true};
 inline constexpr KnownOption kSecondOption{"--second", true};
+
+// Opens a rule file as the engine's loader does. Returns null with a
+// message in *error when it cannot be opened.
+UniqueFile openRuleFile(const std::string& path, std::string* error);
+// The message for a rule file whose reading failed, with errno's reason
+// (saved by the caller right after the failed read; 0 when unknown).
+std::string readFailure(const std::string& path, int savedErrno);
 
 // Checks that path names a file that can be opened and read to its end.
 // The engine silently skips a file it cannot read, so the tool checks

@@ -44,13 +44,8 @@ bool TrackedRules::load(const std::string& firstPath,
 
 bool TrackedRules::addFile(const std::string& path, int list,
                            std::string* error) {
-  errno = 0;
-  // The same open call and line reader as the engine's loader.
-  UniqueFile file(std::fopen(path.c_str(), "r"));
-  if (!file) {
-    *error = "cannot open rule file '" + path + "': " + std::strerror(errno);
-    return false;
-  }
+  const UniqueFile file = openRuleFile(path, error);
+  if (!file) return false;
   RuleFileReader reader(file.get());
   std::string stored;
   std::string plain;
@@ -72,9 +67,7 @@ bool TrackedRules::addFile(const std::string& path, int list,
                                   filed.elemHide != nullptr});
   }
   if (reader.failed()) {
-    const int saved = errno;
-    *error = "cannot read rule file '" + path +
-             "': " + (saved != 0 ? std::strerror(saved) : "read error");
+    *error = readFailure(path, errno);
     return false;
   }
   return true;
