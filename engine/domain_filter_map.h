@@ -1,6 +1,11 @@
-// DomainFilterMap: request rules filed under their domain key, each key
-// holding a chain of filters in filing order, plus the scratch list of the
-// chains one lookup has already tried.
+// DomainFilterMap: one keyed request container (exceptionsByDomain1, …):
+// its request rules filed under their domain key, each key holding a chain
+// of rules in filing order, plus the scratch list of the chains one lookup
+// has already tried.
+//
+// The rules themselves sit in the engine's shared DomainRuleTable, where
+// the container is one lane; this object is that lane's view, so that a
+// lookup asks one table for every container.
 #ifndef QUIBEX_ENGINE_DOMAIN_FILTER_MAP_H_
 #define QUIBEX_ENGINE_DOMAIN_FILTER_MAP_H_
 
@@ -10,80 +15,74 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/domain_rule_table.h"
 #include "engine/keyed_chains.h"
 
 namespace quibex {
 
-class RequestFilter;
-
-// The filters filed under one key, in filing order; iterate with a range
-// for. Valid until the map is next modified.
-using FilterChain = KeyedChains<const RequestFilter>::Chain;
+// The rules filed under one key, in filing order; iterate with a range for.
+// Valid until the table is next modified.
+using FilterChain = DomainRuleTable::Chain;
 
 // Thread-safety: none; the engine mutex guards every call, lookups included
 // (they write triedChains).
 class DomainFilterMap {
  public:
-  static constexpr uint32_t kNoChain = KeyedChains<const RequestFilter>::kNoChain;
+  static constexpr uint32_t kNoChain = DomainRuleTable::kNone;
 
   DomainFilterMap() = default;
   DomainFilterMap(const DomainFilterMap&) = delete;
   DomainFilterMap& operator=(const DomainFilterMap&) = delete;
 
-  // Appends filter to the chain of key, creating the key when absent. No
-  // duplicate test: equal rules are filed twice.
-  // REQUIRES: key is a view into the filter's own storage (it must stay
-  // valid until clear()).
-  void insertFilter(std::string_view key, const RequestFilter* filter) {
-    chains_.append(key, filter);
+  // Makes this map lane of table. REQUIRES: called once, before any other
+  // method; table outlives the map.
+  void attach(DomainRuleTable* table, uint32_t lane) {
+    table_ = table;
+    lane_ = lane;
+  }
+  uint32_t lane() const { return lane_; }
+
+  // Appends rule id to the chain of key, creating the key when absent. No
+  // duplicate test: equal rules are filed twice. Strong guarantee.
+  // REQUIRES: as DomainRuleTable::insert.
+  void insertFilter(std::string_view key, uint32_t id) {
+    table_->insert(key, hashKey(key), lane_, id);
   }
 
-  // Index of key's chain, or kNoChain. hash must be hashKey(key).
+  // The chain of key in this map, or kNoChain. hash must be hashKey(key).
   uint32_t find(std::string_view key, uint64_t hash) const {
-    return chains_.find(key, hash);
+    const uint32_t ref = table_->find(key, hash);
+    return (table_->lanesOf(ref) >> lane_ & 1) ? ref : kNoChain;
   }
-  uint32_t find(std::string_view key) const { return chains_.find(key); }
-  // find() for a caller whose own filter says the key may be here.
-  uint32_t findUnfiltered(std::string_view key, uint64_t hash) const {
-    return chains_.findUnfiltered(key, hash);
-  }
-  // Calls f(key) for every key of the map.
-  template <class F>
-  void forEachKey(F&& f) const {
-    chains_.forEachKey(f);
-  }
-  FilterChain chain(uint32_t index) const { return chains_.chain(index); }
-  std::string_view key(uint32_t index) const { return chains_.key(index); }
+  uint32_t find(std::string_view key) const { return find(key, hashKey(key)); }
+  // The rules of a chain. REQUIRES: chain came from find(), or is the
+  // table's reference of a key with rules in this lane.
+  FilterChain chain(uint32_t chain) const { return table_->chain(chain, lane_); }
+  std::string_view key(uint32_t chain) const { return table_->keyOf(chain); }
 
   // Starts a lookup: forgets the chains tried by the previous one.
   void beginLookup() { triedChains.clear(); }
-  // Records chain index as tried; false when this lookup already tried it.
-  bool markTried(uint32_t index) {
-    if (std::find(triedChains.begin(), triedChains.end(), index) !=
+  // Records chain as tried; false when this lookup already tried it.
+  bool markTried(uint32_t chain) {
+    if (std::find(triedChains.begin(), triedChains.end(), chain) !=
         triedChains.end()) {
       return false;
     }
-    triedChains.push_back(index);
+    triedChains.push_back(chain);
     return true;
   }
 
-  // Frees every chain entry and removes every key; the bucket table keeps
-  // its size. triedChains is left alone (every lookup empties it first).
-  void clear() { chains_.clear(); }
-  void shrinkToFit() { chains_.shrinkToFit(); }
+  size_t keyCount() const { return table_->keyCount(lane_); }
+  size_t filterCount() const { return table_->ruleCount(lane_); }
+  // Heap bytes of this view (the table counts its own).
+  size_t memoryBytes() const { return triedChains.capacity() * sizeof(uint32_t); }
 
-  size_t keyCount() const { return chains_.keyCount(); }
-  size_t filterCount() const { return chains_.itemCount(); }
-  ProbeLengths probeLengths() const { return chains_.probeLengths(); }
-  size_t memoryBytes() const {
-    return chains_.memoryBytes() + triedChains.capacity() * sizeof(uint32_t);
-  }
-
-  // Chains tried by the current lookup, identified by chain index.
+  // Chains tried by the current lookup, identified by their reference.
   std::vector<uint32_t> triedChains;
 
  private:
-  KeyedChains<const RequestFilter> chains_;  // key -> filters in filing order
+  DomainRuleTable* table_ = nullptr;  // holds the rules of every lane
+  uint32_t lane_ = 0;                 // this container's lane
 };
 
 }  // namespace quibex

@@ -76,8 +76,7 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
     candidates_.assign({});
   } else {
     candidates_.assign(extractHostView(url, nullptr));
-    candidates_.markLanes(
-        [this](uint64_t hash) { return presence_.lanes(hash); });
+    locateCandidates();
   }
   const RequestFacts request(url, pageUrl);
   bool tokenized = false;
@@ -86,8 +85,7 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
     std::string key;
     const RequestFilter* rule = nullptr;
     if (container.keyed) {
-      rule = matchDomainMap(mapOf(container), container.slot, candidates_,
-                            request, &key);
+      rule = matchDomainMap(mapOf(container), candidates_, request, &key);
     } else {
       if (!tokenized) {
         genericIndex_.beginRequest(url);
@@ -130,22 +128,24 @@ const RequestFilter* FilterEngineImpl::matchGenericList(
   return nullptr;
 }
 
+void FilterEngineImpl::locateCandidates() {
+  candidates_.locate([this](CandidateList::Candidate* candidate) {
+    candidate->ref = domainRules_.find(candidate->text, candidate->hash);
+    candidate->lanes = domainRules_.lanesOf(candidate->ref);
+  });
+}
+
 const RequestFilter* FilterEngineImpl::matchDomainMap(
-    DomainFilterMap& map, int lane, const CandidateList& candidates,
+    DomainFilterMap& map, const CandidateList& candidates,
     const RequestFacts& request, std::string* key) {
   if (candidates.empty() || map.keyCount() == 0) return nullptr;
   map.beginLookup();
+  const uint32_t lane = map.lane();
   for (const CandidateList::Candidate& candidate : candidates) {
-    uint32_t chain;
-    if (lane == kOwnFilter) {
-      chain = map.find(candidate.text, candidate.hash);
-    } else if ((candidate.lanes >> lane & 1) == 0) {
+    if ((candidate.lanes >> lane & 1) == 0 || !map.markTried(candidate.ref)) {
       continue;
-    } else {
-      chain = map.findUnfiltered(candidate.text, candidate.hash);
     }
-    if (chain == DomainFilterMap::kNoChain || !map.markTried(chain)) continue;
-    for (const RequestFilter* rule : map.chain(chain)) {
+    for (const RequestFilter* rule : map.chain(candidate.ref)) {
       if (rule->matches(request)) {
         key->assign(candidate.text.data(), candidate.text.size());
         return rule;

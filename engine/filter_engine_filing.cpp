@@ -6,7 +6,6 @@
 namespace quibex {
 
 void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
-  const RequestFilter* rule = filter;
   try {
     requestFilters.push_back(filter);
   } catch (...) {
@@ -16,7 +15,8 @@ void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
   // Filing either succeeds or changes nothing; if it fails the rule is
   // dropped whole rather than kept unfiled.
   try {
-    fileRequestFilter(rule, listIndex != 0);
+    fileRequestFilter(static_cast<uint32_t>(requestFilters.size() - 1),
+                      listIndex != 0);
   } catch (...) {
     requestFilters.pop_back();
     filter->~RequestFilter();
@@ -25,11 +25,11 @@ void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
   indexStale_ = true;
 }
 
-void FilterEngineImpl::fileRequestFilter(const RequestFilter* rule,
-                                         bool list1) {
+void FilterEngineImpl::fileRequestFilter(uint32_t id, bool list1) {
+  const RequestFilter* rule = requestFilters[id];
   const RequestContainer& container = containerFor(*rule, list1 ? 1 : 0);
   if (container.keyed) {
-    mapOf(container).insertFilter(rule->domainKeyView(), rule);
+    mapOf(container).insertFilter(rule->domainKeyView(), id);
   } else {
     sequenceOf(container).push_back(rule);
   }

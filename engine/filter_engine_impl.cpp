@@ -29,7 +29,11 @@ FilterEngineImpl::FilterEngineImpl(LineDecoder& decoder,
       decoder_(decoder),
       launcher_(options.launcher != nullptr ? *options.launcher
                                             : detachedThreadLauncher()),
-      matchMode_(options.matchMode) {}
+      matchMode_(options.matchMode) {
+  for (const RequestContainer& container : kRequestContainers) {
+    if (container.keyed) mapOf(container).attach(&domainRules_, container.slot);
+  }
+}
 
 FilterEngineImpl::~FilterEngineImpl() {
   waitForLoads();
@@ -43,15 +47,11 @@ void FilterEngineImpl::clearRules() {
     filter = nullptr;
   }
   requestFilters.clear();
+  domainRules_.clear();  // the rules of every keyed container
   for (const RequestContainer& container : kRequestContainers) {
-    if (container.keyed) {
-      mapOf(container).clear();
-    } else {
-      sequenceOf(container).clear();
-    }
+    if (!container.keyed) sequenceOf(container).clear();
   }
   genericIndex_.clear();
-  presence_.clear();
   indexStale_ = false;
   // Element-hiding filters have nothing to destroy; their storage goes
   // with the arena.
@@ -142,12 +142,9 @@ void FilterEngineImpl::finishLoad() {
   refreshIndex();
   requestFilters.shrink_to_fit();
   elemHideFilters.shrink_to_fit();
+  domainRules_.compact();
   for (const RequestContainer& container : kRequestContainers) {
-    if (container.keyed) {
-      mapOf(container).shrinkToFit();
-    } else {
-      sequenceOf(container).shrink_to_fit();
-    }
+    if (!container.keyed) sequenceOf(container).shrink_to_fit();
   }
   elemHideByDomain.shrinkToFit();
 #ifdef __GLIBC__
@@ -160,17 +157,12 @@ void FilterEngineImpl::finishLoad() {
 void FilterEngineImpl::refreshIndex() {
   if (matchMode_ != MatchMode::kAccelerated || !indexStale_) return;
   const GenericSequence* sequences[GenericIndex::kSlots] = {};
-  const DomainFilterMap* maps[DomainPresence::kLanes] = {};
   for (const RequestContainer& container : kRequestContainers) {
-    if (!container.decides()) continue;
-    if (container.keyed) {
-      maps[container.slot] = &mapOf(container);
-    } else {
+    if (container.decides() && !container.keyed) {
       sequences[container.slot] = &sequenceOf(container);
     }
   }
   genericIndex_.build(sequences);
-  presence_.rebuild(maps);
   indexStale_ = false;
 }
 
@@ -189,7 +181,7 @@ EngineStats FilterEngineImpl::stats() {
   s.elemHideRules = elemHideFilters.size();
   s.elemHideKeys = elemHideByDomain.keyCount();
   s.indexBytes = genericIndex_.memoryBytes() + elemHideByDomain.memoryBytes() +
-                 presence_.memoryBytes();
+                 domainRules_.memoryBytes();
   for (size_t i = 0; i < kRequestContainers.size(); ++i) {
     const RequestContainer& container = kRequestContainers[i];
     if (container.keyed) {

@@ -19,8 +19,8 @@
 // The nine request containers are described by one table,
 // kRequestContainers, below the class (its vocabulary is in
 // request_containers.h). The parts the engine is built from have files and
-// classes of their own: host_candidates.h, domain_filter_map.h,
-// generic_index.h, domain_presence.h, keyed_chains.h, rule_file_reader.h.
+// classes of their own: host_candidates.h, domain_rule_table.h,
+// domain_filter_map.h, generic_index.h, keyed_chains.h, rule_file_reader.h.
 #ifndef QUIBEX_ENGINE_FILTER_ENGINE_IMPL_H_
 #define QUIBEX_ENGINE_FILTER_ENGINE_IMPL_H_
 
@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "engine/domain_filter_map.h"
-#include "engine/domain_presence.h"
+#include "engine/domain_rule_table.h"
 #include "engine/filter_engine.h"
 #include "engine/generic_index.h"
 #include "engine/host_candidates.h"
@@ -199,6 +199,9 @@ class FilterEngineImpl final : public FilterEngine {
   const KeyedChains<const ElemHideFilter>& siteIndex() const {
     return elemHideByDomain;
   }
+  // The table holding the rules of every keyed container, for the same
+  // reports and with the same validity.
+  const DomainRuleTable& domainTable() const { return domainRules_; }
 
   // The paths of the last load body that ran.
   std::string lastFirstPath();
@@ -238,9 +241,12 @@ class FilterEngineImpl final : public FilterEngine {
   // pageUrl as page), or null.
   const RequestFilter* hasElemHideException(const std::string& url,
                                             const std::string& pageUrl);
-  // Files rule into its container. Strong guarantee: on bad_alloc no
-  // container has changed. REQUIRES: the caller holds the engine mutex.
-  void fileRequestFilter(const RequestFilter* rule, bool list1);
+  // Files the rule with id (its index in requestFilters) into its
+  // container. Strong guarantee: on bad_alloc no container has changed.
+  // REQUIRES: the caller holds the engine mutex.
+  void fileRequestFilter(uint32_t id, bool list1);
+  // Looks every candidate of candidates_ up in the domain table once.
+  void locateCandidates();
   // Rebuilds the generic token index when filing changed the sequences.
   void refreshIndex();
 
@@ -261,10 +267,9 @@ class FilterEngineImpl final : public FilterEngine {
   const RequestFilter* matchGenericList(const GenericSequence& sequence,
                                         const std::string& url,
                                         const std::string& pageUrl);
-  // The shared-candidate lookup of the accelerated path. lane is the map's
-  // lane in presence_, or kOwnFilter to ask the map's own filter.
-  static constexpr int kOwnFilter = -1;
-  const RequestFilter* matchDomainMap(DomainFilterMap& map, int lane,
+  // The shared-candidate lookup of the accelerated path.
+  // REQUIRES: the candidates were located (locateCandidates()).
+  const RequestFilter* matchDomainMap(DomainFilterMap& map,
                                       const CandidateList& candidates,
                                       const RequestFacts& request,
                                       std::string* key);
@@ -299,7 +304,8 @@ class FilterEngineImpl final : public FilterEngine {
   std::atomic<int> pendingBodies_{0};  // bodies started, not yet finished
   std::condition_variable bodiesDone_;  // signalled when a body finishes
   GenericIndex genericIndex_;   // token index over the four sequences
-  DomainPresence presence_;     // which request maps may hold a key
+  // The rules of the five keyed containers, each container one lane.
+  DomainRuleTable domainRules_{&requestFilters};
   bool indexStale_ = false;     // filing changed since the indexes were built
   CandidateList candidates_;    // scratch: host candidates of one query
   std::string lineBuffer_;      // scratch: plain text of one rule line
@@ -339,9 +345,9 @@ static_assert(idsFollowTable(FilterEngineImpl::kRequestContainers),
               "the table must list the containers in DecisionStep order");
 static_assert(everyRuleHasAContainer(FilterEngineImpl::kRequestContainers),
               "every request rule must have a container");
-static_assert(decisionContainers(FilterEngineImpl::kRequestContainers, true) ==
-                  DomainPresence::kLanes,
-              "one presence lane per domain map of the block decision");
+static_assert(keyedContainers(FilterEngineImpl::kRequestContainers) <=
+                  DomainRuleTable::kLanes,
+              "one domain table lane per keyed container");
 static_assert(decisionContainers(FilterEngineImpl::kRequestContainers,
                                  false) == GenericIndex::kSlots,
               "one token index slot per generic sequence");

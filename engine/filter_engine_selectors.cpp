@@ -37,9 +37,10 @@ const RequestFilter* FilterEngineImpl::hasElemHideException(
   }
   if (url.empty()) return nullptr;
   candidates_.assign(extractHostView(url, nullptr));
+  locateCandidates();
   const RequestFacts request(url, pageUrl);
-  return matchDomainMap(elemHideExceptionsByDomain, kOwnFilter, candidates_,
-                        request, &key);
+  return matchDomainMap(elemHideExceptionsByDomain, candidates_, request,
+                        &key);
 }
 
 void FilterEngineImpl::collectSelectors(const std::string& pageAddress,

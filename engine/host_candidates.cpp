@@ -88,7 +88,7 @@ void CandidateList::assign(std::string_view host) {
   for (size_t j = labels - 1; j-- > 0;) {
     for (size_t i = j + 1; i < labels; ++i) {
       const std::string_view text(joined_ + starts[j], ends[i] - starts[j]);
-      candidates_.push_back(Candidate{text, hashKey(text), ~0u});
+      candidates_.push_back(Candidate{text, hashKey(text), 0, 0});
     }
   }
 }

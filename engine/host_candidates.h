@@ -45,8 +45,8 @@ class CandidateList {
   struct Candidate {
     std::string_view text;  // the candidate, a view into this object
     uint64_t hash;          // hashKey(text)
-    uint32_t lanes;         // maps that may hold it (DomainPresence); all
-                            // bits until markLanes() sets them
+    uint32_t ref;    // its entry in the engine's domain table, set by locate()
+    uint32_t lanes;  // the containers holding rules under it, ditto
   };
 
   CandidateList() = default;
@@ -61,10 +61,10 @@ class CandidateList {
   const Candidate& operator[](size_t i) const { return candidates_[i]; }
   auto begin() const { return candidates_.begin(); }
   auto end() const { return candidates_.end(); }
-  // Sets each candidate's lanes to lanesOf(hash).
+  // Calls find(&candidate) for each candidate, to set its ref and lanes.
   template <class F>
-  void markLanes(F&& lanesOf) {
-    for (Candidate& c : candidates_) c.lanes = lanesOf(c.hash);
+  void locate(F&& find) {
+    for (Candidate& c : candidates_) find(&c);
   }
 
  private:

@@ -2,7 +2,7 @@
 // (RequestContainer), the names of the nine (DecisionStep) and the kinds of
 // rule they hold. The table itself, FilterEngineImpl::kRequestContainers,
 // stands beside the members it points to in filter_engine_impl.h; filing,
-// the block decision, the token index, the presence filter, the statistics,
+// the block decision, the token index, the domain table, the statistics,
 // the tool's explanations and the list linter all read it.
 #ifndef QUIBEX_ENGINE_REQUEST_CONTAINERS_H_
 #define QUIBEX_ENGINE_REQUEST_CONTAINERS_H_
@@ -68,9 +68,9 @@ struct RequestContainer {
   const char* member;  // the engine's name for it, e.g. "blockingByDomain1"
   DomainFilterMap FilterEngineImpl::*map;       // keyed: the map; else null
   GenericSequence FilterEngineImpl::*sequence;  // generic: the sequence
-  // For a container of the block decision, its place among the decision's
-  // containers of the same shape: the lane of a map in the presence filter,
-  // the slot of a sequence in the token index. Numbered by withSlots().
+  // A keyed container's lane in the shared domain table; a generic
+  // container of the block decision's slot in the token index. Numbered by
+  // withSlots().
   uint8_t slot = 0;
 
   // Whether the block decision consults it.
@@ -79,17 +79,29 @@ struct RequestContainer {
   constexpr int answer() const { return kind == RuleKind::kBlocking ? 1 : 0; }
 };
 
-// The table with the slot of every decision container numbered in order.
+// The table with the slot of every keyed container and of every generic
+// container of the block decision numbered in order.
 template <size_t N>
 constexpr std::array<RequestContainer, N> withSlots(
     std::array<RequestContainer, N> table) {
   uint8_t maps = 0;
   uint8_t sequences = 0;
   for (RequestContainer& container : table) {
-    if (!container.decides()) continue;
-    container.slot = container.keyed ? maps++ : sequences++;
+    if (container.keyed) {
+      container.slot = maps++;
+    } else if (container.decides()) {
+      container.slot = sequences++;
+    }
   }
   return table;
+}
+
+// How many keyed containers there are.
+template <size_t N>
+constexpr size_t keyedContainers(const std::array<RequestContainer, N>& table) {
+  size_t count = 0;
+  for (const RequestContainer& container : table) count += container.keyed;
+  return count;
 }
 
 // How many containers of the block decision have the given shape.

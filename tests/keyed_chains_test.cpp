@@ -1,10 +1,17 @@
-// The compact key-to-chain map behind the domain maps and the site index.
+// The compact key-to-chain maps: the site index's KeyedChains and the
+// request rules' shared DomainRuleTable.
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <map>
+#include <memory>
+#include <random>
 #include <string>
+#include <utility>
 
+#include "engine/domain_rule_table.h"
 #include "engine/keyed_chains.h"
+#include "filters/request_filter.h"
 
 namespace quibex {
 namespace {
@@ -46,6 +53,74 @@ TEST(KeyedChainsTest, EmptyKeyAndClear) {
   EXPECT_TRUE(items(map, "").empty());
   map.append("a", &two);
   EXPECT_EQ(items(map, "a"), (std::vector<int>{2}));
+}
+
+// The table against a model (key -> its (lane, id) pairs in filing order):
+// keys gaining rules of several lanes turn into groups, the slot table
+// grows many times, then shrinks in compact(); clear() empties it for a
+// second round.
+TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
+  std::vector<std::unique_ptr<RequestFilter>> owned;
+  std::vector<RequestFilter*> rules;
+  DomainRuleTable table(&rules);
+  std::mt19937 random(7);
+  for (int round = 0; round < 2; ++round) {
+    std::map<std::string, std::vector<std::pair<uint32_t, uint32_t>>> model;
+    for (int i = 0; i < 4000; ++i) {
+      // Every fifth key is drawn from a small pool, so that it repeats.
+      const int pick = static_cast<int>(random() % 5000);
+      const std::string key =
+          "k" + std::to_string(pick % 5 == 0 ? pick % 40 : pick) + ".test";
+      const uint32_t lane = static_cast<uint32_t>(random() % 5);
+      owned.push_back(parseRequestFilter("||" + key + "^"));
+      rules.push_back(owned.back().get());
+      const uint32_t id = static_cast<uint32_t>(rules.size() - 1);
+      table.insert(rules[id]->domainKeyView(), hashKey(key), lane, id);
+      model[key].emplace_back(lane, id);
+    }
+    const auto check = [&](const char* when) {
+      SCOPED_TRACE(when);
+      size_t laneKeys[5] = {};
+      size_t laneRules[5] = {};
+      for (const auto& [key, filed] : model) {
+        const uint32_t ref = table.find(key, hashKey(key));
+        ASSERT_NE(ref, DomainRuleTable::kNone) << key;
+        EXPECT_EQ(table.keyOf(ref), key);
+        for (uint32_t lane = 0; lane < 5; ++lane) {
+          std::vector<uint32_t> want;
+          for (const auto& [l, id] : filed) {
+            if (l == lane) want.push_back(id);
+          }
+          std::vector<uint32_t> got;
+          for (const RequestFilter* rule : table.chain(ref, lane)) {
+            got.push_back(static_cast<uint32_t>(
+                std::find(rules.begin(), rules.end(), rule) - rules.begin()));
+          }
+          EXPECT_EQ(got, want) << key << " lane " << lane;
+          EXPECT_EQ((table.lanesOf(ref) >> lane & 1) != 0, !want.empty());
+          laneKeys[lane] += want.empty() ? 0 : 1;
+          laneRules[lane] += want.size();
+        }
+      }
+      for (uint32_t lane = 0; lane < 5; ++lane) {
+        EXPECT_EQ(table.keyCount(lane), laneKeys[lane]);
+        EXPECT_EQ(table.ruleCount(lane), laneRules[lane]);
+      }
+      EXPECT_EQ(table.keyCount(), model.size());
+      EXPECT_EQ(table.find("absent.test", hashKey("absent.test")),
+                DomainRuleTable::kNone);
+    };
+    check("filled");
+    const size_t slots = table.probeLengths().slots;
+    table.compact();
+    EXPECT_LT(table.probeLengths().slots, slots);
+    check("compacted");
+    table.clear();
+    EXPECT_EQ(table.keyCount(), 0u);
+    EXPECT_EQ(table.find("k1.test", hashKey("k1.test")), DomainRuleTable::kNone);
+    rules.clear();
+    owned.clear();
+  }
 }
 
 }  // namespace

@@ -3,12 +3,12 @@
 //
 //   quibex_probe_report FIRST SECOND [REQUESTS_JSON]
 //
-// Loads both lists into an engine and prints, per domain map and for the
-// element-hiding site index, its keys, its slot table and the longest and
-// mean probe length of a present key. Given the request
-// records, it then looks every host candidate of every request up in the
-// presence filter over the four request maps and counts how often it lets
-// a candidate through that none of them holds.
+// Loads both lists into an engine and prints the keys of each keyed
+// request container, and for the shared request domain table and the
+// element-hiding site index their keys, slot table and the longest and mean
+// probe length of a present key. Given the request records, it then looks
+// every host candidate of every request up in the domain table and counts
+// those held.
 //
 // Every figure depends only on the lists and the hash values, so two builds
 // print the same report exactly when they hash alike: the cross builds'
@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "engine/domain_filter_map.h"
-#include "engine/domain_presence.h"
+#include "engine/domain_rule_table.h"
 #include "engine/filter_engine_impl.h"
 #include "engine/host_candidates.h"
 #include "engine/keyed_chains.h"
@@ -59,15 +59,16 @@ int run(int argc, char** argv) {
 
   std::printf("| map | keys | slots | longest probe | mean probe |\n");
   std::printf("|---|---:|---:|---:|---:|\n");
-  // The four request maps of the block decision, by their presence lane.
-  const DomainFilterMap* lanes[DomainPresence::kLanes] = {};
+  // Every keyed request container is a lane of one table: a row of keys
+  // for each, then the table's own probe lengths.
   for (const RequestContainer& container :
        FilterEngineImpl::kRequestContainers) {
     if (!container.keyed) continue;
-    const DomainFilterMap& map = engine.domainMap(container);
-    printRow(container.member, map.keyCount(), map.probeLengths());
-    if (container.decides()) lanes[container.slot] = &map;
+    std::printf("| %s | %zu | | | |\n", container.member,
+                engine.domainMap(container).keyCount());
   }
+  const DomainRuleTable& table = engine.domainTable();
+  printRow("request domain table", table.keyCount(), table.probeLengths());
   const KeyedChains<const ElemHideFilter>& sites = engine.siteIndex();
   printRow("elemHideByDomain", sites.keyCount(), sites.probeLengths());
   if (argc == 3) return 0;
@@ -78,29 +79,23 @@ int run(int argc, char** argv) {
     std::fprintf(stderr, "quibex_probe_report: %s\n", error.c_str());
     return 1;
   }
-  DomainPresence presence;
-  presence.rebuild(lanes);
   size_t candidates = 0;
-  size_t absent = 0;       // in none of the four maps
-  size_t letThrough = 0;   // absent, yet some lane says it may be there
+  size_t held = 0;  // under a key of the request domain table
   CandidateList list;
   for (const WorkloadRequest& request : workload.requests) {
     list.assign(extractHostView(request.url, nullptr));
     for (const CandidateList::Candidate& candidate : list) {
       ++candidates;
-      bool held = false;
-      for (const DomainFilterMap* map : lanes) {
-        held = held || map->find(candidate.text) != DomainFilterMap::kNoChain;
-      }
-      if (held) continue;
-      ++absent;
-      letThrough += presence.lanes(candidate.hash) != 0 ? 1 : 0;
+      held += table.find(candidate.text, candidate.hash) !=
+                      DomainRuleTable::kNone
+                  ? 1
+                  : 0;
     }
   }
   std::printf(
-      "\nhost candidates of the requests: %zu, in no request map: %zu, "
-      "let through by the presence filter: %zu\n",
-      candidates, absent, letThrough);
+      "\nhost candidates of the requests: %zu, under a request rule key: "
+      "%zu\n",
+      candidates, held);
   return 0;
 }
 
