@@ -392,6 +392,10 @@ struct LayoutFigures {
   size_t keys = 0;          // keys filed
   size_t distinctKeys = 0;  // distinct keys
   size_t candidates = 0;    // host candidates looked up
+  size_t requestKeys = 0;   // of which keys of request rules
+  size_t requestDistinct = 0;  // distinct keys of request rules
+  size_t tableBytes = 0;    // heap bytes of DomainRuleTable (request keys)
+  double tableNs = 0;       // median lookup of DomainRuleTable
   size_t compactBytes = 0;  // heap bytes of KeyedChains
   size_t stdBytes = 0;      // heap bytes of the unordered_map layout
   double compactNs = 0;     // median lookup of KeyedChains
@@ -433,6 +437,13 @@ LayoutFigures measureLayouts(const BenchData& data) {
   const std::vector<KeyedItem> keys = domainKeys(keyRules);
   const std::vector<std::string> candidates =
       workloadCandidates(data.workload);
+  // domainKeys() lists the request rules' keys first.
+  size_t keyed = 0;
+  for (const auto& rule : keyRules.requests) {
+    keyed += rule->domainKeyView().empty() ? 0 : 1;
+  }
+  const std::vector<KeyedItem> requestKeys(keys.begin(), keys.begin() + keyed);
+  figures.tableBytes = heapBytesOfMap<TableDomainMap>(requestKeys);
   figures.compactBytes = heapBytesOfMap<CompactDomainMap>(keys);
   figures.stdBytes = heapBytesOfMap<StdDomainMap>(keys);
   CompactDomainMap compact;
@@ -450,6 +461,11 @@ LayoutFigures measureLayouts(const BenchData& data) {
     if (visited == 0) std::fprintf(stderr, "report: no candidate was found\n");
     return median(runs);
   };
+  TableDomainMap table;
+  fillMap(table, requestKeys);
+  figures.tableNs = lookupNs(table);
+  figures.requestKeys = requestKeys.size();
+  figures.requestDistinct = keyCountOf(table);
   figures.compactNs = lookupNs(compact);
   figures.stdNs = lookupNs(standard);
   figures.keys = keys.size();
@@ -644,6 +660,13 @@ void printLayouts(const LayoutFigures& l) {
   std::printf("| layout | heap bytes (MB) | bytes per filed key | lookup (ns) |\n");
   std::printf("|---|---:|---:|---:|\n");
   const double keys = static_cast<double>(l.keys);
+  std::printf("| `DomainRuleTable`, request rules' keys only (%zu filed, %zu "
+              "distinct) | %s | %s | %s |\n",
+              l.requestKeys, l.requestDistinct,
+              fixed(static_cast<double>(l.tableBytes) / 1e6, 2).c_str(),
+              fixed(static_cast<double>(l.tableBytes) /
+                        static_cast<double>(l.requestKeys), 1).c_str(),
+              fixed(l.tableNs, 1).c_str());
   std::printf("| `KeyedChains` | %s | %s | %s |\n",
               fixed(static_cast<double>(l.compactBytes) / 1e6, 2).c_str(),
               fixed(static_cast<double>(l.compactBytes) / keys, 1).c_str(),

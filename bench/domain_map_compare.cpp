@@ -12,6 +12,30 @@ void fillMap(StdDomainMap& map, const std::vector<KeyedItem>& keys) {
   for (const KeyedItem& k : keys) map[std::string(k.key)].push_back(k.item);
 }
 
+void fillMap(TableDomainMap& map, const std::vector<KeyedItem>& keys) {
+  map.rules.reserve(keys.size());
+  for (const KeyedItem& k : keys) {
+    map.rules.push_back(
+        const_cast<RequestFilter*>(static_cast<const RequestFilter*>(k.item)));
+    map.table.insert(k.key, hashKey(k.key), 0,
+                     static_cast<uint32_t>(map.rules.size() - 1));
+  }
+  map.table.compact();  // as the engine does after a load
+}
+
+size_t lookupAll(const TableDomainMap& map,
+                 const std::vector<std::string>& candidates) {
+  size_t visited = 0;
+  for (const std::string& candidate : candidates) {
+    const uint32_t ref = map.table.find(candidate, hashKey(candidate));
+    if (ref == DomainRuleTable::kNone) continue;
+    for (const RequestFilter* rule : map.table.chain(ref, 0)) {
+      visited += rule != nullptr;
+    }
+  }
+  return visited;
+}
+
 size_t lookupAll(const CompactDomainMap& map,
                  const std::vector<std::string>& candidates) {
   size_t visited = 0;

@@ -1,8 +1,10 @@
-// The two layouts compared for the domain maps: the engine's KeyedChains
-// (keys viewed in the rules' text, one pool of chain entries) and the
-// straightforward standard-library layout, a hash map from a copied key to
-// a vector of pointers. Filled from the real lists' domain keys, probed
-// with the workload's host candidates.
+// The layouts compared for the domain maps: the engine's DomainRuleTable
+// (the request rules' keys, read from the rules' text, one 8-byte slot per
+// key), KeyedChains (keys viewed in the rules' text, one pool of chain
+// entries; the engine's site index) and the straightforward
+// standard-library layout, a hash map from a copied key to a vector of
+// pointers. Filled from the real lists' domain keys, probed with the
+// workload's host candidates.
 #ifndef QUIBEX_BENCH_DOMAIN_MAP_COMPARE_H_
 #define QUIBEX_BENCH_DOMAIN_MAP_COMPARE_H_
 
@@ -12,27 +14,40 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "engine/domain_rule_table.h"
 #include "engine/keyed_chains.h"
 
 namespace quibex::bench {
 
 using CompactDomainMap = KeyedChains<const void>;
 using StdDomainMap = std::unordered_map<std::string, std::vector<const void*>>;
+// The engine's table with its rule ids, every rule in one lane.
+struct TableDomainMap {
+  std::vector<RequestFilter*> rules;  // rule id -> rule
+  DomainRuleTable table{&rules};      // the rules by domain key
+};
 
 // Files every key with its item, in order. REQUIRES: map is empty; for
 // CompactDomainMap the keys' text outlives the map.
 void fillMap(CompactDomainMap& map, const std::vector<KeyedItem>& keys);
 void fillMap(StdDomainMap& map, const std::vector<KeyedItem>& keys);
+// REQUIRES: every item is a RequestFilter whose domain key is the key.
+void fillMap(TableDomainMap& map, const std::vector<KeyedItem>& keys);
 
 // Number of distinct keys.
 inline size_t keyCountOf(const CompactDomainMap& map) { return map.keyCount(); }
 inline size_t keyCountOf(const StdDomainMap& map) { return map.size(); }
+inline size_t keyCountOf(const TableDomainMap& map) {
+  return map.table.keyCount();
+}
 
 // Looks every candidate up and walks its chain; returns the number of items
 // visited, so the work cannot be optimised away.
 size_t lookupAll(const CompactDomainMap& map,
                  const std::vector<std::string>& candidates);
 size_t lookupAll(const StdDomainMap& map,
+                 const std::vector<std::string>& candidates);
+size_t lookupAll(const TableDomainMap& map,
                  const std::vector<std::string>& candidates);
 
 // Heap bytes (heapBytesInUse() delta) that filling a fresh map of type Map
