@@ -94,6 +94,11 @@ class DomainRuleTable {
 
   // The reference of key's entry, or kNone. REQUIRES: hash == hashKey(key).
   uint32_t find(std::string_view key, uint64_t hash) const;
+  // Starts loading the home slot of a hash into the cache, so that the
+  // lookups of several keys wait for memory once rather than in turn.
+  void prefetch(uint64_t hash) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[homeOf(tagOf(hash))]);
+  }
   // The lanes that hold rules under an entry, bit L for lane L; 0 for kNone.
   uint32_t lanesOf(uint32_t ref) const;
   // The rules of lane under an entry. REQUIRES: ref came from find().

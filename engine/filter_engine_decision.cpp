@@ -129,6 +129,9 @@ const RequestFilter* FilterEngineImpl::matchGenericList(
 }
 
 void FilterEngineImpl::locateCandidates() {
+  for (const CandidateList::Candidate& candidate : candidates_) {
+    domainRules_.prefetch(candidate.hash);
+  }
   candidates_.locate([this](CandidateList::Candidate* candidate) {
     candidate->ref = domainRules_.find(candidate->text, candidate->hash);
     candidate->lanes = domainRules_.lanesOf(candidate->ref);
