@@ -71,7 +71,7 @@ void applyOption(std::string_view option, bool negated, ParsedOptions* out) {
 
 RequestFilter::~RequestFilter() {
   if (flags_ & kHasOptions) {
-    reinterpret_cast<Options*>(this + 1)->~Options();
+    const_cast<Options&>(options()).~Options();
   }
 }
 
@@ -99,11 +99,12 @@ const std::vector<std::string>& RequestFilter::excludeDomains() const {
 }
 
 // Each of the hundred thousand filters of a real list costs this much
-// before its text, on 64- and 32-bit targets alike: three 16-bit sizes, the
-// key's 8-bit offset and 8 flag bits, 2-byte aligned. Only the few rules
-// with a type, elemhide or domain option add an Options block (16 bytes
-// with 8-byte pointers, 12 with 4-byte ones).
-static_assert(sizeof(RequestFilter) == 8 && alignof(RequestFilter) == 2,
+// before its text, on 64- and 32-bit targets alike: the body's 16-bit
+// length, 8 flag bits and the key's 8-bit offset, 2-byte aligned. A rule
+// that is not a bare host rule adds a 4-byte Sizes block; the few with a
+// type, elemhide or domain option an Options block as well (16 bytes with
+// 8-byte pointers, 12 with 4-byte ones).
+static_assert(sizeof(RequestFilter) == 4 && alignof(RequestFilter) == 2,
               "RequestFilter grew");
 
 RequestFilter* parseRequestFilterInto(std::string_view line,
@@ -152,34 +153,50 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
       options.domains->seal();
     }
   }
-  if (options.typeMask != 0 || options.elemHide || options.domains) {
-    flags |= RequestFilter::kHasOptions;
-  }
-  if (body.size() > UINT16_MAX || suffix.size() > UINT16_MAX) {
-    flags |= RequestFilter::kWide;
-  }
+  const bool hasOptions =
+      options.typeMask != 0 || options.elemHide || options.domains;
+  const bool wide = body.size() >= RequestFilter::kWide ||
+                    suffix.size() > UINT16_MAX;
+  // A bare host rule such as "||host^" or "@@||host^" has no suffix, and its
+  // pattern closes with "^*" right after the key: with no "/" in the body
+  // the key can end nowhere else (or there is none, checked below).
+  const bool bare = !hasOptions && !wide && suffix.empty() &&
+                    (flags & RequestFilter::kTrailStar) && !body.empty() &&
+                    body.back() == '^' &&
+                    std::memchr(body.data(), '/', body.size()) == nullptr;
+  if (!bare) flags |= RequestFilter::kHasSizes;
+  if (hasOptions) flags |= RequestFilter::kHasOptions;
 
   // One allocation holds the record, its blocks and
   // [*?][body][*?][suffix]; nothing below can fail. Each block starts
   // where the one before it ends, aligned as it needs.
+  using Sizes = RequestFilter::Sizes;
   using Options = RequestFilter::Options;
-  using WideLengths = RequestFilter::WideLengths;
-  static_assert(sizeof(RequestFilter) % alignof(Options) == 0 &&
-                    sizeof(RequestFilter) % alignof(WideLengths) == 0 &&
-                    sizeof(Options) % alignof(WideLengths) == 0,
+  using WideSizes = RequestFilter::WideSizes;
+  static_assert(sizeof(Sizes) == 4, "Sizes grew");
+  static_assert((sizeof(RequestFilter) + sizeof(Sizes)) % alignof(Options) ==
+                        0 &&
+                    sizeof(RequestFilter) % alignof(Sizes) == 0 &&
+                    sizeof(Options) % alignof(WideSizes) == 0 &&
+                    (sizeof(RequestFilter) + sizeof(Sizes)) %
+                            alignof(WideSizes) ==
+                        0,
                 "a block after the record would be misaligned");
+  const uint16_t bodyLen =
+      wide ? RequestFilter::kWide : static_cast<uint16_t>(body.size());
   const bool leadStar = flags & RequestFilter::kLeadStar;
   const bool trailStar = flags & RequestFilter::kTrailStar;
-  const size_t charsOffset = RequestFilter::charsOffset(flags);
+  const size_t charsOffset = RequestFilter::charsOffset(flags, bodyLen);
   const size_t patternLen =
       body.size() + (leadStar ? 1 : 0) + (trailStar ? 1 : 0);
   size_t alignment = alignof(RequestFilter);
-  if (flags & RequestFilter::kWide) alignment = alignof(WideLengths);
-  if (flags & RequestFilter::kHasOptions) alignment = alignof(Options);
+  if (wide) alignment = alignof(WideSizes);
+  if (hasOptions) alignment = alignof(Options);
   void* memory =
       allocate(charsOffset + patternLen + suffix.size(), alignment, context);
   RequestFilter* filter = new (memory) RequestFilter();
   filter->flags_ = flags;
+  filter->bodyLen_ = bodyLen;
   char* out = filter->chars();
   if (leadStar) *out++ = '*';
   std::memcpy(out, body.data(), body.size());
@@ -187,31 +204,39 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
   if (trailStar) *out++ = '*';
   std::memcpy(out, suffix.data(), suffix.size());
 
-  if (flags & RequestFilter::kHasOptions) {
-    Options* block = new (static_cast<void*>(filter + 1)) Options();
+  char* const base = reinterpret_cast<char*>(filter);
+  Sizes* sizes = nullptr;
+  if (!bare) {
+    sizes = new (base + sizeof(RequestFilter)) Sizes();
+    sizes->suffix = wide ? 0 : static_cast<uint16_t>(suffix.size());
+  }
+  if (hasOptions) {
+    Options* block =
+        new (base + sizeof(RequestFilter) + sizeof(Sizes)) Options();
     block->domains = std::move(options.domains);
     block->typeMask = options.typeMask;
     block->elemHide = options.elemHide;
   }
-  if (flags & RequestFilter::kWide) {
-    new (filter->chars() - sizeof(WideLengths))
-        WideLengths{static_cast<uint32_t>(body.size()),
-                    static_cast<uint32_t>(suffix.size())};
-  } else {
-    filter->bodyLen_ = static_cast<uint16_t>(body.size());
-    filter->suffixLen_ = static_cast<uint16_t>(suffix.size());
+  if (wide) {
+    new (base + charsOffset - sizeof(WideSizes))
+        WideSizes{static_cast<uint32_t>(body.size()),
+                  static_cast<uint32_t>(suffix.size())};
   }
 
-  const std::string_view pattern = filter->pattern();
+  const std::string_view pattern(filter->chars(), patternLen);
   const std::string_view key = domainKeyView(pattern);
-  if (!key.empty()) {
-    const size_t keyOffset = static_cast<size_t>(key.data() - pattern.data());
-    if (keyOffset < RequestFilter::kKeyNotStored && key.size() <= UINT16_MAX) {
-      filter->keyOffset_ = static_cast<uint8_t>(keyOffset);
-      filter->keyLen_ = static_cast<uint16_t>(key.size());
-    } else {
-      filter->keyOffset_ = RequestFilter::kKeyNotStored;
-    }
+  const size_t keyOffset =
+      key.empty() ? 0 : static_cast<size_t>(key.data() - pattern.data());
+  const bool stored =
+      bare ? !key.empty() && keyOffset < RequestFilter::kKeyNotStored &&
+                 keyOffset + key.size() + 2 == patternLen
+           : key.empty() || (keyOffset < RequestFilter::kKeyNotStored &&
+                             key.size() <= UINT16_MAX);
+  if (!stored) {
+    filter->keyOffset_ = RequestFilter::kKeyNotStored;
+  } else if (!key.empty()) {
+    filter->keyOffset_ = static_cast<uint8_t>(keyOffset);
+    if (sizes != nullptr) sizes->keyLen = static_cast<uint16_t>(key.size());
   }
   return filter;
 }

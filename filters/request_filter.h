@@ -6,15 +6,20 @@
 // trimmed, lower-cased or validated: every comparison is byte-wise.
 //
 // Storage is compact because a real list holds about a hundred thousand of
-// these, five in six a bare "||host^": one allocation holds an 8-byte
-// record, the blocks its flags call for, and the stored characters
-//     [record][options?][wide lengths?][*?][body][*?][suffix]
-// where the stars are the ones the parser adds to an unanchored side, so
-// that [*?][body][*?] is the pattern, and suffix is the "$" options as
-// written. The removed prefix ("@@", "||", "|") and a removed trailing "|"
-// are not stored: the flags say which were there. The options block (type
-// mask, elemhide, page domains) exists only for a rule that has one of them;
-// the wide lengths only for a line whose body or suffix passes 65,535 bytes.
+// these, four in five a bare "||host^". One allocation holds a 4-byte
+// record, the blocks its flags call for, and the stored characters:
+//     [record][sizes?][options?][wide sizes?][*?][body][*?][suffix]
+// The stars are the ones the parser adds to an unanchored side, so that
+// [*?][body][*?] is the pattern; suffix is the "$" options as written. The
+// removed prefix ("@@", "||", "|") and a removed trailing "|" are not
+// stored: the flags say which were there. The blocks:
+//   sizes       the suffix and key lengths; absent for a rule without
+//               suffix whose key runs to the pattern's closing "^*", as in
+//               every bare "||host^";
+//   options     type mask, elemhide and page domains, only for a rule that
+//               has one of them;
+//   wide sizes  32-bit body and suffix lengths, only for a line whose body
+//               or suffix does not fit 16 bits.
 #ifndef QUIBEX_FILTERS_REQUEST_FILTER_H_
 #define QUIBEX_FILTERS_REQUEST_FILTER_H_
 
@@ -23,6 +28,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "filters/domain_name_set.h"
@@ -102,7 +108,11 @@ class RequestFilter {
   // domain key. Valid for the lifetime of the filter.
   std::string_view domainKeyView() const {
     if (keyOffset_ == kKeyNotStored) return quibex::domainKeyView(pattern());
-    return std::string_view(chars() + keyOffset_, keyLen_);
+    // Without a Sizes block the key ends before the pattern's closing "^*".
+    const size_t keyLen = (flags_ & kHasSizes)
+                              ? sizes().keyLen
+                              : patternLen() - keyOffset_ - 2;
+    return std::string_view(chars() + keyOffset_, keyLen);
   }
 
   // True when the request (requestUrl fetched by the page pageUrl) matches:
@@ -131,10 +141,15 @@ class RequestFilter {
                        // removed in front of it
     kTrailStar = 32,   // a "*" was added after the body; else a "|" was
                        // removed behind it
-    kHasOptions = 64,  // an Options block follows the record
-    kWide = 128,       // a WideLengths block holds the body and suffix sizes
+    kHasSizes = 64,    // a Sizes block follows the record
+    kHasOptions = 128, // an Options block follows the Sizes block
   };
 
+  // The suffix and key lengths of a rule that is not a bare host rule.
+  struct Sizes {
+    uint16_t suffix = 0;  // bytes from the options' "$" to the end
+    uint16_t keyLen = 0;  // domain key length; 0 = no key
+  };
   // What only a rule with a type, elemhide or domain option needs.
   struct Options {
     std::unique_ptr<DomainLists> domains;  // null when no "domain" names
@@ -142,10 +157,12 @@ class RequestFilter {
     bool elemHide = false;                 // an "elemhide" option was given
   };
   // The sizes of a line whose body or suffix does not fit 16 bits.
-  struct WideLengths {
+  struct WideSizes {
     uint32_t body = 0;    // pattern length without the added stars
     uint32_t suffix = 0;  // bytes from the options' "$" to the end
   };
+  // bodyLen_ of a rule whose sizes are in a WideSizes block.
+  static constexpr uint16_t kWide = 0xffff;
   // keyOffset_ of a key that does not fit the record's fields (one that
   // starts past byte 254 of the pattern or is longer than 65,535 bytes): it
   // is found anew from the pattern on each call.
@@ -153,33 +170,40 @@ class RequestFilter {
 
   RequestFilter() = default;
 
-  // Bytes from the record's start to its first stored character.
-  static size_t charsOffset(uint8_t flags) {
-    return sizeof(RequestFilter) +
+  // Bytes from the record's start to its first stored character. An
+  // Options or WideSizes block comes only after a Sizes block.
+  static size_t charsOffset(uint8_t flags, uint16_t bodyLen) {
+    return sizeof(RequestFilter) + ((flags & kHasSizes) ? sizeof(Sizes) : 0) +
            ((flags & kHasOptions) ? sizeof(Options) : 0) +
-           ((flags & kWide) ? sizeof(WideLengths) : 0);
+           (bodyLen == kWide ? sizeof(WideSizes) : 0);
   }
-  const char* chars() const {
-    return reinterpret_cast<const char*>(this) + charsOffset(flags_);
+  const char* block(size_t offset) const {
+    return reinterpret_cast<const char*>(this) + offset;
   }
-  char* chars() { return reinterpret_cast<char*>(this) + charsOffset(flags_); }
+  const char* chars() const { return block(charsOffset(flags_, bodyLen_)); }
+  char* chars() { return const_cast<char*>(std::as_const(*this).chars()); }
+  // REQUIRES: flags_ & kHasSizes.
+  const Sizes& sizes() const {
+    return *reinterpret_cast<const Sizes*>(block(sizeof(RequestFilter)));
+  }
   // REQUIRES: flags_ & kHasOptions.
   const Options& options() const {
-    return *reinterpret_cast<const Options*>(this + 1);
+    return *reinterpret_cast<const Options*>(
+        block(sizeof(RequestFilter) + sizeof(Sizes)));
   }
-  // REQUIRES: flags_ & kWide.
-  const WideLengths& wide() const {
-    return *reinterpret_cast<const WideLengths*>(
-        reinterpret_cast<const char*>(this) + charsOffset(flags_) -
-        sizeof(WideLengths));
+  // REQUIRES: bodyLen_ == kWide.
+  const WideSizes& wide() const {
+    return *reinterpret_cast<const WideSizes*>(
+        block(charsOffset(flags_, bodyLen_) - sizeof(WideSizes)));
   }
   size_t prefixLen() const {
     return ((flags_ & kException) ? 2 : 0) + ((flags_ & kDoublePipe) ? 2 : 0) +
            ((flags_ & kLeadStar) ? 0 : 1);
   }
-  size_t bodyLen() const { return (flags_ & kWide) ? wide().body : bodyLen_; }
+  size_t bodyLen() const { return bodyLen_ == kWide ? wide().body : bodyLen_; }
   size_t suffixLen() const {
-    return (flags_ & kWide) ? wide().suffix : suffixLen_;
+    if (!(flags_ & kHasSizes)) return 0;
+    return bodyLen_ == kWide ? wide().suffix : sizes().suffix;
   }
   size_t patternLen() const {
     return bodyLen() + ((flags_ & kLeadStar) ? 1 : 0) +
@@ -191,11 +215,9 @@ class RequestFilter {
   bool matchesDomainKey(std::string_view pageKey) const;
   bool passesParty(bool firstParty) const;
 
-  uint16_t bodyLen_ = 0;    // pattern length without the added stars
-  uint16_t suffixLen_ = 0;  // bytes from the options' "$" to the end
-  uint16_t keyLen_ = 0;     // domain key length; 0 = no key
-  uint8_t keyOffset_ = 0;   // key position inside pattern(), or kKeyNotStored
-  uint8_t flags_ = 0;       // Flag bits
+  uint16_t bodyLen_ = 0;   // pattern length without the added stars, or kWide
+  uint8_t flags_ = 0;      // Flag bits
+  uint8_t keyOffset_ = 0;  // key position inside pattern(), or kKeyNotStored
   // The blocks and the stored characters follow in the same allocation.
 };
 

@@ -86,13 +86,14 @@ std::vector<ParseCase> lineCases() {
       {"||A.b^", "*A.b^*", "A.b", false, 0, 0, false, {}, {}},
       {"||a.b:8080^", "*a.b:8080^*", "a.b:8080", false, 0, 0, false, {}, {}},
       {"||a.b^?x=c.d", "*a.b^?x=c.d*", "", false, 0, 0, false, {}, {}},
+      {"||a*.b^", "*a*.b^*", "", false, 0, 0, false, {}, {}},
       {"\t||a.b^", "*\t||a.b^*", "\t||a.b", false, 0, 0, false, {}, {}}
   };
 }
 
 // Lines whose sizes do not fit a filter's short fields: a body and a key
-// over 65,535 bytes, a key that starts past byte 254 of the pattern, and
-// options over 65,535 bytes on an anchored exception.
+// over 65,535 bytes, keys that start past byte 254 of the pattern (with and
+// without a path), and options over 65,535 bytes on an anchored exception.
 std::vector<ParseCase> longCases() {
   const std::string host(70000, 'a');
   const std::string far(300, 'x');
@@ -101,6 +102,8 @@ std::vector<ParseCase> longCases() {
       {"||" + host + ".b^", "*" + host + ".b^*", host + ".b", false, 0, 0,
        false, {}, {}},
       {"*" + far + "*.a.b/", "**" + far + "*.a.b/*", "a.b", false, 0, 0,
+       false, {}, {}},
+      {"||" + far + "*.a.b^", "*" + far + "*.a.b^*", "a.b", false, 0, 0,
        false, {}, {}},
       {"@@|a.b|$script,domain=c.d|~" + name, "a.b", "a.b", true, kTypeScript,
        0, false, {"c.d"}, {name}},
