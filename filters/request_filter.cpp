@@ -69,51 +69,62 @@ void applyOption(std::string_view option, bool negated, ParsedOptions* out) {
 
 }  // namespace
 
+RequestFilter::~RequestFilter() {
+  if (flags_ & kHasOptions) {
+    const_cast<Options&>(options()).~Options();
+  }
+}
+
 std::string RequestFilter::text() const {
-  const bool lead = flags_ & kLeadStar;
-  const bool trail = flags_ & kTrailStar;
-  const char* p = chars();
+  const std::string_view stored = pattern();
   std::string out;
-  out.reserve(textLen_);
-  out.append(p, prefixLen_);
-  p += prefixLen_ + (lead ? 1 : 0);
-  out.append(p, bodyLen_);
-  p += bodyLen_ + (trail ? 1 : 0);
-  out.append(p, textLen_ - prefixLen_ - bodyLen_);
+  out.reserve(textSize());
+  if (flags_ & kException) out.append("@@");
+  if (flags_ & kDoublePipe) out.append("||");
+  if (!(flags_ & kLeadStar)) out.push_back('|');
+  out.append(stored.data() + ((flags_ & kLeadStar) ? 1 : 0), bodyLen());
+  if (!(flags_ & kTrailStar)) out.push_back('|');
+  out.append(stored.data() + stored.size(), suffixLen());
   return out;
 }
 
 const std::vector<std::string>& RequestFilter::includeDomains() const {
-  return domains_ ? domains_->include : emptyList();
+  const DomainLists* lists = domains();
+  return lists ? lists->include : emptyList();
 }
 
 const std::vector<std::string>& RequestFilter::excludeDomains() const {
-  return domains_ ? domains_->exclude : emptyList();
+  const DomainLists* lists = domains();
+  return lists ? lists->exclude : emptyList();
 }
 
 // Each of the hundred thousand filters of a real list costs this much
-// before its text: 22 bytes of lengths, offsets, masks and flags, padded to
-// the alignment of the domain-list pointer, then the pointer. 32 bytes with
-// 8-byte pointers, 28 with 4-byte ones (armeabi-v7a, x86).
-static_assert(sizeof(RequestFilter) == (sizeof(void*) == 8 ? 32 : 28),
+// before its text, on 64- and 32-bit targets alike: the body's 16-bit
+// length, 8 flag bits and the key's 8-bit offset, 2-byte aligned. A rule
+// that is not a bare host rule adds a 4-byte Sizes block; the few with a
+// type, elemhide or domain option an Options block as well (16 bytes with
+// 8-byte pointers, 12 with 4-byte ones).
+static_assert(sizeof(RequestFilter) == 4 && alignof(RequestFilter) == 2,
               "RequestFilter grew");
 
 RequestFilter* parseRequestFilterInto(std::string_view line,
-                                      void* (*allocate)(size_t, void*),
+                                      void* (*allocate)(size_t, size_t, void*),
                                       void* context) {
   if (line.size() > kMaxRuleLineBytes) return nullptr;
   if (startsWith(line, "!")) return nullptr;  // comment
 
   size_t pos = 0;
-  bool exception = false;
+  uint8_t flags = RequestFilter::kLeadStar | RequestFilter::kTrailStar;
   if (startsWith(line, "@@")) {
-    exception = true;
+    flags |= RequestFilter::kException;
     pos += 2;
   }
-  if (startsWith(line.substr(pos), "||")) pos += 2;
-  bool leadStar = true;
+  if (startsWith(line.substr(pos), "||")) {
+    flags |= RequestFilter::kDoublePipe;
+    pos += 2;
+  }
   if (startsWith(line.substr(pos), "|")) {
-    leadStar = false;
+    flags &= ~RequestFilter::kLeadStar;
     pos += 1;
   }
 
@@ -129,35 +140,12 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
     bodyEnd = dollar;
   }
   std::string_view body = line.substr(pos, bodyEnd - pos);
-  bool trailStar = true;
   if (!body.empty() && body.back() == '|') {
-    trailStar = false;
+    flags &= ~RequestFilter::kTrailStar;
     body.remove_suffix(1);
   }
-
-  // One allocation holds the object and [prefix][*?][body][*?][suffix].
-  const size_t storeLen = line.size() + (leadStar ? 1 : 0) + (trailStar ? 1 : 0);
-  void* memory = allocate(sizeof(RequestFilter) + storeLen, context);
-  RequestFilter* filter = new (memory) RequestFilter();
-  char* out = filter->chars();
-  std::memcpy(out, line.data(), pos);
-  out += pos;
-  if (leadStar) *out++ = '*';
-  std::memcpy(out, body.data(), body.size());
-  out += body.size();
-  if (trailStar) *out++ = '*';
-  const size_t suffixStart = pos + body.size();
-  std::memcpy(out, line.data() + suffixStart, line.size() - suffixStart);
-
-  filter->textLen_ = static_cast<uint32_t>(line.size());
-  filter->bodyLen_ = static_cast<uint32_t>(body.size());
-  filter->prefixLen_ = static_cast<uint8_t>(pos);
-  filter->flags_ = static_cast<uint8_t>(
-      (exception ? RequestFilter::kException : 0) |
-      (options.elemHide ? RequestFilter::kElemHide : 0) |
-      (leadStar ? RequestFilter::kLeadStar : 0) |
-      (trailStar ? RequestFilter::kTrailStar : 0) | options.thirdParty);
-  filter->typeMask_ = options.typeMask;
+  const std::string_view suffix = line.substr(bodyEnd);
+  flags |= static_cast<uint8_t>(options.thirdParty);
   if (options.domains) {
     if (options.domains->include.empty() && options.domains->exclude.empty()) {
       options.domains.reset();  // "domain" without names: no domain test
@@ -165,28 +153,106 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
       options.domains->seal();
     }
   }
-  filter->domains_ = std::move(options.domains);
+  const bool hasOptions =
+      options.typeMask != 0 || options.elemHide || options.domains;
+  const bool wide = body.size() >= RequestFilter::kWide ||
+                    suffix.size() > UINT16_MAX;
+  // A bare host rule such as "||host^" or "@@||host^" has no suffix, and its
+  // pattern closes with "^*" right after the key: with no "/" in the body
+  // the key can end nowhere else (or there is none, checked below).
+  const bool bare = !hasOptions && !wide && suffix.empty() &&
+                    (flags & RequestFilter::kTrailStar) && !body.empty() &&
+                    body.back() == '^' &&
+                    std::memchr(body.data(), '/', body.size()) == nullptr;
+  if (!bare) flags |= RequestFilter::kHasSizes;
+  if (hasOptions) flags |= RequestFilter::kHasOptions;
 
-  const std::string_view pattern = filter->pattern();
+  // One allocation holds the record, its blocks and
+  // [*?][body][*?][suffix]; nothing below can fail. Each block starts
+  // where the one before it ends, aligned as it needs.
+  using Sizes = RequestFilter::Sizes;
+  using Options = RequestFilter::Options;
+  using WideSizes = RequestFilter::WideSizes;
+  static_assert(sizeof(Sizes) == 4, "Sizes grew");
+  static_assert((sizeof(RequestFilter) + sizeof(Sizes)) % alignof(Options) ==
+                        0 &&
+                    sizeof(RequestFilter) % alignof(Sizes) == 0 &&
+                    sizeof(Options) % alignof(WideSizes) == 0 &&
+                    (sizeof(RequestFilter) + sizeof(Sizes)) %
+                            alignof(WideSizes) ==
+                        0,
+                "a block after the record would be misaligned");
+  const uint16_t bodyLen =
+      wide ? RequestFilter::kWide : static_cast<uint16_t>(body.size());
+  const bool leadStar = flags & RequestFilter::kLeadStar;
+  const bool trailStar = flags & RequestFilter::kTrailStar;
+  const size_t charsOffset = RequestFilter::charsOffset(flags, bodyLen);
+  const size_t patternLen =
+      body.size() + (leadStar ? 1 : 0) + (trailStar ? 1 : 0);
+  size_t alignment = alignof(RequestFilter);
+  if (wide) alignment = alignof(WideSizes);
+  if (hasOptions) alignment = alignof(Options);
+  void* memory =
+      allocate(charsOffset + patternLen + suffix.size(), alignment, context);
+  RequestFilter* filter = new (memory) RequestFilter();
+  filter->flags_ = flags;
+  filter->bodyLen_ = bodyLen;
+  char* out = filter->chars();
+  if (leadStar) *out++ = '*';
+  std::memcpy(out, body.data(), body.size());
+  out += body.size();
+  if (trailStar) *out++ = '*';
+  std::memcpy(out, suffix.data(), suffix.size());
+
+  char* const base = reinterpret_cast<char*>(filter);
+  Sizes* sizes = nullptr;
+  if (!bare) {
+    sizes = new (base + sizeof(RequestFilter)) Sizes();
+    sizes->suffix = wide ? 0 : static_cast<uint16_t>(suffix.size());
+  }
+  if (hasOptions) {
+    Options* block =
+        new (base + sizeof(RequestFilter) + sizeof(Sizes)) Options();
+    block->domains = std::move(options.domains);
+    block->typeMask = options.typeMask;
+    block->elemHide = options.elemHide;
+  }
+  if (wide) {
+    new (base + charsOffset - sizeof(WideSizes))
+        WideSizes{static_cast<uint32_t>(body.size()),
+                  static_cast<uint32_t>(suffix.size())};
+  }
+
+  const std::string_view pattern(filter->chars(), patternLen);
   const std::string_view key = domainKeyView(pattern);
-  if (!key.empty()) {
-    filter->keyOffset_ = static_cast<uint32_t>(key.data() - pattern.data());
-    filter->keyLen_ = static_cast<uint32_t>(key.size());
+  const size_t keyOffset =
+      key.empty() ? 0 : static_cast<size_t>(key.data() - pattern.data());
+  const bool stored =
+      bare ? !key.empty() && keyOffset < RequestFilter::kKeyNotStored &&
+                 keyOffset + key.size() + 2 == patternLen
+           : key.empty() || (keyOffset < RequestFilter::kKeyNotStored &&
+                             key.size() <= UINT16_MAX);
+  if (!stored) {
+    filter->keyOffset_ = RequestFilter::kKeyNotStored;
+  } else if (!key.empty()) {
+    filter->keyOffset_ = static_cast<uint8_t>(keyOffset);
+    if (sizes != nullptr) sizes->keyLen = static_cast<uint16_t>(key.size());
   }
   return filter;
 }
 
 std::unique_ptr<RequestFilter> parseRequestFilter(std::string_view line) {
+  // operator new's storage suits every alignment the parser asks for.
   return std::unique_ptr<RequestFilter>(parseRequestFilterInto(
-      line, [](size_t bytes, void*) { return ::operator new(bytes); },
+      line, [](size_t bytes, size_t, void*) { return ::operator new(bytes); },
       nullptr));
 }
 
 RequestFilter* parseRequestFilter(std::string_view line, RuleArena& arena) {
   return parseRequestFilterInto(
       line,
-      [](size_t bytes, void* context) {
-        return static_cast<RuleArena*>(context)->allocate(bytes);
+      [](size_t bytes, size_t alignment, void* context) {
+        return static_cast<RuleArena*>(context)->allocate(bytes, alignment);
       },
       &arena);
 }

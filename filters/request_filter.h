@@ -6,12 +6,20 @@
 // trimmed, lower-cased or validated: every comparison is byte-wise.
 //
 // Storage is compact because a real list holds about a hundred thousand of
-// these: the object and its text live in one allocation, and the pattern is
-// stored once, contiguously, as
-//     [prefix][*?][body][*?][suffix]
-// where prefix + body + suffix is the original line (prefix: the removed
-// "@@", "||" and "|"; suffix: a removed trailing "|" and the "$" options) and
-// the optional stars are the ones the parser adds to an unanchored side.
+// these, four in five a bare "||host^". One allocation holds a 4-byte
+// record, the blocks its flags call for, and the stored characters:
+//     [record][sizes?][options?][wide sizes?][*?][body][*?][suffix]
+// The stars are the ones the parser adds to an unanchored side, so that
+// [*?][body][*?] is the pattern; suffix is the "$" options as written. The
+// removed prefix ("@@", "||", "|") and a removed trailing "|" are not
+// stored: the flags say which were there. The blocks:
+//   sizes       the suffix and key lengths; absent for a rule without
+//               suffix whose key runs to the pattern's closing "^*", as in
+//               every bare "||host^";
+//   options     type mask, elemhide and page domains, only for a rule that
+//               has one of them;
+//   wide sizes  32-bit body and suffix lengths, only for a line whose body
+//               or suffix does not fit 16 bits.
 #ifndef QUIBEX_FILTERS_REQUEST_FILTER_H_
 #define QUIBEX_FILTERS_REQUEST_FILTER_H_
 
@@ -20,6 +28,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "filters/domain_name_set.h"
@@ -47,6 +56,15 @@ struct DomainLists {
   std::unique_ptr<DomainNameSet> excludeSet;  // search over exclude
 };
 
+// The domain key of a text (a pattern, or a page URL): the host-like run of
+// its first path segment, cut after any wildcard at the next dot. Empty, or
+// a string with a "." that neither begins nor ends with ".". The view points
+// into text.
+std::string_view domainKeyView(std::string_view text);
+inline std::string domainKey(std::string_view text) {
+  return std::string(domainKeyView(text));
+}
+
 // A parsed request rule. Immutable once parseRequestFilter() returns it.
 //
 // Thread-safety: all const methods may be called from any number of threads
@@ -55,35 +73,46 @@ class RequestFilter {
  public:
   RequestFilter(const RequestFilter&) = delete;
   RequestFilter& operator=(const RequestFilter&) = delete;
-  ~RequestFilter() = default;
+  // Frees the page-domain lists, when the rule has them.
+  ~RequestFilter();
 
-  // The object and its text share one allocation made by the parser, on
-  // the heap or in a RuleArena.
+  // The object and its blocks and text share one allocation made by the
+  // parser, on the heap or in a RuleArena.
   static void operator delete(void* p) { ::operator delete(p); }
 
   // The rule line exactly as it was handed to the parser.
   std::string text() const;
   // Length of text() without building it.
-  size_t textSize() const { return textLen_; }
+  size_t textSize() const {
+    return prefixLen() + bodyLen() + ((flags_ & kTrailStar) ? 0 : 1) +
+           suffixLen();
+  }
 
   // The wildcard pattern that a request URL must match as a whole. The view
   // stays valid for the lifetime of the filter.
   std::string_view pattern() const {
-    return std::string_view(chars() + prefixLen_, patternLen());
+    return std::string_view(chars(), patternLen());
   }
 
   bool isException() const { return flags_ & kException; }
-  bool elemHide() const { return flags_ & kElemHide; }
-  uint32_t typeMask() const { return typeMask_; }
+  bool elemHide() const { return (flags_ & kHasOptions) && options().elemHide; }
+  uint32_t typeMask() const {
+    return (flags_ & kHasOptions) ? options().typeMask : 0;
+  }
   // The party bits (rule_options.h): kThirdParty and/or kFirstParty.
   uint32_t thirdParty() const { return flags_ & kPartyBits; }
   const std::vector<std::string>& includeDomains() const;
   const std::vector<std::string>& excludeDomains() const;
 
-  // domainKey(pattern()), computed once at parse time; empty when the rule
-  // has no domain key. Valid for the lifetime of the filter.
+  // domainKey(pattern()), found at parse time; empty when the rule has no
+  // domain key. Valid for the lifetime of the filter.
   std::string_view domainKeyView() const {
-    return pattern().substr(keyOffset_, keyLen_);
+    if (keyOffset_ == kKeyNotStored) return quibex::domainKeyView(pattern());
+    // Without a Sizes block the key ends before the pattern's closing "^*".
+    const size_t keyLen = (flags_ & kHasSizes)
+                              ? sizes().keyLen
+                              : patternLen() - keyOffset_ - 2;
+    return std::string_view(chars() + keyOffset_, keyLen);
   }
 
   // True when the request (requestUrl fetched by the page pageUrl) matches:
@@ -101,36 +130,95 @@ class RequestFilter {
 
  private:
   friend RequestFilter* parseRequestFilterInto(
-      std::string_view line, void* (*allocate)(size_t, void*), void* context);
+      std::string_view line, void* (*allocate)(size_t, size_t, void*),
+      void* context);
 
   enum Flag : uint8_t {
     kPartyBits = kEitherParty,  // the party bits, as they are
-    kException = 4,   // the line began with "@@"
-    kElemHide = 8,    // an "elemhide" option was given
-    kLeadStar = 16,   // a "*" was added before the body
-    kTrailStar = 32,  // a "*" was added after the body
+    kException = 4,    // the line began with "@@"
+    kDoublePipe = 8,   // a "||" followed (removed, not stored)
+    kLeadStar = 16,    // a "*" was added before the body; else a "|" was
+                       // removed in front of it
+    kTrailStar = 32,   // a "*" was added after the body; else a "|" was
+                       // removed behind it
+    kHasSizes = 64,    // a Sizes block follows the record
+    kHasOptions = 128, // an Options block follows the Sizes block
   };
+
+  // The suffix and key lengths of a rule that is not a bare host rule.
+  struct Sizes {
+    uint16_t suffix = 0;  // bytes from the options' "$" to the end
+    uint16_t keyLen = 0;  // domain key length; 0 = no key
+  };
+  // What only a rule with a type, elemhide or domain option needs.
+  struct Options {
+    std::unique_ptr<DomainLists> domains;  // null when no "domain" names
+    uint32_t typeMask = 0;                 // content-type bits
+    bool elemHide = false;                 // an "elemhide" option was given
+  };
+  // The sizes of a line whose body or suffix does not fit 16 bits.
+  struct WideSizes {
+    uint32_t body = 0;    // pattern length without the added stars
+    uint32_t suffix = 0;  // bytes from the options' "$" to the end
+  };
+  // bodyLen_ of a rule whose sizes are in a WideSizes block.
+  static constexpr uint16_t kWide = 0xffff;
+  // keyOffset_ of a key that does not fit the record's fields (one that
+  // starts past byte 254 of the pattern or is longer than 65,535 bytes): it
+  // is found anew from the pattern on each call.
+  static constexpr uint8_t kKeyNotStored = 0xff;
 
   RequestFilter() = default;
 
-  const char* chars() const { return reinterpret_cast<const char*>(this + 1); }
-  char* chars() { return reinterpret_cast<char*>(this + 1); }
+  // Bytes from the record's start to its first stored character. An
+  // Options or WideSizes block comes only after a Sizes block.
+  static size_t charsOffset(uint8_t flags, uint16_t bodyLen) {
+    return sizeof(RequestFilter) + ((flags & kHasSizes) ? sizeof(Sizes) : 0) +
+           ((flags & kHasOptions) ? sizeof(Options) : 0) +
+           (bodyLen == kWide ? sizeof(WideSizes) : 0);
+  }
+  const char* block(size_t offset) const {
+    return reinterpret_cast<const char*>(this) + offset;
+  }
+  const char* chars() const { return block(charsOffset(flags_, bodyLen_)); }
+  char* chars() { return const_cast<char*>(std::as_const(*this).chars()); }
+  // REQUIRES: flags_ & kHasSizes.
+  const Sizes& sizes() const {
+    return *reinterpret_cast<const Sizes*>(block(sizeof(RequestFilter)));
+  }
+  // REQUIRES: flags_ & kHasOptions.
+  const Options& options() const {
+    return *reinterpret_cast<const Options*>(
+        block(sizeof(RequestFilter) + sizeof(Sizes)));
+  }
+  // REQUIRES: bodyLen_ == kWide.
+  const WideSizes& wide() const {
+    return *reinterpret_cast<const WideSizes*>(
+        block(charsOffset(flags_, bodyLen_) - sizeof(WideSizes)));
+  }
+  size_t prefixLen() const {
+    return ((flags_ & kException) ? 2 : 0) + ((flags_ & kDoublePipe) ? 2 : 0) +
+           ((flags_ & kLeadStar) ? 0 : 1);
+  }
+  size_t bodyLen() const { return bodyLen_ == kWide ? wide().body : bodyLen_; }
+  size_t suffixLen() const {
+    if (!(flags_ & kHasSizes)) return 0;
+    return bodyLen_ == kWide ? wide().suffix : sizes().suffix;
+  }
   size_t patternLen() const {
-    return bodyLen_ + ((flags_ & kLeadStar) ? 1 : 0) +
+    return bodyLen() + ((flags_ & kLeadStar) ? 1 : 0) +
            ((flags_ & kTrailStar) ? 1 : 0);
+  }
+  const DomainLists* domains() const {
+    return (flags_ & kHasOptions) ? options().domains.get() : nullptr;
   }
   bool matchesDomainKey(std::string_view pageKey) const;
   bool passesParty(bool firstParty) const;
 
-  uint32_t textLen_ = 0;     // length of the original line
-  uint32_t bodyLen_ = 0;     // pattern length without the added stars
-  uint32_t typeMask_ = 0;    // content-type bits (rule_options.h)
-  uint32_t keyOffset_ = 0;   // domain key position inside pattern()
-  uint32_t keyLen_ = 0;      // domain key length; 0 = no key
-  uint8_t prefixLen_ = 0;    // bytes of "@@", "||" and "|" removed in front
-  uint8_t flags_ = 0;        // Flag bits
-  std::unique_ptr<DomainLists> domains_;  // null when no "domain" option
-  // The stored characters follow the object in the same allocation.
+  uint16_t bodyLen_ = 0;   // pattern length without the added stars, or kWide
+  uint8_t flags_ = 0;      // Flag bits
+  uint8_t keyOffset_ = 0;  // key position inside pattern(), or kKeyNotStored
+  // The blocks and the stored characters follow in the same allocation.
 };
 
 // Longest line the parsers accept; longer lines are dropped (the loader
@@ -142,22 +230,15 @@ inline constexpr size_t kMaxRuleLineBytes = 0x7fffffff;
 // Every other line yields a filter; unknown options are ignored.
 std::unique_ptr<RequestFilter> parseRequestFilter(std::string_view line);
 // The parser itself: the filter's one block comes from allocate(bytes,
-// context). Used by the two parseRequestFilter overloads.
+// alignment, context), which returns storage aligned to alignment (a power
+// of two, at most alignof(std::max_align_t)). Used by the two
+// parseRequestFilter overloads.
 RequestFilter* parseRequestFilterInto(std::string_view line,
-                                      void* (*allocate)(size_t, void*),
+                                      void* (*allocate)(size_t, size_t, void*),
                                       void* context);
 // The same, with the filter placed in arena. The caller owns it: it must
 // run its destructor (never delete it) before the arena is released.
 RequestFilter* parseRequestFilter(std::string_view line, RuleArena& arena);
-
-// The domain key of a text (a pattern, or a page URL): the host-like run of
-// its first path segment, cut after any wildcard at the next dot. Empty, or
-// a string with a "." that neither begins nor ends with ".". The view points
-// into text.
-std::string_view domainKeyView(std::string_view text);
-inline std::string domainKey(std::string_view text) {
-  return std::string(domainKeyView(text));
-}
 
 }  // namespace quibex
 

@@ -17,8 +17,9 @@ constexpr size_t kShortDomainList = 4;
 
 // Page-domain test against an already derived domain key of the page.
 bool RequestFilter::matchesDomainKey(std::string_view pageKey) const {
-  if (!domains_) return true;
-  const DomainLists& lists = *domains_;
+  const DomainLists* domains = this->domains();
+  if (domains == nullptr) return true;
+  const DomainLists& lists = *domains;
   if (pageKey.empty()) return false;
   if (lists.excludeSet->anyOccursIn(pageKey)) return false;
   if (lists.includeSet->anyOccursIn(pageKey)) return true;
@@ -31,7 +32,7 @@ bool RequestFilter::passesParty(bool firstParty) const {
 }
 
 bool RequestFilter::matchesDomain(std::string_view pageUrl) const {
-  if (!domains_) return true;
+  if (domains() == nullptr) return true;
   return matchesDomainKey(quibex::domainKeyView(pageUrl));
 }
 
@@ -43,8 +44,9 @@ bool RequestFilter::matchesThirdParty(std::string_view requestUrl,
 }
 
 bool RequestFilter::matchesContentType(std::string_view requestUrl) const {
-  if (typeMask_ == 0) return true;
-  return (typeMask_ & contentTypesOf(requestUrl)) != 0;
+  const uint32_t mask = typeMask();
+  if (mask == 0) return true;
+  return (mask & contentTypesOf(requestUrl)) != 0;
 }
 
 bool RequestFilter::matches(std::string_view requestUrl,
@@ -61,9 +63,14 @@ bool RequestFilter::matches(const RequestFacts& request) const {
     if (request.pageUrl().empty()) return false;
     if (!passesParty(request.firstParty())) return false;
   }
-  if (typeMask_ != 0 && (typeMask_ & request.urlTypes()) == 0) return false;
-  if (!domains_) return wildcardMatch(request.url(), pattern());
-  const size_t names = domains_->include.size() + domains_->exclude.size();
+  if (!(flags_ & kHasOptions)) return wildcardMatch(request.url(), pattern());
+  const Options& more = options();
+  if (more.typeMask != 0 && (more.typeMask & request.urlTypes()) == 0) {
+    return false;
+  }
+  if (!more.domains) return wildcardMatch(request.url(), pattern());
+  const size_t names =
+      more.domains->include.size() + more.domains->exclude.size();
   if (names <= kShortDomainList) {
     return matchesDomainKey(request.pageDomainKey()) &&
            wildcardMatch(request.url(), pattern());

@@ -1,13 +1,19 @@
 // Chunked bump allocation; see rule_arena.h.
 #include "filters/rule_arena.h"
 
+#include <cassert>
+#include <cstddef>
 #include <utility>
 
 namespace quibex {
 
-void* RuleArena::allocate(size_t bytes) {
-  bytes = (bytes + 7) & ~size_t{7};
-  if (bytes > left_) {
+void* RuleArena::allocate(size_t bytes, size_t alignment) {
+  assert(alignment != 0 && (alignment & (alignment - 1)) == 0 &&
+         alignment <= alignof(std::max_align_t));
+  // Chunks start at an address aligned for anything, so the padding in
+  // front of a piece follows from its offset in the current chunk.
+  size_t pad = (alignment - (kChunkBytes - left_) % alignment) % alignment;
+  if (pad + bytes > left_) {
     // Large pieces get a chunk of their own so the current one keeps its
     // free space.
     const bool own = bytes > kChunkBytes / 4;
@@ -20,10 +26,11 @@ void* RuleArena::allocate(size_t bytes) {
     if (own) return chunks_.back().get();
     next_ = chunks_.back().get();
     left_ = kChunkBytes;
+    pad = 0;
   }
-  void* piece = next_;
-  next_ += bytes;
-  left_ -= bytes;
+  void* piece = next_ + pad;
+  next_ += pad + bytes;
+  left_ -= pad + bytes;
   return piece;
 }
 

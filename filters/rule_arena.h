@@ -4,7 +4,8 @@
 // object with its text, all freed at once when the rules are cleared. One
 // heap block per rule costs an allocator header and rounding on each (about
 // 16 bytes, over 2 MB for the real lists) and a call into malloc per line;
-// the arena hands out 8-byte aligned pieces of 64 KiB chunks instead.
+// the arena hands out pieces of 64 KiB chunks instead, each aligned only as
+// much as the object placed in it needs.
 #ifndef QUIBEX_FILTERS_RULE_ARENA_H_
 #define QUIBEX_FILTERS_RULE_ARENA_H_
 
@@ -21,10 +22,11 @@ class RuleArena {
   RuleArena(const RuleArena&) = delete;
   RuleArena& operator=(const RuleArena&) = delete;
 
-  // Returns bytes of storage aligned to 8, valid until release(). Objects
-  // placed in it are never deleted: their owner runs their destructors
-  // before release().
-  void* allocate(size_t bytes);
+  // Returns bytes of storage aligned to alignment, valid until release().
+  // Objects placed in it are never deleted: their owner runs their
+  // destructors before release().
+  // REQUIRES: alignment is a power of two, at most alignof(max_align_t).
+  void* allocate(size_t bytes, size_t alignment = 8);
 
   // Frees every chunk.
   void release();

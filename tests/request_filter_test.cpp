@@ -2,7 +2,10 @@
 // and the domain key.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "filters/request_filter.h"
+#include "filters/rule_arena.h"
 #include "filters/rule_options.h"
 
 namespace quibex {
@@ -22,88 +25,119 @@ struct ParseCase {
   Names exclude;
 };
 
+void expectFields(const RequestFilter& f, const ParseCase& c) {
+  EXPECT_EQ(f.text(), c.line);
+  EXPECT_EQ(f.textSize(), c.line.size());
+  EXPECT_EQ(f.pattern(), c.pattern);
+  EXPECT_EQ(f.domainKeyView(), c.key);
+  EXPECT_EQ(f.isException(), c.exception);
+  EXPECT_EQ(f.typeMask(), c.typeMask);
+  EXPECT_EQ(f.thirdParty(), c.thirdParty);
+  EXPECT_EQ(f.elemHide(), c.elemHide);
+  EXPECT_EQ(f.includeDomains(), c.include);
+  EXPECT_EQ(f.excludeDomains(), c.exclude);
+}
+
+// Lines of every shape: anchors, stars, options, domain lists, no key.
+std::vector<ParseCase> lineCases() {
+  return {
+      {"||a.b^", "*a.b^*", "a.b", false, 0, 0, false, {}, {}},
+      {"@@||a.b^$script", "*a.b^*", "a.b", true, kTypeScript, 0, false, {}, {}},
+      {"|http://a.b/|", "http://a.b/", "a.b", false, 0, 0, false, {}, {}},
+      {"|||x", "x*", "", false, 0, 0, false, {}, {}},
+      {"/ads/*", "*/ads/**", "", false, 0, 0, false, {}, {}},
+      {"ads*.a.b/x", "*ads*.a.b/x*", "a.b", false, 0, 0, false, {}, {}},
+      {" !x", "* !x*", "", false, 0, 0, false, {}, {}},
+      {"a!b", "*a!b*", "", false, 0, 0, false, {}, {}},
+      {"a$b$script", "*a$b*", "", false, kTypeScript, 0, false, {}, {}},
+      {"abc$", "*abc*", "", false, 0, 0, false, {}, {}},
+      {"$script", "**", "", false, kTypeScript, 0, false, {}, {}},
+      {"x$script,", "*x*", "", false, kTypeScript, 0, false, {}, {}},
+      {"x$Script", "*x*", "", false, 0, 0, false, {}, {}},
+      {"x$~script", "*x*", "", false, 0xFFFFFFFE, 0, false, {}, {}},
+      {"x$~script,~image", "*x*", "", false, 0xFFFFFFFF, 0, false, {}, {}},
+      {"x$image,object,other", "*x*", "", false,
+       kTypeImage | kTypeObject | kTypeOther, 0, false, {}, {}},
+      {"x$xmlhttprequest,object-subrequest,subdocument,document",
+       "*x*", "", false, 0xF0, 0, false, {}, {}},
+      {"x$~other", "*x*", "", false, 0xFFFFFEFF, 0, false, {}, {}},
+      {"x$third-party", "*x*", "", false, 0, kThirdParty, false, {}, {}},
+      {"x$~third-party", "*x*", "", false, 0, kFirstParty, false, {}, {}},
+      {"x$third-party,~third-party", "*x*", "", false, 0,
+       kThirdParty | kFirstParty, false, {}, {}},
+      {"x$elemhide", "*x*", "", false, 0, 0, true, {}, {}},
+      {"x$~elemhide", "*x*", "", false, 0, 0, true, {}, {}},
+      {"x$domain=a.b|~c.a.b", "*x*", "", false, 0, 0, false,
+       {"a.b"}, {"c.a.b"}},
+      {"x$~domain=a.b", "*x*", "", false, 0, 0, false, {"a.b"}, {}},
+      {"x$domain=a.b|", "*x*", "", false, 0, 0, false, {"a.b|"}, {}},
+      {"x$domain=|a.b", "*x*", "", false, 0, 0, false, {"", "a.b"}, {}},
+      {"x$domain=a||b", "*x*", "", false, 0, 0, false, {"a", "", "b"}, {}},
+      {"x$domain", "*x*", "", false, 0, 0, false, {}, {}},
+      {"x$domainXa.b", "*x*", "", false, 0, 0, false, {"a.b"}, {}},
+      {"x$domain=A.b,script", "*x*", "", false, kTypeScript, 0,
+       false, {"A.b"}, {}},
+      {"[List 2.0]", "*[List 2.0]*", "[List 2.0]", false, 0, 0, false, {}, {}},
+      {"**^*", "***^**", "", false, 0, 0, false, {}, {}},
+      {"@@|||x|$elemhide", "x", "", true, 0, 0, true, {}, {}},
+      {"||||", "", "", false, 0, 0, false, {}, {}},
+      {"|", "*", "", false, 0, 0, false, {}, {}},
+      {"", "**", "", false, 0, 0, false, {}, {}},
+      {"||A.b^", "*A.b^*", "A.b", false, 0, 0, false, {}, {}},
+      {"||a.b:8080^", "*a.b:8080^*", "a.b:8080", false, 0, 0, false, {}, {}},
+      {"||a.b^?x=c.d", "*a.b^?x=c.d*", "", false, 0, 0, false, {}, {}},
+      {"||a*.b^", "*a*.b^*", "", false, 0, 0, false, {}, {}},
+      {"\t||a.b^", "*\t||a.b^*", "\t||a.b", false, 0, 0, false, {}, {}}
+  };
+}
+
+// Lines whose sizes do not fit a filter's short fields: a body and a key
+// over 65,535 bytes, keys that start past byte 254 of the pattern (with and
+// without a path), and options over 65,535 bytes on an anchored exception.
+std::vector<ParseCase> longCases() {
+  const std::string host(70000, 'a');
+  const std::string far(300, 'x');
+  const std::string name(70000, 'e');
+  return {
+      {"||" + host + ".b^", "*" + host + ".b^*", host + ".b", false, 0, 0,
+       false, {}, {}},
+      {"*" + far + "*.a.b/", "**" + far + "*.a.b/*", "a.b", false, 0, 0,
+       false, {}, {}},
+      {"||" + far + "*.a.b^", "*" + far + "*.a.b^*", "a.b", false, 0, 0,
+       false, {}, {}},
+      {"@@|a.b|$script,domain=c.d|~" + name, "a.b", "a.b", true, kTypeScript,
+       0, false, {"c.d"}, {name}},
+  };
+}
+
 class ParseTest : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseTest, FieldsFollowTheLine) {
-  const ParseCase& c = GetParam();
-  const std::unique_ptr<RequestFilter> f = parseRequestFilter(c.line);
+  const std::unique_ptr<RequestFilter> f = parseRequestFilter(GetParam().line);
   ASSERT_NE(f, nullptr);
-  EXPECT_EQ(f->text(), c.line);
-  EXPECT_EQ(f->pattern(), c.pattern);
-  EXPECT_EQ(f->domainKeyView(), c.key);
-  EXPECT_EQ(f->isException(), c.exception);
-  EXPECT_EQ(f->typeMask(), c.typeMask);
-  EXPECT_EQ(f->thirdParty(), c.thirdParty);
-  EXPECT_EQ(f->elemHide(), c.elemHide);
-  EXPECT_EQ(f->includeDomains(), c.include);
-  EXPECT_EQ(f->excludeDomains(), c.exclude);
+  expectFields(*f, GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, ParseTest,
-    ::testing::Values(
-        ParseCase{"||a.b^", "*a.b^*", "a.b", false, 0, 0, false, {}, {}},
-        ParseCase{"@@||a.b^$script", "*a.b^*", "a.b", true, kTypeScript, 0,
-                  false, {}, {}},
-        ParseCase{"|http://a.b/|", "http://a.b/", "a.b", false, 0, 0, false,
-                  {}, {}},
-        ParseCase{"|||x", "x*", "", false, 0, 0, false, {}, {}},
-        ParseCase{"/ads/*", "*/ads/**", "", false, 0, 0, false, {}, {}},
-        ParseCase{"ads*.a.b/x", "*ads*.a.b/x*", "a.b", false, 0, 0, false, {},
-                  {}},
-        ParseCase{" !x", "* !x*", "", false, 0, 0, false, {}, {}},
-        ParseCase{"a!b", "*a!b*", "", false, 0, 0, false, {}, {}},
-        ParseCase{"a$b$script", "*a$b*", "", false, kTypeScript, 0, false, {},
-                  {}},
-        ParseCase{"abc$", "*abc*", "", false, 0, 0, false, {}, {}},
-        ParseCase{"$script", "**", "", false, kTypeScript, 0, false, {}, {}},
-        ParseCase{"x$script,", "*x*", "", false, kTypeScript, 0, false, {},
-                  {}},
-        ParseCase{"x$Script", "*x*", "", false, 0, 0, false, {}, {}},
-        ParseCase{"x$~script", "*x*", "", false, 0xFFFFFFFE, 0, false, {},
-                  {}},
-        ParseCase{"x$~script,~image", "*x*", "", false, 0xFFFFFFFF, 0, false,
-                  {}, {}},
-        ParseCase{"x$image,object,other", "*x*", "", false,
-                  kTypeImage | kTypeObject | kTypeOther, 0, false, {}, {}},
-        ParseCase{"x$xmlhttprequest,object-subrequest,subdocument,document",
-                  "*x*", "", false, 0xF0, 0, false, {}, {}},
-        ParseCase{"x$~other", "*x*", "", false, 0xFFFFFEFF, 0, false, {}, {}},
-        ParseCase{"x$third-party", "*x*", "", false, 0, kThirdParty, false,
-                  {}, {}},
-        ParseCase{"x$~third-party", "*x*", "", false, 0, kFirstParty, false,
-                  {}, {}},
-        ParseCase{"x$third-party,~third-party", "*x*", "", false, 0,
-                  kThirdParty | kFirstParty, false, {}, {}},
-        ParseCase{"x$elemhide", "*x*", "", false, 0, 0, true, {}, {}},
-        ParseCase{"x$~elemhide", "*x*", "", false, 0, 0, true, {}, {}},
-        ParseCase{"x$domain=a.b|~c.a.b", "*x*", "", false, 0, 0, false,
-                  {"a.b"}, {"c.a.b"}},
-        ParseCase{"x$~domain=a.b", "*x*", "", false, 0, 0, false, {"a.b"}, {}},
-        ParseCase{"x$domain=a.b|", "*x*", "", false, 0, 0, false, {"a.b|"},
-                  {}},
-        ParseCase{"x$domain=|a.b", "*x*", "", false, 0, 0, false, {"", "a.b"},
-                  {}},
-        ParseCase{"x$domain=a||b", "*x*", "", false, 0, 0, false,
-                  {"a", "", "b"}, {}},
-        ParseCase{"x$domain", "*x*", "", false, 0, 0, false, {}, {}},
-        ParseCase{"x$domainXa.b", "*x*", "", false, 0, 0, false, {"a.b"}, {}},
-        ParseCase{"x$domain=A.b,script", "*x*", "", false, kTypeScript, 0,
-                  false, {"A.b"}, {}},
-        ParseCase{"[List 2.0]", "*[List 2.0]*", "[List 2.0]", false, 0, 0,
-                  false, {}, {}},
-        ParseCase{"**^*", "***^**", "", false, 0, 0, false, {}, {}},
-        ParseCase{"@@|||x|$elemhide", "x", "", true, 0, 0, true, {}, {}},
-        ParseCase{"||||", "", "", false, 0, 0, false, {}, {}},
-        ParseCase{"|", "*", "", false, 0, 0, false, {}, {}},
-        ParseCase{"", "**", "", false, 0, 0, false, {}, {}},
-        ParseCase{"||A.b^", "*A.b^*", "A.b", false, 0, 0, false, {}, {}},
-        ParseCase{"||a.b:8080^", "*a.b:8080^*", "a.b:8080", false, 0, 0,
-                  false, {}, {}},
-        ParseCase{"||a.b^?x=c.d", "*a.b^?x=c.d*", "", false, 0, 0, false, {},
-                  {}},
-        ParseCase{"\t||a.b^", "*\t||a.b^*", "\t||a.b", false, 0, 0, false, {},
-                  {}}));
+INSTANTIATE_TEST_SUITE_P(Long, ParseTest, ::testing::ValuesIn(longCases()));
+INSTANTIATE_TEST_SUITE_P(Lines, ParseTest, ::testing::ValuesIn(lineCases()));
+
+// Every line above placed in one arena, each piece starting where the one
+// before left it (rules with and without options, of odd and even sizes).
+TEST(ParseTest, RulesSideBySideInAnArena) {
+  std::vector<ParseCase> cases = lineCases();
+  for (ParseCase& c : longCases()) cases.push_back(std::move(c));
+  RuleArena arena;
+  std::vector<RequestFilter*> placed;
+  for (const ParseCase& c : cases) {
+    placed.push_back(parseRequestFilter(c.line, arena));
+    ASSERT_NE(placed.back(), nullptr);
+  }
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].line.substr(0, 40));
+    expectFields(*placed[i], cases[i]);
+  }
+  for (RequestFilter* f : placed) f->~RequestFilter();
+}
 
 TEST(ParseTest, CommentsYieldNoFilter) {
   EXPECT_EQ(parseRequestFilter("!comment"), nullptr);
