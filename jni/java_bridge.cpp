@@ -1,8 +1,6 @@
 // The load hook and the bridge back into Java; see java_bridge.h.
 #include "jni/java_bridge.h"
 
-#include <string.h>
-
 #include <atomic>
 
 #include "jni/jni_refs.h"
@@ -45,40 +43,39 @@ void releaseEnv() noexcept {
   attachedByBridge = false;
 }
 
-char* decryptLine(JNIEnv* env, const char* line) noexcept {
+jmethodID findDecrypt(JNIEnv* env) noexcept {
   if (env == nullptr || codecClassRef == nullptr) return nullptr;
-  // NewStringUTF needs modified UTF-8: anything else aborts the Android
-  // runtime under JNI checking and is garbled by a desktop VM.
-  if (!isModifiedUtf8(line)) return nullptr;
-  // Looked up on every call; cheap next to the call into Java itself.
   const jmethodID decrypt =
       env->GetStaticMethodID(codecClassRef, kDecryptMethod, kDecryptSignature);
-  if (decrypt == nullptr) {
-    env->ExceptionClear();  // NoSuchMethodError
-    return nullptr;
-  }
+  if (decrypt == nullptr) env->ExceptionClear();  // NoSuchMethodError
+  return decrypt;
+}
+
+bool decryptLine(JNIEnv* env, jmethodID decrypt, const char* line,
+                 std::string* plain) {
+  if (env == nullptr || decrypt == nullptr) return false;
+  // NewStringUTF needs modified UTF-8: anything else aborts the Android
+  // runtime under JNI checking and is garbled by a desktop VM.
+  if (!isModifiedUtf8(line)) return false;
   LocalRef<jstring> argument(env, env->NewStringUTF(line));
   if (!argument) {
     env->ExceptionClear();  // OutOfMemoryError
-    return nullptr;
+    return false;
   }
-  LocalRef<jstring> result(env, static_cast<jstring>(env->CallStaticObjectMethod(
-                                    codecClassRef, decrypt, argument.get())));
+  const LocalRef<jstring> result(
+      env, static_cast<jstring>(env->CallStaticObjectMethod(
+               codecClassRef, decrypt, argument.get())));
   if (env->ExceptionCheck()) {
     // Whatever decrypt threw, the line counts as undecipherable.
     env->ExceptionClear();
-    return nullptr;
+    return false;
   }
   argument.reset();
-  if (!result) return nullptr;
-  UniqueText text;
-  {
-    const UtfChars chars(env, result.get());
-    if (chars) text.reset(strdup(chars.get()));
-  }
-  result.reset();
-  if (text == nullptr || text.get()[0] == '\0') return nullptr;
-  return text.release();
+  if (!result) return false;
+  // The same bytes GetStringUTFChars would give, without the VM's own copy
+  // of them and without a copy of ours.
+  copyJavaString(env, result.get(), plain);
+  return !plain->empty();
 }
 
 }  // namespace quibex

@@ -6,14 +6,16 @@
 //
 // Its only client is the rule loader (through JavaLineDecoder), which runs
 // on one loading thread at a time and pairs each acquireEnv with a
-// releaseEnv on the same thread.
+// releaseEnv on the same thread. Loading calls into Java once per stored
+// line, so that path does as little per line as it can: decrypt is looked up
+// once per file, and its answer is copied straight into the loader's own
+// line buffer, with no heap allocation once that buffer has grown.
 #ifndef QUIBEX_JNI_JAVA_BRIDGE_H_
 #define QUIBEX_JNI_JAVA_BRIDGE_H_
 
 #include <jni.h>
-#include <stdlib.h>
 
-#include <memory>
+#include <string>
 
 namespace quibex {
 
@@ -35,21 +37,26 @@ JNIEnv* acquireEnv() noexcept;
 // REQUIRES: called on the thread that called acquireEnv.
 void releaseEnv() noexcept;
 
-// Deciphers one stored rule line through Codec.decrypt. Returns the plain
-// text as a strdup copy, which the caller frees with free(), or null when
-// env is null, the class or its method is missing, the line is not valid
-// modified UTF-8 (then Java is not called at all), Codec.decrypt throws
-// (the exception is cleared at once) or returns null or "", or memory runs
-// out. No Java exception is left pending.
-// REQUIRES: env is null or the calling thread's environment; line is
-// NUL-terminated.
-char* decryptLine(JNIEnv* env, const char* line) noexcept;
+// The static method Codec.decrypt(String), looked up in the class cached by
+// JNI_OnLoad; null when env is null, the class is missing or it has no such
+// method (the NoSuchMethodError is cleared). The ID stays valid for the life
+// of the process, since the class is held by a global reference; the loader
+// looks it up once per file.
+// REQUIRES: env is null or the calling thread's environment.
+jmethodID findDecrypt(JNIEnv* env) noexcept;
 
-// Frees heap text handed over by decryptLine.
-struct FreeDeleter {
-  void operator()(char* text) const { free(text); }
-};
-using UniqueText = std::unique_ptr<char, FreeDeleter>;
+// Deciphers one stored rule line through Codec.decrypt and stores the
+// answer's modified UTF-8 bytes in *plain, reusing its storage. Returns
+// false (with *plain unspecified) when env or decrypt is null, the line is
+// not valid modified UTF-8 (then Java is not called at all), the VM cannot
+// make the argument string, Codec.decrypt throws (the exception is cleared
+// at once) or returns null or "". No Java exception is left pending, and no
+// local reference outlives the call.
+// REQUIRES: env is null or the calling thread's environment; decrypt is null
+// or findDecrypt's answer; line is NUL-terminated (it is taken up to its
+// first NUL). May throw bad_alloc, only when *plain must grow.
+bool decryptLine(JNIEnv* env, jmethodID decrypt, const char* line,
+                 std::string* plain);
 
 }  // namespace quibex
 

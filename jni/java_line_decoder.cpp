@@ -5,18 +5,19 @@
 
 namespace quibex {
 
-void JavaLineDecoder::beginFile() { env_ = acquireEnv(); }
+void JavaLineDecoder::beginFile() {
+  env_ = acquireEnv();
+  decrypt_ = findDecrypt(env_);
+}
 
 bool JavaLineDecoder::decryptLine(std::string_view line, std::string* plain) {
-  const UniqueText text(quibex::decryptLine(env_, line.data()));
-  if (text == nullptr) return false;
-  plain->assign(text.get());
-  return true;
+  return quibex::decryptLine(env_, decrypt_, line.data(), plain);
 }
 
 void JavaLineDecoder::endFile() {
   releaseEnv();
   env_ = nullptr;
+  decrypt_ = nullptr;
 }
 
 JavaLineDecoder& theJavaDecoder() {

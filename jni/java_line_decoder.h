@@ -1,6 +1,6 @@
 // JavaLineDecoder: the engine's line decoder backed by the Java bridge. Each
-// rule file is read with a Java environment acquired for the loading thread;
-// each line is deciphered by Codec.decrypt.
+// rule file is read with a Java environment acquired for the loading thread
+// and Codec.decrypt looked up once; each line is deciphered by it.
 #ifndef QUIBEX_JNI_JAVA_LINE_DECODER_H_
 #define QUIBEX_JNI_JAVA_LINE_DECODER_H_
 
@@ -13,8 +13,8 @@
 
 namespace quibex {
 
-// beginFile = acquireEnv, decryptLine = the bridge's decryptLine,
-// endFile = releaseEnv.
+// beginFile = acquireEnv and findDecrypt, decryptLine = the bridge's
+// decryptLine (straight into the loader's buffer), endFile = releaseEnv.
 //
 // Thread-safety: as LineDecoder: one file at a time, each file on one
 // thread (the engine's loads are serialised by its mutex).
@@ -29,7 +29,8 @@ class JavaLineDecoder final : public LineDecoder {
   void endFile() override;
 
  private:
-  JNIEnv* env_ = nullptr;  // the loading thread's environment, per file
+  JNIEnv* env_ = nullptr;        // the loading thread's environment, per file
+  jmethodID decrypt_ = nullptr;  // Codec.decrypt, looked up per file
 };
 
 // The decoder the natives hand to getFilterEngine. It is never destroyed,
