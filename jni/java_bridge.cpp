@@ -43,38 +43,41 @@ void releaseEnv() noexcept {
   attachedByBridge = false;
 }
 
-jmethodID findDecrypt(JNIEnv* env) noexcept {
-  if (env == nullptr || codecClassRef == nullptr) return nullptr;
-  const jmethodID decrypt =
+LineDecrypter::LineDecrypter(JNIEnv* env) noexcept
+    : env_(env), decrypt_(nullptr), frame_(env) {
+  if (env == nullptr || codecClassRef == nullptr) return;
+  decrypt_ =
       env->GetStaticMethodID(codecClassRef, kDecryptMethod, kDecryptSignature);
-  if (decrypt == nullptr) env->ExceptionClear();  // NoSuchMethodError
-  return decrypt;
+  if (decrypt_ == nullptr) env->ExceptionClear();  // NoSuchMethodError
 }
 
-bool decryptLine(JNIEnv* env, jmethodID decrypt, const char* line,
-                 std::string* plain) {
-  if (env == nullptr || decrypt == nullptr) return false;
+bool LineDecrypter::decryptLine(const char* line, std::string* plain) {
+  if (decrypt_ == nullptr) return false;
   // NewStringUTF needs modified UTF-8: anything else aborts the Android
   // runtime under JNI checking and is garbled by a desktop VM.
   if (!isModifiedUtf8(line)) return false;
-  LocalRef<jstring> argument(env, env->NewStringUTF(line));
-  if (!argument) {
-    env->ExceptionClear();  // OutOfMemoryError
+  if (!frame_.isOpen() || linesInFrame_ == kLinesPerFrame) {
+    // Drops the references of the previous lines all at once.
+    if (!frame_.open(2 * kLinesPerFrame)) return false;
+    linesInFrame_ = 0;
+  }
+  ++linesInFrame_;
+  const jstring argument = env_->NewStringUTF(line);
+  if (argument == nullptr) {
+    env_->ExceptionClear();  // OutOfMemoryError
     return false;
   }
-  const LocalRef<jstring> result(
-      env, static_cast<jstring>(env->CallStaticObjectMethod(
-               codecClassRef, decrypt, argument.get())));
-  if (env->ExceptionCheck()) {
+  const jstring result = static_cast<jstring>(
+      env_->CallStaticObjectMethod(codecClassRef, decrypt_, argument));
+  if (env_->ExceptionCheck()) {
     // Whatever decrypt threw, the line counts as undecipherable.
-    env->ExceptionClear();
+    env_->ExceptionClear();
     return false;
   }
-  argument.reset();
-  if (!result) return false;
+  if (result == nullptr) return false;
   // The same bytes GetStringUTFChars would give, without the VM's own copy
   // of them and without a copy of ours.
-  copyJavaString(env, result.get(), plain);
+  copyJavaString(env_, result, plain);
   return !plain->empty();
 }
 

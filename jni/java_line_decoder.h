@@ -6,15 +6,18 @@
 
 #include <jni.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "engine/line_decoder.h"
+#include "jni/java_bridge.h"
 
 namespace quibex {
 
-// beginFile = acquireEnv and findDecrypt, decryptLine = the bridge's
-// decryptLine (straight into the loader's buffer), endFile = releaseEnv.
+// beginFile = acquireEnv and a LineDecrypter for the file, decryptLine =
+// its decryptLine (straight into the loader's buffer), endFile = the
+// LineDecrypter dropped, then releaseEnv.
 //
 // Thread-safety: as LineDecoder: one file at a time, each file on one
 // thread (the engine's loads are serialised by its mutex).
@@ -29,8 +32,7 @@ class JavaLineDecoder final : public LineDecoder {
   void endFile() override;
 
  private:
-  JNIEnv* env_ = nullptr;        // the loading thread's environment, per file
-  jmethodID decrypt_ = nullptr;  // Codec.decrypt, looked up per file
+  std::optional<LineDecrypter> lines_;  // the current file's, while attached
 };
 
 // The decoder the natives hand to getFilterEngine. It is never destroyed,
