@@ -30,7 +30,6 @@
 #include "bench/adversarial_request.h"
 #include "bench/bench_support.h"
 #include "bench/domain_map_compare.h"
-#include "tools/quibex/process_memory.h"
 
 namespace quibex::bench {
 namespace {
@@ -149,19 +148,14 @@ std::string runSelf(const std::vector<std::string>& args) {
 
 // The child side: load both files and print what that added.
 int memoryChild(MatchMode mode) {
-  BenchData data;  // paths only: reading the workload would pre-grow the heap
-  data.firstPath = dataFile("easylist.txt");
-  data.secondPath = dataFile("easyprivacy.txt");
-  if (data.firstPath.empty() || data.secondPath.empty()) return 1;
-  const size_t rssBefore = tool::residentBytes();
-  const size_t heapBefore = heapBytesInUse();
-  BenchEngine engine(data, mode);
-  const size_t rssAfter = tool::residentBytes();
-  const size_t heapAfter = heapBytesInUse();
-  const EngineStats stats = engine.engine().stats();
-  std::printf("%zu %zu %zu %zu %zu %zu %zu\n", rssBefore, rssAfter,
-              heapBefore, heapAfter, stats.requestRules, stats.elemHideRules,
-              stats.indexBytes);
+  // Paths only: reading the workload would pre-grow the heap.
+  const std::string first = dataFile("easylist.txt");
+  const std::string second = dataFile("easyprivacy.txt");
+  if (first.empty() || second.empty()) return 1;
+  const LoadMemory m = measureLoadMemory(first, second, mode);
+  std::printf("%zu %zu %zu %zu %zu %zu %zu\n", m.residentBefore,
+              m.residentAfter, m.heapBefore, m.heapAfter, m.requestRules,
+              m.elemHideRules, m.indexBytes);
   return 0;
 }
 

@@ -1,8 +1,7 @@
-// Reference data, loaded engines, heap figures, parsed rules and domain
-// keys; see bench_support.h.
+// Reference data, loaded engines, parsed rules and domain keys; see
+// bench_support.h.
 #include "bench/bench_support.h"
 
-#include <malloc.h>
 #include <sys/stat.h>
 
 #include "engine/host_candidates.h"
@@ -68,12 +67,6 @@ BenchEngine::BenchEngine(const BenchData& data, MatchMode mode) {
   engine_ = std::make_unique<FilterEngineImpl>(decoder_, options);
   engine_->loadRules(data.firstPath, data.secondPath);
   engine_->waitForLoads();
-}
-
-size_t heapBytesInUse() {
-  // Large blocks are mapped separately and counted apart from the arenas.
-  const struct mallinfo2 info = mallinfo2();
-  return info.uordblks + info.hblkhd;
 }
 
 ParsedRules parseRules(const BenchData& data) {

@@ -1,7 +1,8 @@
 // What the benchmarks and the report share: where the reference data lives,
 // the rule files and request workload read from it, engines loaded from the
-// rule files, the heap in use and the real lists' rules and domain keys.
-// The adversarial request has a file of its own: adversarial_request.h.
+// rule files, the real lists' rules and domain keys, and (from
+// load_memory.h) the heap in use. The adversarial request has a file of its
+// own: adversarial_request.h.
 #ifndef QUIBEX_BENCH_BENCH_SUPPORT_H_
 #define QUIBEX_BENCH_BENCH_SUPPORT_H_
 
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench/load_memory.h"
 #include "engine/filter_engine_impl.h"
 #include "engine/line_decoder.h"
 #include "filters/elem_hide_filter.h"
@@ -56,10 +58,6 @@ class BenchEngine {
   PassThroughDecoder decoder_;                // outlives engine_
   std::unique_ptr<FilterEngineImpl> engine_;  // the loaded engine
 };
-
-// Bytes currently handed out by malloc, over every arena and including the
-// separately mapped large blocks (mallinfo2 uordblks + hblkhd).
-size_t heapBytesInUse();
 
 // Every line of both rule files, read, routed and parsed as the engine's
 // line intake does it (RuleFileReader, PassThroughDecoder, routeRuleLine);

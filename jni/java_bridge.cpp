@@ -1,8 +1,6 @@
 // The load hook and the bridge back into Java; see java_bridge.h.
 #include "jni/java_bridge.h"
 
-#include <string.h>
-
 #include <atomic>
 
 #include "jni/jni_refs.h"
@@ -45,40 +43,42 @@ void releaseEnv() noexcept {
   attachedByBridge = false;
 }
 
-char* decryptLine(JNIEnv* env, const char* line) noexcept {
-  if (env == nullptr || codecClassRef == nullptr) return nullptr;
+LineDecrypter::LineDecrypter(JNIEnv* env) noexcept
+    : env_(env), decrypt_(nullptr), frame_(env) {
+  if (env == nullptr || codecClassRef == nullptr) return;
+  decrypt_ =
+      env->GetStaticMethodID(codecClassRef, kDecryptMethod, kDecryptSignature);
+  if (decrypt_ == nullptr) env->ExceptionClear();  // NoSuchMethodError
+}
+
+bool LineDecrypter::decryptLine(const char* line, std::string* plain) {
+  if (decrypt_ == nullptr) return false;
   // NewStringUTF needs modified UTF-8: anything else aborts the Android
   // runtime under JNI checking and is garbled by a desktop VM.
-  if (!isModifiedUtf8(line)) return nullptr;
-  // Looked up on every call; cheap next to the call into Java itself.
-  const jmethodID decrypt =
-      env->GetStaticMethodID(codecClassRef, kDecryptMethod, kDecryptSignature);
-  if (decrypt == nullptr) {
-    env->ExceptionClear();  // NoSuchMethodError
-    return nullptr;
+  if (!isModifiedUtf8(line)) return false;
+  if (!frame_.isOpen() || linesInFrame_ == kLinesPerFrame) {
+    // Drops the references of the previous lines all at once.
+    if (!frame_.open(2 * kLinesPerFrame)) return false;
+    linesInFrame_ = 0;
   }
-  LocalRef<jstring> argument(env, env->NewStringUTF(line));
-  if (!argument) {
-    env->ExceptionClear();  // OutOfMemoryError
-    return nullptr;
+  ++linesInFrame_;
+  const jstring argument = env_->NewStringUTF(line);
+  if (argument == nullptr) {
+    env_->ExceptionClear();  // OutOfMemoryError
+    return false;
   }
-  LocalRef<jstring> result(env, static_cast<jstring>(env->CallStaticObjectMethod(
-                                    codecClassRef, decrypt, argument.get())));
-  if (env->ExceptionCheck()) {
+  const jstring result = static_cast<jstring>(
+      env_->CallStaticObjectMethod(codecClassRef, decrypt_, argument));
+  if (env_->ExceptionCheck()) {
     // Whatever decrypt threw, the line counts as undecipherable.
-    env->ExceptionClear();
-    return nullptr;
+    env_->ExceptionClear();
+    return false;
   }
-  argument.reset();
-  if (!result) return nullptr;
-  UniqueText text;
-  {
-    const UtfChars chars(env, result.get());
-    if (chars) text.reset(strdup(chars.get()));
-  }
-  result.reset();
-  if (text == nullptr || text.get()[0] == '\0') return nullptr;
-  return text.release();
+  if (result == nullptr) return false;
+  // The same bytes GetStringUTFChars would give, without the VM's own copy
+  // of them and without a copy of ours.
+  copyJavaString(env_, result, plain);
+  return !plain->empty();
 }
 
 }  // namespace quibex

@@ -1,22 +1,18 @@
 // The Java-backed line decoder; see java_line_decoder.h.
 #include "jni/java_line_decoder.h"
 
-#include "jni/java_bridge.h"
-
 namespace quibex {
 
-void JavaLineDecoder::beginFile() { env_ = acquireEnv(); }
+void JavaLineDecoder::beginFile() { lines_.emplace(acquireEnv()); }
 
 bool JavaLineDecoder::decryptLine(std::string_view line, std::string* plain) {
-  const UniqueText text(quibex::decryptLine(env_, line.data()));
-  if (text == nullptr) return false;
-  plain->assign(text.get());
-  return true;
+  return lines_->decryptLine(line.data(), plain);
 }
 
 void JavaLineDecoder::endFile() {
+  // The decrypter's references go before the thread may be detached.
+  lines_.reset();
   releaseEnv();
-  env_ = nullptr;
 }
 
 JavaLineDecoder& theJavaDecoder() {

@@ -18,6 +18,22 @@ UtfChars::~UtfChars() {
   if (chars_ != nullptr) env_->ReleaseStringUTFChars(string_, chars_);
 }
 
+bool LocalFrame::open(jint capacity) {
+  close();
+  if (env_ == nullptr) return false;
+  if (env_->PushLocalFrame(capacity) != 0) {
+    env_->ExceptionClear();  // OutOfMemoryError
+    return false;
+  }
+  open_ = true;
+  return true;
+}
+
+void LocalFrame::close() {
+  if (open_) env_->PopLocalFrame(nullptr);
+  open_ = false;
+}
+
 std::string jstringToString(JNIEnv* env, jstring string) {
   const UtfChars chars(env, string);
   return chars ? std::string(chars.get()) : std::string();
@@ -29,12 +45,10 @@ void copyJavaString(JNIEnv* env, jstring string, std::string* out) {
   const jsize length = env->GetStringLength(string);  // UTF-16 units
   if (length <= 0) return;
   // Each UTF-16 unit takes at most three bytes. The VM need not end what it
-  // writes with a NUL, so the room is cleared first; modified UTF-8 holds
-  // no NUL byte, so the first one marks the end. Asking the VM for the exact
-  // length instead would cost one more call into it per string.
-  const size_t room = 3 * static_cast<size_t>(length);
-  out->resize(room);
-  std::memset(&(*out)[0], 0, room);
+  // writes with a NUL, so the room must be all NUL bytes first, as resize
+  // makes it after clear(); modified UTF-8 holds no NUL byte, so the first
+  // one marks the end.
+  out->resize(3 * static_cast<size_t>(length));
   // Whole-string bounds cannot be out of range, so this cannot throw.
   env->GetStringUTFRegion(string, 0, length, &(*out)[0]);
   out->resize(std::strlen(out->c_str()));

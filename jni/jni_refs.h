@@ -42,6 +42,34 @@ class LocalRef {
   T ref_;        // the reference, or null
 };
 
+// A local reference frame (PushLocalFrame): every local reference made on
+// its thread while it is open is deleted, all at once, when it is closed:
+// by close(), by the next open(), or when this object goes out of scope.
+// Cheaper than a DeleteLocalRef per reference when many are made in a row.
+//
+// Thread-safety: usable only on the thread of env.
+class LocalFrame {
+ public:
+  // Opens nothing yet. REQUIRES: env is null or the calling thread's
+  // environment; with a null env, open() always fails.
+  explicit LocalFrame(JNIEnv* env) : env_(env) {}
+  ~LocalFrame() { close(); }
+  LocalFrame(const LocalFrame&) = delete;
+  LocalFrame& operator=(const LocalFrame&) = delete;
+
+  // Closes the open frame, if any, and opens a new one with room for
+  // capacity references. False, with the VM's OutOfMemoryError cleared,
+  // when the VM cannot give that room (then no frame is open).
+  bool open(jint capacity);
+  // Closes the open frame, if any.
+  void close();
+  bool isOpen() const { return open_; }
+
+ private:
+  JNIEnv* env_;        // the environment of the frame
+  bool open_ = false;  // whether a frame pushed here is still open
+};
+
 // The modified UTF-8 characters of a Java string, from GetStringUTFChars,
 // given back with ReleaseStringUTFChars when it goes out of scope. When the
 // string is null, or the VM cannot provide the characters, get() is null
@@ -77,7 +105,8 @@ std::string jstringToString(JNIEnv* env, jstring string);
 // the VM (GetStringUTFRegion) straight into *out's own storage: a buffer
 // reused call after call allocates nothing once it has room for three
 // bytes per UTF-16 unit of the longest string. A null string leaves *out
-// empty.
+// empty. Two calls into the VM: asking it for the exact length as well
+// measured twice as slow on a desktop VM.
 // REQUIRES: env is the calling thread's environment. May throw bad_alloc
 // (when *out must grow).
 void copyJavaString(JNIEnv* env, jstring string, std::string* out);

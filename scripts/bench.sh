@@ -2,31 +2,73 @@
 # The benchmark command: installs what is missing, builds a Release tree in
 # build/bench, runs the Google Benchmark suite (plain and accelerated side
 # by side), then prints the Markdown report of load time, latency and memory
-# (also written to build/bench/report.md), and last the same engine timed
-# through the Java bridge in a real JVM. Benchmarks are never part of the
-# test run; they read ../shared/data/ and skip when it is absent.
+# (also written to build/bench/report.md), then the heap a load adds per
+# rule on this machine and, when the ARM cross compiler and qemu-user are
+# installed, on the 32-bit ARM build run under the emulator (malloc's
+# counters: the emulator distorts resident memory), and last the same
+# engine timed through the Java bridge in a real JVM. Benchmarks are never
+# part of the test run; they read ../shared/data/ and skip when it is absent.
 #
 #   scripts/bench.sh                    suite, then report
 #   scripts/bench.sh --report-only      report only
+#   scripts/bench.sh --heap-only        the heap per rule of each build only
 #   scripts/bench.sh --benchmark_filter=ShouldBlock   other arguments go to
 #                                       the suite (Google Benchmark flags)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
-report_only=0
+report_only=0 heap_only=0
 if [ "${1:-}" = "--report-only" ]; then
   report_only=1
+  shift
+elif [ "${1:-}" = "--heap-only" ]; then
+  heap_only=1
   shift
 fi
 
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DQUIBEX_BUILD_TESTS=OFF -DQUIBEX_BUILD_JNI=ON -DQUIBEX_BUILD_TOOLS=OFF \
   -DQUIBEX_BUILD_BENCHMARKS=ON >/dev/null
-cmake --build build/bench -j "$(nproc)" --target quibex_bench quibex_bench_report
 
+# One table row per build: this machine's, then the 32-bit ARM one (a
+# Release cross tree in build/bench-armv7) under qemu-arm.
+heap_rows() {
+  cmake --build build/bench -j "$(nproc)" --target quibex_heap_report
+  local native armv7=""
+  native=$(build/bench/bench/quibex_heap_report)
+  if command -v arm-linux-gnueabihf-g++ >/dev/null && command -v qemu-arm >/dev/null; then
+    cmake -S . -B build/bench-armv7 -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/arm-linux-gnueabihf.cmake" \
+      -DQUIBEX_BUILD_TESTS=OFF -DQUIBEX_BUILD_JNI=OFF -DQUIBEX_BUILD_TOOLS=OFF \
+      -DQUIBEX_BUILD_BENCHMARKS=ON >/dev/null
+    cmake --build build/bench-armv7 -j "$(nproc)" --target quibex_heap_report
+    armv7=$(qemu-arm -L /usr/arm-linux-gnueabihf \
+            build/bench-armv7/bench/quibex_heap_report)
+  fi
+  {
+    echo
+    echo "### Heap added by loading both lists, per build (malloc's counters; armv7 under qemu-arm)"
+    echo
+    echo "| target | rules | heap bytes added (MB) | heap bytes per rule |"
+    echo "|---|---:|---:|---:|"
+    echo "$native"
+    [ -n "$armv7" ] && echo "$armv7"
+    [ -n "$armv7" ] || echo "| armv7 (32-bit) | not measured: no arm-linux-gnueabihf-g++ or qemu-arm | | |"
+  } >build/bench/heap.md
+}
+
+if [ "$heap_only" -eq 1 ]; then
+  heap_rows
+  cat build/bench/heap.md
+  exit 0
+fi
+
+cmake --build build/bench -j "$(nproc)" --target quibex_bench quibex_bench_report
 if [ "$report_only" -eq 0 ]; then
   build/bench/bench/quibex_bench "$@"
 fi
 build/bench/bench/quibex_bench_report | tee build/bench/report.md
+heap_rows
+tee -a build/bench/report.md <build/bench/heap.md
 cmake --build build/bench -j "$(nproc)" --target quibex_jvm_bench | tee -a build/bench/report.md

@@ -50,6 +50,14 @@ const Utf8Case kCases[] = {
     {"StrayContinuation", "\x80", false},
     {"StrayContinuationInText", "A\x80" "BC", false},
     {"LastContinuationByte", "\xBF", false},
+    // Runs of eight one-byte characters are tested a word at a time.
+    {"OneByteExtremesInWords", "\x01\x7f\x01\x7f\x01\x7f\x01\x7f\x01", true},
+    {"NulInsideAWord", std::string("abcdefg\0hijklmno", 16), false},
+    {"NulEndingAWord", std::string("abcdefghijklmno\0", 16), false},
+    {"HighByteEndingAWord", "abcdefg\xFF" "abcdefgh", false},
+    {"StrayContinuationAfterAWord", "abcdefgh\x80" "ijklmnop", false},
+    {"LatinBetweenWords", "abcdefghcaf\xC3\xA9" "abcdefgh", true},
+    {"ThreeByteCutAfterAWord", "abcdefgh\xE2\x9C", false},
 };
 
 INSTANTIATE_TEST_SUITE_P(

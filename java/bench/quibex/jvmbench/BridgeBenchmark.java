@@ -38,7 +38,8 @@ import java.util.regex.Pattern;
  * loading check.
  *
  * <p>Arguments: the shared data folder (with easylist.txt, easyprivacy.txt
- * and requests.json).
+ * and requests.json), then optionally "reloads" to time the reloads alone
+ * (for comparing two builds of the library run after run).
  */
 public final class BridgeBenchmark {
   static final int PASSES = 5;
@@ -69,9 +70,14 @@ public final class BridgeBenchmark {
       System.out.println("bridge benchmark skipped: no shared data at " + data);
       return;
     }
+    boolean reloadsOnly = args.length > 1 && args[1].equals("reloads");
     System.loadLibrary("quibex");
     Path dir = Files.createTempDirectory("quibex-bench-");
     try {
+      if (reloadsOnly) {
+        reloads(first, second, dir);
+        return;
+      }
       Path firstStored = encipher(first, dir.resolve("first"));
       Path secondStored = encipher(second, dir.resolve("second"));
       List<Request> workload = readWorkload(requests);
