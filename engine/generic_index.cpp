@@ -275,6 +275,8 @@ void GenericIndex::clear() {
   gramRules_ = 0;
   gate_.reset();
   gateNames_.clear();
+  gateKey_.clear();
+  gateKnown_ = false;
   hits_.clear();
   seen_.clear();
 }
@@ -438,6 +440,15 @@ void GenericIndex::beginRequest(std::string_view url) {
   }
 }
 
+bool GenericIndex::gateOpens(std::string_view pageKey) {
+  if (!gateKnown_ || pageKey != gateKey_) {
+    gateOpen_ = gate_->anyOccursIn(pageKey);
+    gateKey_.assign(pageKey.data(), pageKey.size());
+    gateKnown_ = true;
+  }
+  return gateOpen_;
+}
+
 const RequestFilter* GenericIndex::match(size_t slot,
                                          const RequestFacts& request) {
   const uint32_t types = request.urlTypes();
@@ -459,7 +470,7 @@ const RequestFilter* GenericIndex::match(size_t slot,
         if (entry.needs & unmet) continue;
       }
       if ((entry.needs & kNeedsGate) && !gateKnown) {
-        if (!gate_->anyOccursIn(request.pageDomainKey())) unmet |= kNeedsGate;
+        if (!gateOpens(request.pageDomainKey())) unmet |= kNeedsGate;
         gateKnown = true;
         if (entry.needs & unmet) continue;
       }

@@ -107,6 +107,8 @@ class GenericIndex {
   bool pieceFits(const Entry& entry, uint32_t bucket,
                  std::string_view url) const;
 
+  // Whether an included domain of a gated rule occurs in pageKey.
+  bool gateOpens(std::string_view pageKey);
   void probe(uint64_t key, size_t position);
   bool mayHoldGram(uint32_t gram) const;
 
@@ -122,6 +124,11 @@ class GenericIndex {
   // domains: when none occurs in a page's key, all those rules are out.
   std::vector<std::string> gateNames_;
   std::unique_ptr<DomainNameSet> gate_;
+  // The gate's last answer and the page key it was for: requests come page
+  // by page, so most ask again about the same key.
+  std::string gateKey_;
+  bool gateOpen_ = false;     // the answer for gateKey_
+  bool gateKnown_ = false;    // whether gateKey_ holds a key at all
   std::vector<uint32_t> hits_;    // scratch: buckets of this request
   std::vector<uint32_t> seen_;    // scratch: request stamp per bucket
   std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
