@@ -405,6 +405,8 @@ bool GenericIndex::mayHoldGram(uint32_t gram) const {
 
 void GenericIndex::beginRequest(std::string_view url) {
   hits_.clear();
+  unmet_ = 0;
+  settled_ = 0;
   // A huge URL may have grown the scratch list; do not keep that much.
   if (occurrences_.capacity() > 65536) std::vector<Occurrence>().swap(occurrences_);
   occurrences_.clear();
@@ -451,29 +453,15 @@ bool GenericIndex::gateOpens(std::string_view pageKey) {
 
 const RequestFilter* GenericIndex::match(size_t slot,
                                          const RequestFacts& request) {
-  const uint32_t types = request.urlTypes();
-  uint32_t unmet = 0;  // Need bits this request cannot satisfy
-  if (request.pageUrl().empty()) unmet |= kNeedsPage;
-  if (request.pageDomainKey().empty()) unmet |= kNeedsPageKey;
-  bool partyKnown = false;
-  bool gateKnown = false;
   for (const uint32_t b : hits_) {
     const Bucket& bucket = buckets_[b];
     for (uint32_t e = bucket.offsets[slot]; e < bucket.offsets[slot + 1]; ++e) {
       const Entry& entry = entries_[e];
-      if (entry.typeMask != 0 && (entry.typeMask & types) == 0) continue;
-      if (entry.needs & unmet) continue;
-      if ((entry.needs & kNeedsParty) && !partyKnown) {
-        // Rules that need the other party are out.
-        unmet |= partyOf(!request.firstParty());
-        partyKnown = true;
-        if (entry.needs & unmet) continue;
+      if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
+        continue;
       }
-      if ((entry.needs & kNeedsGate) && !gateKnown) {
-        if (!gateOpens(request.pageDomainKey())) unmet |= kNeedsGate;
-        gateKnown = true;
-        if (entry.needs & unmet) continue;
-      }
+      if (entry.needs & ~settled_) settle(entry.needs, request);
+      if (entry.needs & unmet_) continue;
       if (entry.pieceSize != 0 && !wholeUrlOnly_ &&
           !pieceFits(entry, b, request.url())) {
         continue;
@@ -482,6 +470,25 @@ const RequestFilter* GenericIndex::match(size_t slot,
     }
   }
   return nullptr;
+}
+
+void GenericIndex::settle(uint32_t needs, const RequestFacts& request) {
+  needs &= ~settled_;
+  settled_ |= needs;
+  // Every rule that needs the party needs the page, and every gated rule a
+  // page key: without those the later facts are not asked for.
+  if ((needs & kNeedsPage) && request.pageUrl().empty()) unmet_ |= kNeedsPage;
+  if ((needs & kNeedsPageKey) && request.pageDomainKey().empty()) {
+    unmet_ |= kNeedsPageKey;
+  }
+  if ((needs & kNeedsParty) && !(unmet_ & kNeedsPage)) {
+    // Rules that need the other party are out.
+    unmet_ |= partyOf(!request.firstParty());
+  }
+  if ((needs & kNeedsGate) && !(unmet_ & kNeedsPageKey) &&
+      !gateOpens(request.pageDomainKey())) {
+    unmet_ |= kNeedsGate;
+  }
 }
 
 size_t GenericIndex::memoryBytes() const {
