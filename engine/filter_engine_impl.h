@@ -301,6 +301,7 @@ class FilterEngineImpl final : public FilterEngine {
   GenericIndex genericIndex_;   // token index over the four sequences
   DomainPresence presence_;     // which request maps may hold a key
   bool indexStale_ = false;     // filing changed since the indexes were built
+  bool rulesFreed_ = false;     // clearRules() freed rules since the last trim
   CandidateList candidates_;    // scratch: host candidates of one query
   std::string lineBuffer_;      // scratch: plain text of one rule line
 };
