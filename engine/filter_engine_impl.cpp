@@ -42,6 +42,7 @@ FilterEngineImpl::~FilterEngineImpl() {
 }
 
 void FilterEngineImpl::clearRules() {
+  if (!requestFilters.empty() || !elemHideFilters.empty()) rulesFreed_ = true;
   for (RequestFilter*& filter : requestFilters) {
     filter->~RequestFilter();
     filter = nullptr;
@@ -148,10 +149,14 @@ void FilterEngineImpl::finishLoad() {
   }
   elemHideByDomain.shrinkToFit();
 #ifdef __GLIBC__
-  // A load frees its growth leftovers all at once; hand the free pages back
-  // so that repeated reloads do not ratchet the resident size up.
-  malloc_trim(0);
+  // After a reload the old rules are free memory: hand the free pages back
+  // so that repeated reloads do not ratchet the resident size up. A first
+  // load has freed only its growth leftovers, which the heap reuses; the
+  // trim (madvise and the page faults of touching those pages again) would
+  // cost more than it returns.
+  if (rulesFreed_) malloc_trim(0);
 #endif
+  rulesFreed_ = false;
 }
 
 void FilterEngineImpl::refreshIndex() {

@@ -307,6 +307,7 @@ class FilterEngineImpl final : public FilterEngine {
   // The rules of the five keyed containers, each container one lane.
   DomainRuleTable domainRules_{&requestFilters};
   bool indexStale_ = false;     // filing changed since the indexes were built
+  bool rulesFreed_ = false;     // clearRules() freed rules since the last trim
   CandidateList candidates_;    // scratch: host candidates of one query
   std::string lineBuffer_;      // scratch: plain text of one rule line
 };

@@ -64,7 +64,8 @@ class GenericIndex {
   // calls. REQUIRES: url stays valid until the last of them.
   void beginRequest(std::string_view url);
   // A rule of the sequence in slot that matches the request, or null.
-  // REQUIRES: beginRequest() was called with request.url().
+  // REQUIRES: beginRequest() was called with request.url(), and every
+  // match() since then was for this same request.
   const RequestFilter* match(size_t slot, const RequestFacts& request);
 
   // Heap bytes held by the index.
@@ -107,6 +108,13 @@ class GenericIndex {
   bool pieceFits(const Entry& entry, uint32_t bucket,
                  std::string_view url) const;
 
+  // Derives the facts behind the Need bits of needs not yet in settled_,
+  // adding those the request cannot satisfy to unmet_.
+  // REQUIRES: needs holds kNeedsPage with a party bit and kNeedsPageKey
+  // with kNeedsGate (makeEntry and build() file them so).
+  void settle(uint32_t needs, const RequestFacts& request);
+  // Whether an included domain of a gated rule occurs in pageKey.
+  bool gateOpens(std::string_view pageKey);
   void probe(uint64_t key, size_t position);
   bool mayHoldGram(uint32_t gram) const;
 
@@ -122,11 +130,18 @@ class GenericIndex {
   // domains: when none occurs in a page's key, all those rules are out.
   std::vector<std::string> gateNames_;
   std::unique_ptr<DomainNameSet> gate_;
+  // The gate's last answer and the page key it was for: requests come page
+  // by page, so most ask again about the same key.
+  std::string gateKey_;
+  bool gateOpen_ = false;     // the answer for gateKey_
+  bool gateKnown_ = false;    // whether gateKey_ holds a key at all
   std::vector<uint32_t> hits_;    // scratch: buckets of this request
   std::vector<uint32_t> seen_;    // scratch: request stamp per bucket
   std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
   std::vector<Occurrence> occurrences_;   // scratch: of this request
   uint32_t stamp_ = 0;            // scratch: current request stamp
+  uint32_t unmet_ = 0;            // scratch: Need bits this request fails
+  uint32_t settled_ = 0;          // scratch: Need bits decided so far
   bool wholeUrlOnly_ = false;     // scratch: URL too long for positions
 };
 

@@ -43,11 +43,10 @@ bool isFirstParty(std::string_view requestUrl, std::string_view pageUrl) {
   return contains(requestUrl, siteKeyView(pageUrl));
 }
 
-RequestFacts::RequestFacts(std::string_view url, std::string_view pageUrl)
-    : url_(url),
-      pageUrl_(pageUrl),
-      pageDomainKey_(domainKeyView(pageUrl)),
-      urlTypes_(contentTypesOf(url)) {}
+void RequestFacts::derivePageDomainKey() const {
+  pageDomainKey_ = domainKeyView(pageUrl_);
+  pageKeyKnown_ = true;
+}
 
 bool RequestFacts::firstParty() const {
   if (firstParty_ < 0) firstParty_ = isFirstParty(url_, pageUrl_) ? 1 : 0;

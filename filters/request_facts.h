@@ -28,31 +28,43 @@ uint32_t contentTypesOf(std::string_view requestUrl);
 // always does).
 bool isFirstParty(std::string_view requestUrl, std::string_view pageUrl);
 
-// Facts of one request (request URL and page URL), derived once.
+// Facts of one request (request URL and page URL), each derived on first
+// use: a request decided by a rule that asks for none of them pays for none.
 //
 // REQUIRES: the two strings outlive the object; it keeps views of them.
-// Thread-safety: not thread-safe (the party fact is computed on first use).
+// Thread-safety: not thread-safe (every fact is computed on first use).
 class RequestFacts {
  public:
-  RequestFacts(std::string_view url, std::string_view pageUrl);
+  RequestFacts(std::string_view url, std::string_view pageUrl)
+      : url_(url), pageUrl_(pageUrl) {}
   RequestFacts(const RequestFacts&) = delete;
   RequestFacts& operator=(const RequestFacts&) = delete;
 
   std::string_view url() const { return url_; }
   std::string_view pageUrl() const { return pageUrl_; }
   // domainKey(pageUrl), a view into pageUrl.
-  std::string_view pageDomainKey() const { return pageDomainKey_; }
+  std::string_view pageDomainKey() const {
+    if (!pageKeyKnown_) derivePageDomainKey();
+    return pageDomainKey_;
+  }
   // contentTypesOf(url).
-  uint32_t urlTypes() const { return urlTypes_; }
-  // isFirstParty(url, pageUrl), computed on first call.
+  uint32_t urlTypes() const {
+    if (urlTypes_ == kUnknownTypes) urlTypes_ = contentTypesOf(url_);
+    return urlTypes_;
+  }
+  // isFirstParty(url, pageUrl).
   bool firstParty() const;
 
  private:
-  std::string_view url_;            // the request URL
-  std::string_view pageUrl_;        // the page URL, possibly empty
-  std::string_view pageDomainKey_;  // domain key of the page URL
-  uint32_t urlTypes_;               // content types of the URL suffix
-  mutable int8_t firstParty_ = -1;  // -1 until computed, then 0 or 1
+  static constexpr uint32_t kUnknownTypes = UINT32_MAX;
+  void derivePageDomainKey() const;
+
+  std::string_view url_;                     // the request URL
+  std::string_view pageUrl_;                 // the page URL, possibly empty
+  mutable std::string_view pageDomainKey_;   // domain key of the page URL
+  mutable bool pageKeyKnown_ = false;        // pageDomainKey_ is set
+  mutable int8_t firstParty_ = -1;           // -1 until computed, then 0 or 1
+  mutable uint32_t urlTypes_ = kUnknownTypes;  // content types of the suffix
 };
 
 }  // namespace quibex
