@@ -13,12 +13,12 @@ void fillMap(StdDomainMap& map, const std::vector<KeyedItem>& keys) {
 }
 
 void fillMap(TableDomainMap& map, const std::vector<KeyedItem>& keys) {
-  map.rules.reserve(keys.size());
   for (const KeyedItem& k : keys) {
-    map.rules.push_back(
-        const_cast<RequestFilter*>(static_cast<const RequestFilter*>(k.item)));
-    map.table.insert(k.key, hashKey(k.key), 0,
-                     static_cast<uint32_t>(map.rules.size() - 1));
+    const auto* original = static_cast<const RequestFilter*>(k.item);
+    RequestFilter* rule = parseRequestFilter(original->text(), map.arena);
+    if (rule->ownsHeapParts()) map.owning.push_back(rule);
+    const std::string_view key = rule->domainKeyView();
+    map.table.insert(key, hashKey(key), 0, rule);
   }
   map.table.compact();  // as the engine does after a load
 }

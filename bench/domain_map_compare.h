@@ -16,15 +16,25 @@
 #include "bench/bench_support.h"
 #include "engine/domain_rule_table.h"
 #include "engine/keyed_chains.h"
+#include "filters/request_filter.h"
+#include "filters/rule_arena.h"
 
 namespace quibex::bench {
 
 using CompactDomainMap = KeyedChains<const void>;
 using StdDomainMap = std::unordered_map<std::string, std::vector<const void*>>;
-// The engine's table with its rule ids, every rule in one lane.
+// The engine's table over copies of the rules in an arena, as the engine
+// holds them, every rule in one lane.
 struct TableDomainMap {
-  std::vector<RequestFilter*> rules;  // rule id -> rule
-  DomainRuleTable table{&rules};      // the rules by domain key
+  TableDomainMap() = default;
+  TableDomainMap(const TableDomainMap&) = delete;
+  TableDomainMap& operator=(const TableDomainMap&) = delete;
+  ~TableDomainMap() {
+    for (RequestFilter* rule : owning) rule->~RequestFilter();
+  }
+  RuleArena arena;                     // the rule copies
+  std::vector<RequestFilter*> owning;  // copies with heap parts
+  DomainRuleTable table{&arena};       // the copies by domain key
 };
 
 // Files every key with its item, in order. REQUIRES: map is empty; for

@@ -42,11 +42,11 @@ class DomainFilterMap {
   }
   uint32_t lane() const { return lane_; }
 
-  // Appends rule id to the chain of key, creating the key when absent. No
+  // Appends rule to the chain of key, creating the key when absent. No
   // duplicate test: equal rules are filed twice. Strong guarantee.
   // REQUIRES: as DomainRuleTable::insert.
-  void insertFilter(std::string_view key, uint32_t id) {
-    table_->insert(key, hashKey(key), lane_, id);
+  void insertFilter(std::string_view key, const RequestFilter* rule) {
+    table_->insert(key, hashKey(key), lane_, rule);
   }
 
   // The chain of key in this map, or kNoChain. hash must be hashKey(key).
@@ -56,7 +56,7 @@ class DomainFilterMap {
   }
   uint32_t find(std::string_view key) const { return find(key, hashKey(key)); }
   // The rules of a chain. REQUIRES: chain came from find(), or is the
-  // table's reference of a key with rules in this lane.
+  // table's entry of a key with rules in this lane.
   FilterChain chain(uint32_t chain) const { return table_->chain(chain, lane_); }
   std::string_view key(uint32_t chain) const { return table_->keyOf(chain); }
 
@@ -77,7 +77,7 @@ class DomainFilterMap {
   // Heap bytes of this view (the table counts its own).
   size_t memoryBytes() const { return triedChains.capacity() * sizeof(uint32_t); }
 
-  // Chains tried by the current lookup, identified by their reference.
+  // Chains tried by the current lookup, identified by their table entry.
   std::vector<uint32_t> triedChains;
 
  private:

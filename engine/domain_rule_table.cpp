@@ -6,6 +6,7 @@
 #include <new>
 
 #include "filters/request_filter.h"
+#include "filters/rule_arena.h"
 
 namespace quibex {
 namespace {
@@ -21,61 +22,64 @@ void reserveGeometric(V* v, size_t extra) {
 }  // namespace
 
 DomainRuleTable::Chain::Iterator::Iterator(const DomainRuleTable* table,
-                                           uint32_t lane, uint32_t word,
-                                           uint32_t next)
-    : table_(table), lane_(lane), word_(word), next_(next) {
+                                           uint32_t lane, uint32_t ref,
+                                           uint32_t link)
+    : table_(table), lane_(lane), ref_(ref), link_(link) {
   settle();
 }
 
 const RequestFilter* DomainRuleTable::Chain::Iterator::operator*() const {
-  return table_->ruleOf(word_);
+  return table_->ruleAt(ref_);
 }
 
 DomainRuleTable::Chain::Iterator&
 DomainRuleTable::Chain::Iterator::operator++() {
-  if (next_ == kEndEntry) {
-    word_ = kEndWord;
-    return *this;
-  }
-  const Entry& entry = table_->entries_[next_];
-  word_ = entry.word;
-  next_ = entry.next;
+  follow();
   settle();
   return *this;
 }
 
-void DomainRuleTable::Chain::Iterator::settle() {
-  while (word_ != kEndWord && laneOf(word_) != lane_) {
-    if (next_ == kEndEntry) {
-      word_ = kEndWord;
-      return;
-    }
-    const Entry& entry = table_->entries_[next_];
-    word_ = entry.word;
-    next_ = entry.next;
+void DomainRuleTable::Chain::Iterator::follow() {
+  const uint32_t next = link_ >> kLaneBits;
+  if (next == kEndEntry) {
+    ref_ = kNoRule;
+    return;
   }
+  const Entry& entry = table_->entries_[next];
+  ref_ = entry.ref;
+  link_ = entry.link;
+}
+
+void DomainRuleTable::Chain::Iterator::settle() {
+  while (ref_ != kNoRule && (link_ & kLaneMask) != lane_) follow();
 }
 
 DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin() const {
-  if (ref_ == kNone) return end();
-  if (ref_ & kGroupBit) {
-    const Entry& head =
-        table_->entries_[table_->groups_[ref_ & ~kGroupBit].head];
-    return Iterator(table_, lane_, head.word, head.next);
+  if (entry_ == kNone) return end();
+  const Slot& slot = table_->slots_[entry_ - 1];
+  if (slot.meta & kGroupBit) {
+    const Entry& head = table_->entries_[table_->groups_[slot.ref].head];
+    return Iterator(table_, lane_, head.ref, head.link);
   }
-  return Iterator(table_, lane_, ref_ - 1, kEndEntry);
+  return Iterator(table_, lane_, slot.ref,
+                  kEndEntry << kLaneBits | (slot.meta & kLaneMask));
 }
 
 DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::end() const {
-  return Iterator(table_, lane_, kEndWord, kEndEntry);
+  return Iterator(table_, lane_, kNoRule, kEndEntry << kLaneBits);
+}
+
+const RequestFilter* DomainRuleTable::ruleAt(uint32_t ref) const {
+  return static_cast<const RequestFilter*>(arena_->at(ref));
 }
 
 size_t DomainRuleTable::slotFor(std::string_view key, uint32_t tag) const {
   const size_t size = slots_.size();
   for (size_t i = homeOf(tag);;) {
     const Slot& slot = slots_[i];
-    if (slot.ref == kNone) return i;
-    if (slot.tag == tag && ruleOf(firstWord(slot.ref))->domainKeyView() == key) {
+    if (slot.ref == kNoRule) return i;
+    if ((slot.meta >> kTagShift) == tag &&
+        ruleAt(firstRef(slot))->domainKeyView() == key) {
       return i;
     }
     if (++i == size) i = 0;
@@ -84,58 +88,63 @@ size_t DomainRuleTable::slotFor(std::string_view key, uint32_t tag) const {
 
 uint32_t DomainRuleTable::find(std::string_view key, uint64_t hash) const {
   if (slots_.empty()) return kNone;
-  return slots_[slotFor(key, tagOf(hash))].ref;
+  const size_t at = slotFor(key, tagOf(hash));
+  return slots_[at].ref == kNoRule ? kNone : static_cast<uint32_t>(at + 1);
 }
 
-uint32_t DomainRuleTable::lanesOf(uint32_t ref) const {
-  if (ref == kNone) return 0;
-  if (ref & kGroupBit) return groups_[ref & ~kGroupBit].lanes;
-  return 1u << laneOf(ref - 1);
+uint32_t DomainRuleTable::lanesOf(uint32_t entry) const {
+  if (entry == kNone) return 0;
+  const Slot& slot = slots_[entry - 1];
+  if (slot.meta & kGroupBit) return groups_[slot.ref].lanes;
+  return 1u << (slot.meta & kLaneMask);
 }
 
-std::string_view DomainRuleTable::keyOf(uint32_t ref) const {
-  return ruleOf(firstWord(ref))->domainKeyView();
+std::string_view DomainRuleTable::keyOf(uint32_t entry) const {
+  return ruleAt(firstRef(slots_[entry - 1]))->domainKeyView();
 }
 
 void DomainRuleTable::insert(std::string_view key, uint64_t hash,
-                             uint32_t lane, uint32_t id) {
-  if (id >= kMaxRules || lane >= kLanes) throw std::bad_alloc();
+                             uint32_t lane, const RequestFilter* rule) {
+  if (lane >= kLanes) throw std::bad_alloc();
+  const uint32_t ref = arena_->refOf(rule);
   const uint32_t tag = tagOf(hash);
-  const uint32_t word = lane << kIdBits | id;
   size_t at = slots_.empty() ? 0 : slotFor(key, tag);
-  if (slots_.empty() || slots_[at].ref == kNone) {
+  if (slots_.empty() || slots_[at].ref == kNoRule) {
     // A new key. The table is kept at most three-quarters full.
     if ((keys_ + 1) * 4 > slots_.size() * 3) {
       rebuild(std::max<size_t>(16, slots_.size() * 2));
       at = slotFor(key, tag);
     }
-    slots_[at] = Slot{tag, word + 1};
+    slots_[at] = Slot{tag << kTagShift | lane, ref};
     ++keys_;
     ++laneKeys_[lane];
     ++laneRules_[lane];
     return;
   }
   // A key already present: its rules go to (or already are in) a group.
+  if (entries_.size() + 2 > kEndEntry) throw std::bad_alloc();
   Slot& slot = slots_[at];
   Group* group;
-  if (slot.ref & kGroupBit) {
+  if (slot.meta & kGroupBit) {
     reserveGeometric(&entries_, 1);
     // Nothing below allocates.
-    group = &groups_[slot.ref & ~kGroupBit];
+    group = &groups_[slot.ref];
     const uint32_t entry = static_cast<uint32_t>(entries_.size());
-    entries_.push_back(Entry{word, kEndEntry});
-    entries_[group->tail].next = entry;
+    entries_.push_back(Entry{ref, kEndEntry << kLaneBits | lane});
+    Entry& tail = entries_[group->tail];
+    tail.link = entry << kLaneBits | (tail.link & kLaneMask);
     group->tail = entry;
   } else {
     reserveGeometric(&groups_, 1);
     reserveGeometric(&entries_, 2);
     // Nothing below allocates.
-    const uint32_t first = slot.ref - 1;
+    const uint32_t firstLane = slot.meta & kLaneMask;
     const uint32_t entry = static_cast<uint32_t>(entries_.size());
-    entries_.push_back(Entry{first, entry + 1});
-    entries_.push_back(Entry{word, kEndEntry});
-    groups_.push_back(Group{entry, entry + 1, 1u << laneOf(first)});
-    slot.ref = kGroupBit | static_cast<uint32_t>(groups_.size() - 1);
+    entries_.push_back(Entry{slot.ref, (entry + 1) << kLaneBits | firstLane});
+    entries_.push_back(Entry{ref, kEndEntry << kLaneBits | lane});
+    groups_.push_back(Group{entry, entry + 1, 1u << firstLane});
+    slot.meta = (slot.meta & ~kLaneMask) | kGroupBit;
+    slot.ref = static_cast<uint32_t>(groups_.size() - 1);
     group = &groups_.back();
   }
   if ((group->lanes >> lane & 1) == 0) ++laneKeys_[lane];
@@ -144,13 +153,13 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash,
 }
 
 void DomainRuleTable::rebuild(size_t size) {
-  std::vector<Slot> slots(size, Slot{0, kNone});
+  std::vector<Slot> slots(size, Slot{0, kNoRule});
   slots_.swap(slots);
   // The keys are distinct, so each goes to the first free slot from home.
   for (const Slot& slot : slots) {
-    if (slot.ref == kNone) continue;
-    size_t i = homeOf(slot.tag);
-    while (slots_[i].ref != kNone) {
+    if (slot.ref == kNoRule) continue;
+    size_t i = homeOf(slot.meta >> kTagShift);
+    while (slots_[i].ref != kNoRule) {
       if (++i == size) i = 0;
     }
     slots_[i] = slot;
@@ -158,7 +167,7 @@ void DomainRuleTable::rebuild(size_t size) {
 }
 
 void DomainRuleTable::clear() {
-  std::fill(slots_.begin(), slots_.end(), Slot{0, kNone});
+  std::fill(slots_.begin(), slots_.end(), Slot{0, kNoRule});
   groups_.clear();
   entries_.clear();
   keys_ = 0;
@@ -186,8 +195,8 @@ ProbeLengths DomainRuleTable::probeLengths() const {
   const size_t size = slots_.size();
   lengths.slots = size;
   for (size_t i = 0; i < size; ++i) {
-    if (slots_[i].ref == kNone) continue;
-    const size_t home = homeOf(slots_[i].tag);
+    if (slots_[i].ref == kNoRule) continue;
+    const size_t home = homeOf(slots_[i].meta >> kTagShift);
     const uint32_t length =
         static_cast<uint32_t>((i >= home ? i - home : i + size - home) + 1);
     lengths.longest = std::max(lengths.longest, length);

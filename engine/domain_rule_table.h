@@ -8,13 +8,13 @@
 // a decision probed each container's map (or a presence filter in front of
 // them) for every host candidate. Here one probe per candidate answers for
 // every container at once:
-//   - a slot is 8 bytes: 32 bits of the key's hash and a 32-bit reference;
-//   - the reference names the key's only rule directly, with the lane (the
-//     container) it was filed in, or a group whose chain lists the key's
-//     rules of every lane in filing order;
+//   - a slot is 8 bytes: 28 bits of the key's hash with the lane (the
+//     container) of its rule, and a 32-bit reference;
+//   - the reference names the key's only rule directly, by its place in
+//     the engine's rule arena, or a group whose chain lists the key's rules
+//     of every lane in filing order;
 //   - the key bytes are not stored: they are read from the rule's own text
 //     (domainKeyView()) when the hash bits agree.
-// Rules are named by their id, their index in the engine's owning vector.
 #ifndef QUIBEX_ENGINE_DOMAIN_RULE_TABLE_H_
 #define QUIBEX_ENGINE_DOMAIN_RULE_TABLE_H_
 
@@ -28,6 +28,7 @@
 namespace quibex {
 
 class RequestFilter;
+class RuleArena;
 
 // Thread-safety: const methods may run concurrently with each other; any
 // mutation needs external exclusion (the engine mutex).
@@ -35,10 +36,9 @@ class DomainRuleTable {
  public:
   // Lanes a table can hold; a lane is one keyed container.
   static constexpr uint32_t kLanes = 8;
-  // The reference of an absent key.
+  // The entry of an absent key. Entries are named by their slot plus one,
+  // stable until the table is next modified.
   static constexpr uint32_t kNone = 0;
-  // Rule ids must stay below this.
-  static constexpr uint32_t kMaxRules = (1u << 28) - 1;
 
   // The rules of one lane under one key, in filing order; iterate with a
   // range for. Valid until the table is next modified.
@@ -49,20 +49,22 @@ class DomainRuleTable {
       const RequestFilter* operator*() const;
       Iterator& operator++();
       bool operator!=(const Iterator& other) const {
-        return word_ != other.word_;
+        return ref_ != other.ref_;
       }
 
      private:
       friend class Chain;
-      Iterator(const DomainRuleTable* table, uint32_t lane, uint32_t word,
-               uint32_t next);
+      Iterator(const DomainRuleTable* table, uint32_t lane, uint32_t ref,
+               uint32_t link);
+      // Moves to the rule the link names, or to the end.
+      void follow();
       // Steps over rules of other lanes.
       void settle();
 
       const DomainRuleTable* table_;  // the table holding the chain
       uint32_t lane_;                 // the lane iterated
-      uint32_t word_;                 // current rule word, kEndWord at the end
-      uint32_t next_;                 // entry after it, kEndEntry at none
+      uint32_t ref_;                  // current rule, kNoRule at the end
+      uint32_t link_;  // current rule's lane and the entry after it
     };
 
     Iterator begin() const;
@@ -70,29 +72,29 @@ class DomainRuleTable {
 
    private:
     friend class DomainRuleTable;
-    Chain(const DomainRuleTable* table, uint32_t ref, uint32_t lane)
-        : table_(table), ref_(ref), lane_(lane) {}
+    Chain(const DomainRuleTable* table, uint32_t entry, uint32_t lane)
+        : table_(table), entry_(entry), lane_(lane) {}
 
     const DomainRuleTable* table_;  // the table holding the chain
-    uint32_t ref_;                  // the key's reference
+    uint32_t entry_;                // the key's entry
     uint32_t lane_;                 // the lane iterated
   };
 
-  // REQUIRES: rules outlives the table; rules[id] is the rule with id for
-  // every id inserted until clear().
-  explicit DomainRuleTable(const std::vector<RequestFilter*>* rules)
-      : rules_(rules) {}
+  // REQUIRES: arena outlives the table and holds every rule inserted until
+  // clear().
+  explicit DomainRuleTable(const RuleArena* arena) : arena_(arena) {}
   DomainRuleTable(const DomainRuleTable&) = delete;
   DomainRuleTable& operator=(const DomainRuleTable&) = delete;
 
-  // Files rule id under key in lane, after the rules already there.
-  // Strong guarantee: throws bad_alloc (the table unchanged) when memory
-  // runs out or id is not below kMaxRules.
-  // REQUIRES: key == rules[id]->domainKeyView(), hash == hashKey(key),
-  // lane < kLanes.
-  void insert(std::string_view key, uint64_t hash, uint32_t lane, uint32_t id);
+  // Files rule under key in lane, after the rules already there. Strong
+  // guarantee: throws bad_alloc (the table unchanged) when memory runs out
+  // or the table is full (half a billion keys with more than one rule).
+  // REQUIRES: key == rule->domainKeyView(), hash == hashKey(key),
+  // lane < kLanes, rule was placed in the arena.
+  void insert(std::string_view key, uint64_t hash, uint32_t lane,
+              const RequestFilter* rule);
 
-  // The reference of key's entry, or kNone. REQUIRES: hash == hashKey(key).
+  // The entry of key, or kNone. REQUIRES: hash == hashKey(key).
   uint32_t find(std::string_view key, uint64_t hash) const;
   // Starts loading the home slot of a hash into the cache, so that the
   // lookups of several keys wait for memory once rather than in turn.
@@ -100,14 +102,14 @@ class DomainRuleTable {
     if (!slots_.empty()) __builtin_prefetch(&slots_[homeOf(tagOf(hash))]);
   }
   // The lanes that hold rules under an entry, bit L for lane L; 0 for kNone.
-  uint32_t lanesOf(uint32_t ref) const;
-  // The rules of lane under an entry. REQUIRES: ref came from find().
-  Chain chain(uint32_t ref, uint32_t lane) const {
-    return Chain(this, ref, lane);
+  uint32_t lanesOf(uint32_t entry) const;
+  // The rules of lane under an entry. REQUIRES: entry came from find().
+  Chain chain(uint32_t entry, uint32_t lane) const {
+    return Chain(this, entry, lane);
   }
   // The key of an entry, a view into its first rule's text.
-  // REQUIRES: ref came from find() and is not kNone.
-  std::string_view keyOf(uint32_t ref) const;
+  // REQUIRES: entry came from find() and is not kNone.
+  std::string_view keyOf(uint32_t entry) const;
 
   // Removes every key and rule; the slot table keeps its size.
   void clear();
@@ -125,18 +127,20 @@ class DomainRuleTable {
   size_t memoryBytes() const;
 
  private:
-  // Rule words: lane in the top bits, id below.
-  static constexpr uint32_t kIdBits = 28;
-  static constexpr uint32_t kIdMask = (1u << kIdBits) - 1;
-  static constexpr uint32_t kEndWord = UINT32_MAX;
-  static constexpr uint32_t kEndEntry = UINT32_MAX;
-  // A reference with this bit names a group; without it, it is a rule word
-  // plus one (so that 0 stays kNone).
-  static constexpr uint32_t kGroupBit = 1u << 31;
+  // A slot's meta word: the tag above a group bit above the lane.
+  static constexpr uint32_t kLaneBits = 3;
+  static constexpr uint32_t kLaneMask = (1u << kLaneBits) - 1;
+  static constexpr uint32_t kGroupBit = 1u << kLaneBits;
+  static constexpr uint32_t kTagShift = kLaneBits + 1;
+  static constexpr uint32_t kTagBits = 32 - kTagShift;
+  // A slot or chain position without a rule.
+  static constexpr uint32_t kNoRule = UINT32_MAX;
+  // An entry's link: the next entry above the lane of its own rule.
+  static constexpr uint32_t kEndEntry = UINT32_MAX >> kLaneBits;
 
   struct Slot {
-    uint32_t tag;  // the high half of the key's hash
-    uint32_t ref;  // kNone when the slot is free
+    uint32_t meta;  // tag, group bit, lane of a direct rule
+    uint32_t ref;   // the rule (arena reference) or the group; kNoRule: free
   };
   struct Group {
     uint32_t head;   // first entry of the chain
@@ -144,31 +148,28 @@ class DomainRuleTable {
     uint32_t lanes;  // lanes with rules in the chain
   };
   struct Entry {
-    uint32_t word;  // lane and rule id
-    uint32_t next;  // following entry, kEndEntry at the end
+    uint32_t ref;   // the rule, an arena reference
+    uint32_t link;  // next entry (kEndEntry at the end) and this rule's lane
   };
 
   static uint32_t tagOf(uint64_t hash) {
-    return static_cast<uint32_t>(hash >> 32);
+    return static_cast<uint32_t>(hash >> (64 - kTagBits));
   }
-  static uint32_t laneOf(uint32_t word) { return word >> kIdBits; }
-  const RequestFilter* ruleOf(uint32_t word) const {
-    return (*rules_)[word & kIdMask];
-  }
-  // The rule word of the first rule under a reference.
-  uint32_t firstWord(uint32_t ref) const {
-    return (ref & kGroupBit) ? entries_[groups_[ref & ~kGroupBit].head].word
-                             : ref - 1;
+  const RequestFilter* ruleAt(uint32_t ref) const;
+  // The first rule under a slot.
+  uint32_t firstRef(const Slot& slot) const {
+    return (slot.meta & kGroupBit) ? entries_[groups_[slot.ref].head].ref
+                                   : slot.ref;
   }
   size_t homeOf(uint32_t tag) const {
-    return static_cast<size_t>((uint64_t{tag} * slots_.size()) >> 32);
+    return static_cast<size_t>((uint64_t{tag} * slots_.size()) >> kTagBits);
   }
   // The slot holding key, or the free slot where it would go.
   size_t slotFor(std::string_view key, uint32_t tag) const;
   // Places every key in a new table of size slots.
   void rebuild(size_t size);
 
-  const std::vector<RequestFilter*>* rules_;  // rule id -> rule
+  const RuleArena* arena_;       // where the rules live
   std::vector<Slot> slots_;      // open-addressed, linear probing
   std::vector<Group> groups_;    // keys with more than one rule
   std::vector<Entry> entries_;   // the groups' chains

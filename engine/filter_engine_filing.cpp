@@ -6,8 +6,11 @@
 namespace quibex {
 
 void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
+  // The arena holds the rule; only a rule with heap parts of its own is
+  // listed, to be destroyed when the rules are cleared.
+  const bool listed = filter->ownsHeapParts();
   try {
-    requestFilters.push_back(filter);
+    if (listed) requestFilters.push_back(filter);
   } catch (...) {
     filter->~RequestFilter();  // its storage stays in the arena
     throw;
@@ -15,21 +18,22 @@ void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
   // Filing either succeeds or changes nothing; if it fails the rule is
   // dropped whole rather than kept unfiled.
   try {
-    fileRequestFilter(static_cast<uint32_t>(requestFilters.size() - 1),
-                      listIndex != 0);
+    fileRequestFilter(filter, listIndex != 0);
   } catch (...) {
-    requestFilters.pop_back();
+    if (listed) requestFilters.pop_back();
     filter->~RequestFilter();
     throw;
   }
+  ++requestRules_;
+  lastRequestRule_ = filter;
   indexStale_ = true;
 }
 
-void FilterEngineImpl::fileRequestFilter(uint32_t id, bool list1) {
-  const RequestFilter* rule = requestFilters[id];
+void FilterEngineImpl::fileRequestFilter(const RequestFilter* rule,
+                                         bool list1) {
   const RequestContainer& container = containerFor(*rule, list1 ? 1 : 0);
   if (container.keyed) {
-    mapOf(container).insertFilter(rule->domainKeyView(), id);
+    mapOf(container).insertFilter(rule->domainKeyView(), rule);
   } else {
     sequenceOf(container).push_back(rule);
   }

@@ -42,12 +42,16 @@ FilterEngineImpl::~FilterEngineImpl() {
 }
 
 void FilterEngineImpl::clearRules() {
-  if (!requestFilters.empty() || !elemHideFilters.empty()) rulesFreed_ = true;
+  if (requestRules_ != 0 || !elemHideFilters.empty()) rulesFreed_ = true;
+  // Only these rules have anything to free; the arena's release below
+  // takes the storage of every rule.
   for (RequestFilter*& filter : requestFilters) {
     filter->~RequestFilter();
     filter = nullptr;
   }
   requestFilters.clear();
+  requestRules_ = 0;
+  lastRequestRule_ = nullptr;
   domainRules_.clear();  // the rules of every keyed container
   for (const RequestContainer& container : kRequestContainers) {
     if (!container.keyed) sequenceOf(container).clear();
@@ -182,7 +186,7 @@ void FilterEngineImpl::waitForLoads() {
 EngineStats FilterEngineImpl::stats() {
   std::lock_guard<std::mutex> lock(mutex);
   EngineStats s;
-  s.requestRules = requestFilters.size();
+  s.requestRules = requestRules_;
   s.elemHideRules = elemHideFilters.size();
   s.elemHideKeys = elemHideByDomain.keyCount();
   s.indexBytes = genericIndex_.memoryBytes() + elemHideByDomain.memoryBytes() +

@@ -241,10 +241,10 @@ class FilterEngineImpl final : public FilterEngine {
   // pageUrl as page), or null.
   const RequestFilter* hasElemHideException(const std::string& url,
                                             const std::string& pageUrl);
-  // Files the rule with id (its index in requestFilters) into its
-  // container. Strong guarantee: on bad_alloc no container has changed.
-  // REQUIRES: the caller holds the engine mutex.
-  void fileRequestFilter(uint32_t id, bool list1);
+  // Files rule into its container. Strong guarantee: on bad_alloc no
+  // container has changed. REQUIRES: rule is in arena_; the caller holds
+  // the engine mutex.
+  void fileRequestFilter(const RequestFilter* rule, bool list1);
   // Looks every candidate of candidates_ up in the domain table once.
   void locateCandidates();
   // Rebuilds the generic token index when filing changed the sequences.
@@ -275,7 +275,10 @@ class FilterEngineImpl final : public FilterEngine {
                                       std::string* key);
 
   // ---- Members, in the engine's fixed order ----
-  std::vector<RequestFilter*> requestFilters;  // owns all (in arena_)
+  // The filed request rules that own heap parts (page-domain lists), in
+  // filing order: the engine destroys them when it clears the rules. Every
+  // rule's storage is arena_'s.
+  std::vector<RequestFilter*> requestFilters;
   DomainFilterMap exceptionsByDomain1;  // "@@" rules of list 1 with a key
   DomainFilterMap blockingByDomain1;    // blocking rules of list 1 with a key
   GenericSequence exceptions1;          // "@@" rules of list 1 without a key
@@ -305,7 +308,9 @@ class FilterEngineImpl final : public FilterEngine {
   std::condition_variable bodiesDone_;  // signalled when a body finishes
   GenericIndex genericIndex_;   // token index over the four sequences
   // The rules of the five keyed containers, each container one lane.
-  DomainRuleTable domainRules_{&requestFilters};
+  DomainRuleTable domainRules_{&arena_};
+  size_t requestRules_ = 0;  // request rules filed since the last clear
+  const RequestFilter* lastRequestRule_ = nullptr;  // the last one filed
   bool indexStale_ = false;     // filing changed since the indexes were built
   bool rulesFreed_ = false;     // clearRules() freed rules since the last trim
   CandidateList candidates_;    // scratch: host candidates of one query

@@ -55,16 +55,14 @@ void FilterEngineImpl::addRuleLine(const std::string& line, int listIndex) {
 FiledRule FilterEngineImpl::addTrackedLine(const std::string& line,
                                            int listIndex) {
   std::lock_guard<std::mutex> lock(mutex);
-  const size_t requestsBefore = requestFilters.size();
+  const size_t requestsBefore = requestRules_;
   const size_t elemHideBefore = elemHideFilters.size();
   // Through the interface, as the loader adds its lines. A line adds at
   // most one rule, at the end of its owning sequence.
   FilterEngine& self = *this;
   self.addRuleLine(line, listIndex);
   FiledRule filed;
-  if (requestFilters.size() > requestsBefore) {
-    filed.request = requestFilters.back();
-  }
+  if (requestRules_ > requestsBefore) filed.request = lastRequestRule_;
   if (elemHideFilters.size() > elemHideBefore) {
     filed.elemHide = elemHideFilters.back();
   }

@@ -75,6 +75,11 @@ class RequestFilter {
   RequestFilter& operator=(const RequestFilter&) = delete;
   // Frees the page-domain lists, when the rule has them.
   ~RequestFilter();
+  // Whether the destructor has anything to free: a rule without page-domain
+  // lists may be dropped with its storage, undestroyed.
+  bool ownsHeapParts() const {
+    return (flags_ & kHasOptions) && options().domains != nullptr;
+  }
 
   // The object and its blocks and text share one allocation made by the
   // parser, on the heap or in a RuleArena.

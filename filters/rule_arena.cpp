@@ -3,6 +3,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <new>
 #include <utility>
 
 namespace quibex {
@@ -21,10 +22,10 @@ void* RuleArena::allocate(size_t bytes, size_t alignment) {
     // Owned before it is filed: if the list of chunks cannot grow, the
     // chunk is freed again rather than lost.
     std::unique_ptr<char[]> chunk(new char[size]);
-    chunks_.push_back(std::move(chunk));
+    chunks_.push_back(Chunk{std::move(chunk), size});
     held_ += size;
-    if (own) return chunks_.back().get();
-    next_ = chunks_.back().get();
+    if (own) return chunks_.back().bytes.get();
+    next_ = chunks_.back().bytes.get();
     left_ = kChunkBytes;
     pad = 0;
   }
@@ -32,6 +33,19 @@ void* RuleArena::allocate(size_t bytes, size_t alignment) {
   next_ += pad + bytes;
   left_ -= pad + bytes;
   return piece;
+}
+
+uint32_t RuleArena::refOf(const void* piece) const {
+  const char* p = static_cast<const char*>(piece);
+  for (size_t i = chunks_.size(); i-- > 0;) {
+    // Chunks come from separate allocations, so compare as integers.
+    const auto address = reinterpret_cast<uintptr_t>(p);
+    const auto start = reinterpret_cast<uintptr_t>(chunks_[i].bytes.get());
+    if (address < start || address - start >= chunks_[i].size) continue;
+    if (i >= kMaxChunks) throw std::bad_alloc();
+    return static_cast<uint32_t>(i << kOffsetBits | (address - start));
+  }
+  throw std::bad_alloc();  // not a piece of this arena: excluded by REQUIRES
 }
 
 void RuleArena::release() {

@@ -10,6 +10,7 @@
 #define QUIBEX_FILTERS_RULE_ARENA_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -28,6 +29,18 @@ class RuleArena {
   // REQUIRES: alignment is a power of two, at most alignof(max_align_t).
   void* allocate(size_t bytes, size_t alignment = 8);
 
+  // A 32-bit name of a piece this arena handed out, for tables that refer
+  // to many pieces: the chunk's number and the piece's offset in it. Throws
+  // bad_alloc when the arena has more chunks than a name can tell apart
+  // (kMaxChunks, 4 GiB of rules at the least). Fastest for the newest
+  // piece. REQUIRES: piece came from allocate() since the last release().
+  uint32_t refOf(const void* piece) const;
+  // The piece named ref. REQUIRES: ref came from refOf() since the last
+  // release().
+  const void* at(uint32_t ref) const {
+    return chunks_[ref >> kOffsetBits].bytes.get() + (ref & kOffsetMask);
+  }
+
   // Frees every chunk.
   void release();
 
@@ -36,8 +49,19 @@ class RuleArena {
 
  private:
   static constexpr size_t kChunkBytes = 64 * 1024;
+  // A reference is a chunk number above a byte offset in the chunk. A piece
+  // in a chunk of its own starts at offset 0.
+  static constexpr uint32_t kOffsetBits = 16;
+  static constexpr uint32_t kOffsetMask = (1u << kOffsetBits) - 1;
+  static constexpr size_t kMaxChunks = size_t{1} << (32 - kOffsetBits);
+  static_assert(kChunkBytes <= size_t{1} << kOffsetBits,
+                "an offset in a chunk must fit a reference");
 
-  std::vector<std::unique_ptr<char[]>> chunks_;  // every chunk handed out
+  struct Chunk {
+    std::unique_ptr<char[]> bytes;  // the storage
+    size_t size;                    // its length
+  };
+  std::vector<Chunk> chunks_;  // every chunk handed out
   char* next_ = nullptr;  // free space in the current chunk
   size_t left_ = 0;       // bytes free at next_
   size_t held_ = 0;       // bytes of all chunks

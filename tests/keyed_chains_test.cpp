@@ -12,6 +12,7 @@
 #include "engine/domain_rule_table.h"
 #include "engine/keyed_chains.h"
 #include "filters/request_filter.h"
+#include "filters/rule_arena.h"
 
 namespace quibex {
 namespace {
@@ -60,9 +61,9 @@ TEST(KeyedChainsTest, EmptyKeyAndClear) {
 // grows many times, then shrinks in compact(); clear() empties it for a
 // second round.
 TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
-  std::vector<std::unique_ptr<RequestFilter>> owned;
-  std::vector<RequestFilter*> rules;
-  DomainRuleTable table(&rules);
+  RuleArena arena;
+  std::vector<const RequestFilter*> rules;  // rule id -> rule, for the model
+  DomainRuleTable table(&arena);
   std::mt19937 random(7);
   for (int round = 0; round < 2; ++round) {
     std::map<std::string, std::vector<std::pair<uint32_t, uint32_t>>> model;
@@ -72,10 +73,10 @@ TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
       const std::string key =
           "k" + std::to_string(pick % 5 == 0 ? pick % 40 : pick) + ".test";
       const uint32_t lane = static_cast<uint32_t>(random() % 5);
-      owned.push_back(parseRequestFilter("||" + key + "^"));
-      rules.push_back(owned.back().get());
+      // Bare host rules: nothing to destroy before the arena goes.
+      rules.push_back(parseRequestFilter("||" + key + "^", arena));
       const uint32_t id = static_cast<uint32_t>(rules.size() - 1);
-      table.insert(rules[id]->domainKeyView(), hashKey(key), lane, id);
+      table.insert(rules[id]->domainKeyView(), hashKey(key), lane, rules[id]);
       model[key].emplace_back(lane, id);
     }
     const auto check = [&](const char* when) {
@@ -119,7 +120,7 @@ TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
     EXPECT_EQ(table.keyCount(), 0u);
     EXPECT_EQ(table.find("k1.test", hashKey("k1.test")), DomainRuleTable::kNone);
     rules.clear();
-    owned.clear();
+    arena.release();
   }
 }
 
