@@ -70,6 +70,15 @@ TEST(RuleArenaTest, PiecesAreAlignedDistinctAndLarge) {
     }
   }
   EXPECT_GE(arena.memoryBytes(), 90000u);
+  // Each piece's 32-bit name leads back to it, also across several chunks
+  // with chunks of their own (large pieces) in between.
+  for (int i = 0; i < 300; ++i) {
+    const size_t size = i % 10 == 0 ? 20000 : 700;
+    pieces.push_back(static_cast<char*>(arena.allocate(size)));
+  }
+  for (const char* piece : pieces) {
+    ASSERT_EQ(arena.at(arena.refOf(piece)), piece);
+  }
   arena.release();
   EXPECT_EQ(arena.memoryBytes(), 0u);
 }
