@@ -75,10 +75,10 @@ class LineDecrypter {
   // 512 local references that older Android runtimes allow a thread.
   static constexpr jint kLinesPerFrame = 32;
 
-  JNIEnv* env_;               // the loading thread's environment, or null
-  jmethodID decrypt_;         // Codec.decrypt, or null when unavailable
-  LocalFrame frame_;          // holds the references of the recent lines
-  jint linesInFrame_ = 0;     // lines whose references frame_ holds
+  JNIEnv* env_;            // the loading thread's environment, or null
+  jmethodID decrypt_;      // Codec.decrypt, or null when unavailable
+  LocalFrame frame_;       // holds the references of the recent lines
+  jint linesInFrame_ = 0;  // lines whose references frame_ holds
 };
 
 }  // namespace quibex
