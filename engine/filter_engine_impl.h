@@ -312,7 +312,6 @@ class FilterEngineImpl final : public FilterEngine {
   size_t requestRules_ = 0;  // request rules filed since the last clear
   const RequestFilter* lastRequestRule_ = nullptr;  // the last one filed
   bool indexStale_ = false;     // filing changed since the indexes were built
-  bool rulesFreed_ = false;     // clearRules() freed rules since the last trim
   CandidateList candidates_;    // scratch: host candidates of one query
   std::string lineBuffer_;      // scratch: plain text of one rule line
 };
