@@ -166,6 +166,16 @@ void DomainRuleTable::rebuild(size_t size) {
   }
 }
 
+void DomainRuleTable::reserve(size_t keys) {
+  const size_t total = keys_ + keys;
+  if (total * 4 <= slots_.size() * 3) return;
+  try {
+    rebuild(total * 4 / 3 + 1);
+  } catch (const std::bad_alloc&) {
+    // Insertion grows the table itself.
+  }
+}
+
 void DomainRuleTable::clear() {
   std::fill(slots_.begin(), slots_.end(), Slot{0, kNoRule});
   groups_.clear();
@@ -178,8 +188,10 @@ void DomainRuleTable::clear() {
 void DomainRuleTable::compact() {
   // At most 70 % full: a lookup of an absent key, the common case, then
   // reads about six slots, one or two cache lines.
+  // A table within a sixteenth of that size is kept: rebuilding it would
+  // cost more time than it gives back memory.
   const size_t size = std::max<size_t>(16, keys_ * 10 / 7 + 1);
-  if (size < slots_.size()) {
+  if (size < slots_.size() - slots_.size() / 16) {
     try {
       rebuild(size);
     } catch (const std::bad_alloc&) {

@@ -111,6 +111,10 @@ class DomainRuleTable {
   // REQUIRES: entry came from find() and is not kNone.
   std::string_view keyOf(uint32_t entry) const;
 
+  // Makes room for keys more keys, so that filing them does not grow the
+  // slot table step by step. Best effort: on bad_alloc the table stays as
+  // it is (and grows as it fills).
+  void reserve(size_t keys);
   // Removes every key and rule; the slot table keeps its size.
   void clear();
   // Resizes the slot table to the tightest size for its keys and releases

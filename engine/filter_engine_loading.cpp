@@ -1,5 +1,8 @@
 // Loading of FilterEngineImpl: reading one rule file through the line
 // decoder, and routing each plain rule line to its parser.
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <new>
 #include <string>
 
@@ -9,11 +12,27 @@
 #include "filters/rule_line.h"
 
 namespace quibex {
+namespace {
+
+// Stored bytes per domain key: real lists hold one key per 30 to 42 stored
+// bytes; the guess errs on the side of room, since a table that fills up
+// mid-load is rebuilt twice its size.
+constexpr size_t kStoredBytesPerKey = 24;
+
+}  // namespace
 
 void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
   try {
     UniqueFile file(std::fopen(path.c_str(), "r"));
     if (!file) return;
+    // Room for the file's domain keys up front, guessed from its size,
+    // instead of growing the table in a dozen steps; the end of the load
+    // trims it to size.
+    struct stat info;
+    if (fstat(fileno(file.get()), &info) == 0 && info.st_size > 0) {
+      domainRules_.reserve(static_cast<size_t>(info.st_size) /
+                           kStoredBytesPerKey);
+    }
     RuleFileReader reader(file.get());
     std::string stored;  // the stored (enciphered) line, reused for each line
     FilterEngine& self = *this;
