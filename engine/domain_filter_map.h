@@ -57,7 +57,9 @@ class DomainFilterMap {
   uint32_t find(std::string_view key) const { return find(key, hashKey(key)); }
   // The rules of a chain. REQUIRES: chain came from find(), or is the
   // table's entry of a key with rules in this lane.
-  FilterChain chain(uint32_t chain) const { return table_->chain(chain, lane_); }
+  FilterChain chain(uint32_t chain) const {
+    return table_->chain(chain, lane_);
+  }
   std::string_view key(uint32_t chain) const { return table_->keyOf(chain); }
 
   // Starts a lookup: forgets the chains tried by the previous one.
@@ -75,7 +77,9 @@ class DomainFilterMap {
   size_t keyCount() const { return table_->keyCount(lane_); }
   size_t filterCount() const { return table_->ruleCount(lane_); }
   // Heap bytes of this view (the table counts its own).
-  size_t memoryBytes() const { return triedChains.capacity() * sizeof(uint32_t); }
+  size_t memoryBytes() const {
+    return triedChains.capacity() * sizeof(uint32_t);
+  }
 
   // Chains tried by the current lookup, identified by their table entry.
   std::vector<uint32_t> triedChains;

@@ -56,13 +56,14 @@ void DomainRuleTable::Chain::Iterator::settle() {
 
 DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin() const {
   if (entry_ == kNone) return end();
-  const Slot& slot = table_->slots_[entry_ - 1];
-  if (slot.meta & kGroupBit) {
-    const Entry& head = table_->entries_[table_->groups_[slot.ref].head];
+  const uint32_t meta = table_->metas_[entry_ - 1];
+  const uint32_t ref = table_->refs_[entry_ - 1];
+  if (meta & kGroupBit) {
+    const Entry& head = table_->entries_[table_->groups_[ref].head];
     return Iterator(table_, lane_, head.ref, head.link);
   }
-  return Iterator(table_, lane_, slot.ref,
-                  kEndEntry << kLaneBits | (slot.meta & kLaneMask));
+  return Iterator(table_, lane_, ref,
+                  kEndEntry << kLaneBits | (meta & kLaneMask));
 }
 
 DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::end() const {
@@ -74,12 +75,12 @@ const RequestFilter* DomainRuleTable::ruleAt(uint32_t ref) const {
 }
 
 size_t DomainRuleTable::slotFor(std::string_view key, uint32_t tag) const {
-  const size_t size = slots_.size();
+  const size_t size = metas_.size();
   for (size_t i = homeOf(tag);;) {
-    const Slot& slot = slots_[i];
-    if (slot.ref == kNoRule) return i;
-    if ((slot.meta >> kTagShift) == tag &&
-        ruleAt(firstRef(slot))->domainKeyView() == key) {
+    const uint32_t meta = metas_[i];
+    if (meta == 0) return i;
+    if ((meta >> kTagShift) == tag &&
+        ruleAt(firstRef(i))->domainKeyView() == key) {
       return i;
     }
     if (++i == size) i = 0;
@@ -87,20 +88,20 @@ size_t DomainRuleTable::slotFor(std::string_view key, uint32_t tag) const {
 }
 
 uint32_t DomainRuleTable::find(std::string_view key, uint64_t hash) const {
-  if (slots_.empty()) return kNone;
+  if (metas_.empty()) return kNone;
   const size_t at = slotFor(key, tagOf(hash));
-  return slots_[at].ref == kNoRule ? kNone : static_cast<uint32_t>(at + 1);
+  return metas_[at] == 0 ? kNone : static_cast<uint32_t>(at + 1);
 }
 
 uint32_t DomainRuleTable::lanesOf(uint32_t entry) const {
   if (entry == kNone) return 0;
-  const Slot& slot = slots_[entry - 1];
-  if (slot.meta & kGroupBit) return groups_[slot.ref].lanes;
-  return 1u << (slot.meta & kLaneMask);
+  const uint32_t meta = metas_[entry - 1];
+  if (meta & kGroupBit) return groups_[refs_[entry - 1]].lanes;
+  return 1u << (meta & kLaneMask);
 }
 
 std::string_view DomainRuleTable::keyOf(uint32_t entry) const {
-  return ruleAt(firstRef(slots_[entry - 1]))->domainKeyView();
+  return ruleAt(firstRef(entry - 1))->domainKeyView();
 }
 
 void DomainRuleTable::insert(std::string_view key, uint64_t hash,
@@ -108,14 +109,15 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash,
   if (lane >= kLanes) throw std::bad_alloc();
   const uint32_t ref = arena_->refOf(rule);
   const uint32_t tag = tagOf(hash);
-  size_t at = slots_.empty() ? 0 : slotFor(key, tag);
-  if (slots_.empty() || slots_[at].ref == kNoRule) {
+  size_t at = metas_.empty() ? 0 : slotFor(key, tag);
+  if (metas_.empty() || metas_[at] == 0) {
     // A new key. The table is kept at most three-quarters full.
-    if ((keys_ + 1) * 4 > slots_.size() * 3) {
-      rebuild(std::max<size_t>(16, slots_.size() * 2));
+    if ((keys_ + 1) * 4 > metas_.size() * 3) {
+      rebuild(std::max<size_t>(16, metas_.size() * 2));
       at = slotFor(key, tag);
     }
-    slots_[at] = Slot{tag << kTagShift | lane, ref};
+    metas_[at] = tag << kTagShift | kUsedBit | lane;
+    refs_[at] = ref;
     ++keys_;
     ++laneKeys_[lane];
     ++laneRules_[lane];
@@ -123,12 +125,13 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash,
   }
   // A key already present: its rules go to (or already are in) a group.
   if (entries_.size() + 2 > kEndEntry) throw std::bad_alloc();
-  Slot& slot = slots_[at];
+  uint32_t& meta = metas_[at];
+  uint32_t& slotRef = refs_[at];
   Group* group;
-  if (slot.meta & kGroupBit) {
+  if (meta & kGroupBit) {
     reserveGeometric(&entries_, 1);
     // Nothing below allocates.
-    group = &groups_[slot.ref];
+    group = &groups_[slotRef];
     const uint32_t entry = static_cast<uint32_t>(entries_.size());
     entries_.push_back(Entry{ref, kEndEntry << kLaneBits | lane});
     Entry& tail = entries_[group->tail];
@@ -138,13 +141,13 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash,
     reserveGeometric(&groups_, 1);
     reserveGeometric(&entries_, 2);
     // Nothing below allocates.
-    const uint32_t firstLane = slot.meta & kLaneMask;
+    const uint32_t firstLane = meta & kLaneMask;
     const uint32_t entry = static_cast<uint32_t>(entries_.size());
-    entries_.push_back(Entry{slot.ref, (entry + 1) << kLaneBits | firstLane});
+    entries_.push_back(Entry{slotRef, (entry + 1) << kLaneBits | firstLane});
     entries_.push_back(Entry{ref, kEndEntry << kLaneBits | lane});
     groups_.push_back(Group{entry, entry + 1, 1u << firstLane});
-    slot.meta = (slot.meta & ~kLaneMask) | kGroupBit;
-    slot.ref = static_cast<uint32_t>(groups_.size() - 1);
+    meta = (meta & ~kLaneMask) | kGroupBit;
+    slotRef = static_cast<uint32_t>(groups_.size() - 1);
     group = &groups_.back();
   }
   if ((group->lanes >> lane & 1) == 0) ++laneKeys_[lane];
@@ -153,22 +156,25 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash,
 }
 
 void DomainRuleTable::rebuild(size_t size) {
-  std::vector<Slot> slots(size, Slot{0, kNoRule});
-  slots_.swap(slots);
+  std::vector<uint32_t> metas(size, 0u);
+  std::vector<uint32_t> refs(size);
+  metas_.swap(metas);
+  refs_.swap(refs);
   // The keys are distinct, so each goes to the first free slot from home.
-  for (const Slot& slot : slots) {
-    if (slot.ref == kNoRule) continue;
-    size_t i = homeOf(slot.meta >> kTagShift);
-    while (slots_[i].ref != kNoRule) {
+  for (size_t old = 0; old < metas.size(); ++old) {
+    if (metas[old] == 0) continue;
+    size_t i = homeOf(metas[old] >> kTagShift);
+    while (metas_[i] != 0) {
       if (++i == size) i = 0;
     }
-    slots_[i] = slot;
+    metas_[i] = metas[old];
+    refs_[i] = refs[old];
   }
 }
 
 void DomainRuleTable::reserve(size_t keys) {
   const size_t total = keys_ + keys;
-  if (total * 4 <= slots_.size() * 3) return;
+  if (total * 4 <= metas_.size() * 3) return;
   try {
     rebuild(total * 4 / 3 + 1);
   } catch (const std::bad_alloc&) {
@@ -177,7 +183,7 @@ void DomainRuleTable::reserve(size_t keys) {
 }
 
 void DomainRuleTable::clear() {
-  std::fill(slots_.begin(), slots_.end(), Slot{0, kNoRule});
+  std::fill(metas_.begin(), metas_.end(), 0u);
   groups_.clear();
   entries_.clear();
   keys_ = 0;
@@ -191,7 +197,7 @@ void DomainRuleTable::compact() {
   // A table within a sixteenth of that size is kept: rebuilding it would
   // cost more time than it gives back memory.
   const size_t size = std::max<size_t>(16, keys_ * 10 / 7 + 1);
-  if (size < slots_.size() - slots_.size() / 16) {
+  if (size < metas_.size() - metas_.size() / 16) {
     try {
       rebuild(size);
     } catch (const std::bad_alloc&) {
@@ -204,11 +210,11 @@ void DomainRuleTable::compact() {
 
 ProbeLengths DomainRuleTable::probeLengths() const {
   ProbeLengths lengths;
-  const size_t size = slots_.size();
+  const size_t size = metas_.size();
   lengths.slots = size;
   for (size_t i = 0; i < size; ++i) {
-    if (slots_[i].ref == kNoRule) continue;
-    const size_t home = homeOf(slots_[i].meta >> kTagShift);
+    if (metas_[i] == 0) continue;
+    const size_t home = homeOf(metas_[i] >> kTagShift);
     const uint32_t length =
         static_cast<uint32_t>((i >= home ? i - home : i + size - home) + 1);
     lengths.longest = std::max(lengths.longest, length);
@@ -218,7 +224,7 @@ ProbeLengths DomainRuleTable::probeLengths() const {
 }
 
 size_t DomainRuleTable::memoryBytes() const {
-  return slots_.capacity() * sizeof(Slot) +
+  return (metas_.capacity() + refs_.capacity()) * sizeof(uint32_t) +
          groups_.capacity() * sizeof(Group) +
          entries_.capacity() * sizeof(Entry);
 }

@@ -8,8 +8,10 @@
 // a decision probed each container's map (or a presence filter in front of
 // them) for every host candidate. Here one probe per candidate answers for
 // every container at once:
-//   - a slot is 8 bytes: 28 bits of the key's hash with the lane (the
-//     container) of its rule, and a 32-bit reference;
+//   - a slot is 8 bytes: a meta word with 27 bits of the key's hash and the
+//     lane (the container) of its rule, and a 32-bit reference, kept in two
+//     arrays, so that probing reads only the meta words (4 bytes a slot:
+//     the table of the real lists then fits a second-level cache);
 //   - the reference names the key's only rule directly, by its place in
 //     the engine's rule arena, or a group whose chain lists the key's rules
 //     of every lane in filing order;
@@ -99,7 +101,7 @@ class DomainRuleTable {
   // Starts loading the home slot of a hash into the cache, so that the
   // lookups of several keys wait for memory once rather than in turn.
   void prefetch(uint64_t hash) const {
-    if (!slots_.empty()) __builtin_prefetch(&slots_[homeOf(tagOf(hash))]);
+    if (!metas_.empty()) __builtin_prefetch(&metas_[homeOf(tagOf(hash))]);
   }
   // The lanes that hold rules under an entry, bit L for lane L; 0 for kNone.
   uint32_t lanesOf(uint32_t entry) const;
@@ -131,21 +133,19 @@ class DomainRuleTable {
   size_t memoryBytes() const;
 
  private:
-  // A slot's meta word: the tag above a group bit above the lane.
+  // A slot's meta word: the tag above a used bit, a group bit and the lane
+  // of a direct rule; 0 for a free slot.
   static constexpr uint32_t kLaneBits = 3;
   static constexpr uint32_t kLaneMask = (1u << kLaneBits) - 1;
   static constexpr uint32_t kGroupBit = 1u << kLaneBits;
-  static constexpr uint32_t kTagShift = kLaneBits + 1;
+  static constexpr uint32_t kUsedBit = kGroupBit << 1;
+  static constexpr uint32_t kTagShift = kLaneBits + 2;
   static constexpr uint32_t kTagBits = 32 - kTagShift;
-  // A slot or chain position without a rule.
+  // The end of a chain.
   static constexpr uint32_t kNoRule = UINT32_MAX;
   // An entry's link: the next entry above the lane of its own rule.
   static constexpr uint32_t kEndEntry = UINT32_MAX >> kLaneBits;
 
-  struct Slot {
-    uint32_t meta;  // tag, group bit, lane of a direct rule
-    uint32_t ref;   // the rule (arena reference) or the group; kNoRule: free
-  };
   struct Group {
     uint32_t head;   // first entry of the chain
     uint32_t tail;   // last entry
@@ -160,13 +160,13 @@ class DomainRuleTable {
     return static_cast<uint32_t>(hash >> (64 - kTagBits));
   }
   const RequestFilter* ruleAt(uint32_t ref) const;
-  // The first rule under a slot.
-  uint32_t firstRef(const Slot& slot) const {
-    return (slot.meta & kGroupBit) ? entries_[groups_[slot.ref].head].ref
-                                   : slot.ref;
+  // The first rule under slot i.
+  uint32_t firstRef(size_t i) const {
+    return (metas_[i] & kGroupBit) ? entries_[groups_[refs_[i]].head].ref
+                                   : refs_[i];
   }
   size_t homeOf(uint32_t tag) const {
-    return static_cast<size_t>((uint64_t{tag} * slots_.size()) >> kTagBits);
+    return static_cast<size_t>((uint64_t{tag} * metas_.size()) >> kTagBits);
   }
   // The slot holding key, or the free slot where it would go.
   size_t slotFor(std::string_view key, uint32_t tag) const;
@@ -174,7 +174,10 @@ class DomainRuleTable {
   void rebuild(size_t size);
 
   const RuleArena* arena_;       // where the rules live
-  std::vector<Slot> slots_;      // open-addressed, linear probing
+  // The slots, open-addressed with linear probing: meta words, and the
+  // rule (an arena reference) or group of each.
+  std::vector<uint32_t> metas_;
+  std::vector<uint32_t> refs_;
   std::vector<Group> groups_;    // keys with more than one rule
   std::vector<Entry> entries_;   // the groups' chains
   size_t keys_ = 0;              // keys present

@@ -118,7 +118,8 @@ TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
     check("compacted");
     table.clear();
     EXPECT_EQ(table.keyCount(), 0u);
-    EXPECT_EQ(table.find("k1.test", hashKey("k1.test")), DomainRuleTable::kNone);
+    EXPECT_EQ(table.find("k1.test", hashKey("k1.test")),
+              DomainRuleTable::kNone);
     rules.clear();
     arena.release();
   }
