@@ -1,9 +1,9 @@
 // KeyedChains: a compact hash map from a byte-string key to a chain of item
 // pointers kept in insertion order.
 //
-// It backs the request-rule domain maps and the element-hiding site index.
-// A real list files about a hundred thousand rules under tens of thousands
-// of keys; a node-based map with a vector per key spends well over a
+// It backs the element-hiding site index, where a rule is filed under each
+// of its sites (the request rules have DomainRuleTable). A real list files
+// tens of thousands of keys; a node-based map with a vector per key spends well over a
 // hundred bytes per rule on allocator headers, bucket pointers and copied
 // keys. Here keys are views into the rules' own text (no copy), the bucket
 // table is open-addressed 32-bit slots, and every chain is a singly linked
@@ -26,10 +26,10 @@
 namespace quibex {
 
 // The hash used for every domain key lookup. Callers that probe several
-// maps with the same key compute it once. It is 64 bits wide on every
-// target: the slot index takes its low bits, while the Bloom filters and
-// the presence words mix all of them, so with a 32-bit size_t the filters
-// would only see the bits that already chose the slot.
+// tables with the same key compute it once. It is 64 bits wide on every
+// target: a KeyedChains slot index takes its low bits while its Bloom
+// filter mixes all of them, and the domain table takes its high bits, so
+// every target lays the tables out alike.
 inline uint64_t hashKey(std::string_view key) { return hashBytes(key); }
 
 // The slots a lookup of a present key examines, from its home slot to its
