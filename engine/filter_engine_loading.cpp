@@ -2,6 +2,7 @@
 // decoder, and routing each plain rule line to its parser.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -18,6 +19,11 @@ namespace {
 // bytes; the guess errs on the side of room, since a table that fills up
 // mid-load is rebuilt twice its size.
 constexpr size_t kStoredBytesPerKey = 24;
+// The most keys one file's guess makes room for (the real lists hold about
+// a hundred thousand): a huge file, of comments say, must not size the
+// table for millions of keys it may never hold. Larger lists grow the
+// table as they fill it.
+constexpr size_t kMostKeysGuessed = size_t{1} << 18;
 
 }  // namespace
 
@@ -30,8 +36,10 @@ void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
     // trims it to size.
     struct stat info;
     if (fstat(fileno(file.get()), &info) == 0 && info.st_size > 0) {
-      domainRules_.reserve(static_cast<size_t>(info.st_size) /
-                           kStoredBytesPerKey);
+      const auto bytes = static_cast<unsigned long long>(info.st_size);
+      domainRules_.reserve(static_cast<size_t>(
+          std::min<unsigned long long>(bytes / kStoredBytesPerKey,
+                                       kMostKeysGuessed)));
     }
     RuleFileReader reader(file.get());
     std::string stored;  // the stored (enciphered) line, reused for each line
