@@ -9,17 +9,6 @@
 #include "filters/rule_arena.h"
 
 namespace quibex {
-namespace {
-
-// Room for extra more elements, growing the capacity by doubling so that
-// appends stay amortised constant.
-template <class V>
-void reserveGeometric(V* v, size_t extra) {
-  if (v->size() + extra <= v->capacity()) return;
-  v->reserve(std::max(v->size() + extra, v->capacity() * 2));
-}
-
-}  // namespace
 
 DomainRuleTable::Chain::Iterator::Iterator(const DomainRuleTable* table,
                                            uint32_t lane, uint32_t ref,

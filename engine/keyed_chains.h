@@ -32,6 +32,15 @@ namespace quibex {
 // every target lays the tables out alike.
 inline uint64_t hashKey(std::string_view key) { return hashBytes(key); }
 
+// Makes room in v for extra more elements, growing its capacity by
+// doubling so that appends stay amortised constant. Throws bad_alloc,
+// leaving v unchanged, when the room cannot be had.
+template <class V>
+void reserveGeometric(V* v, size_t extra) {
+  if (v->size() + extra <= v->capacity()) return;
+  v->reserve(std::max(v->size() + extra, v->capacity() * 2));
+}
+
 // The slots a lookup of a present key examines, from its home slot to its
 // own, over all keys of a map: the most for any key and the sum (for the
 // mean).
@@ -114,10 +123,10 @@ class KeyedChains {
   void reserveMore(size_t keys, size_t items) {
     const size_t keyTotal = keys_.size() + keys;
     if (keyTotal * 4 > slots_.size() * 3) grow(keyTotal);
-    reserveGeometric(keys_, keys);
-    reserveGeometric(tails_, keys);
-    reserveGeometric(items_, items);
-    reserveGeometric(next_, items);
+    reserveGeometric(&keys_, keys);
+    reserveGeometric(&tails_, keys);
+    reserveGeometric(&items_, items);
+    reserveGeometric(&next_, items);
   }
 
   // Index of key's chain (stable until clear()), or kNoChain.
@@ -250,13 +259,6 @@ class KeyedChains {
     for (uint32_t k = 0; k < keys_.size(); ++k) placeInSlot(k, hashKey(key(k)));
   }
 
-  // Room for extra more elements, growing the capacity by doubling so that
-  // appends stay amortised constant.
-  template <class V>
-  static void reserveGeometric(V& v, size_t extra) {
-    if (v.size() + extra <= v.capacity()) return;
-    v.reserve(std::max(v.size() + extra, v.capacity() * 2));
-  }
 
   std::vector<uint32_t> slots_;  // open-addressed: key index + 1, 0 = empty
   std::vector<uint64_t> bloom_;  // two bits per key, eight bits per slot
