@@ -68,6 +68,15 @@ constexpr const char* kScrollbarPseudoClasses[] = {
     "horizontal", "hover", "increment", "no-button", "single-button", "start",
     "vertical", "window-inactive"};
 
+// Procedural pseudo-classes of other rule syntaxes, which run script in
+// the blocker rather than match in the browser.
+constexpr const char* kProceduralPseudoClasses[] = {
+    "-abp-contains", "-abp-has", "-abp-properties", "contains", "has-text",
+    "if", "if-not", "matches-attr", "matches-css", "matches-css-after",
+    "matches-css-before", "matches-media", "matches-path", "matches-prop",
+    "min-text-length", "nth-ancestor", "others", "remove", "remove-attr",
+    "remove-class", "style", "upward", "watch-attr", "xpath"};
+
 // Pseudo-elements that may also be written with a single colon.
 constexpr const char* kLegacyPseudoElements[] = {"after", "before",
                                                  "first-letter", "first-line"};
@@ -472,7 +481,8 @@ class SelectorParser {
         return quoted(std::string(1, token.delim)) + " stands where no selector may";
       case Kind::kOpenBrace:
       case Kind::kCloseBrace:
-        return "it has a brace, which ends a selector in a style rule";
+        return "it carries a style declaration in braces, which ends the "
+               "selector in a style rule";
       case Kind::kString:
         return "a string stands outside an attribute selector";
       case Kind::kNumber:
@@ -719,7 +729,11 @@ class SelectorParser {
         return true;
       }
       if (oneOf(name, kPseudoClasses)) return true;
-      *why = "the pseudo-class " + quoted(shown) + " is unknown";
+      *why = "the pseudo-class " + quoted(shown) +
+             (oneOf(name, kProceduralPseudoClasses)
+                  ? " is a procedural pseudo-class of another rule syntax, "
+                    "which no browser knows"
+                  : " is unknown");
       return false;
     }
     const size_t close = closingOf(t_, p);
@@ -761,7 +775,11 @@ class SelectorParser {
     if (name == "lang" || name == "dir" || name == "state") {
       return arguments(begin, close, false, shown, why);
     }
-    *why = "the pseudo-class " + quoted(shown + "()") + " is unknown";
+    *why = "the pseudo-class " + quoted(shown + "()") +
+           (oneOf(name, kProceduralPseudoClasses)
+                ? " is a procedural pseudo-class of another rule syntax, "
+                  "which no browser knows"
+                : " is unknown");
     return false;
   }
 
@@ -792,6 +810,10 @@ class SelectorParser {
 }  // namespace
 
 std::string rejectedSelector(std::string_view selector) {
+  if (selector.substr(0, 4) == "+js(") {
+    return "it is a scriptlet of another rule syntax (\"+js(...)\"), not a "
+           "selector";
+  }
   std::vector<Token> tokens;
   std::string why;
   if (!Tokenizer(selector).run(&tokens, &why)) return why;

@@ -188,6 +188,22 @@ std::string byteOrderMarkReason(std::string_view line) {
          "which the engine reads as the first bytes of this rule";
 }
 
+std::set<std::string> ignoredOptionNames(std::string_view line);
+
+// "; the engine ignores its options a, b" for the unknown options of
+// line, which do not narrow it here; "" when it has none.
+std::string ignoredNote(std::string_view line) {
+  const std::set<std::string> ignored = ignoredOptionNames(line);
+  std::string names;
+  for (const std::string& name : ignored) {
+    names += (names.empty() ? "" : ", ") + shown(name);
+  }
+  if (names.empty()) return "";
+  return std::string(" (the engine ignores its ") +
+         (ignored.size() == 1 ? "option " : "options ") + names +
+         ", which narrows it nowhere)";
+}
+
 // Collects the reasons of one rule and keeps the strongest grade.
 class Verdict {
  public:
@@ -423,7 +439,8 @@ void ListLinter::addRequestRule(size_t number, const std::string& line,
                  ? "it allows every request"
                  : "it blocks every request") +
             (narrowed.empty() ? std::string(", on every page")
-                              : " of its scope: " + narrowed));
+                              : " of its scope: " + narrowed) +
+            ignoredNote(line));
   }
   if (!verdict.empty()) {
     findings_.push_back(std::move(verdict).finding(number, line));
@@ -511,15 +528,26 @@ void ListLinter::addElemHideRule(size_t number, const std::string& line,
   }
 }
 
-void ListLinter::countIgnoredOptions(std::string_view line) {
+namespace {
+
+// The names of the options of line that the engine ignores.
+std::set<std::string> ignoredOptionNames(std::string_view line) {
+  std::set<std::string> names;
   const size_t dollar = findOptionsDollar(line);
-  if (dollar == std::string_view::npos) return;
-  std::set<std::string> names;  // each name counted once per rule
+  if (dollar == std::string_view::npos) return names;
   forEachOption(line.substr(dollar + 1), [&names](std::string_view option,
                                                   bool /*negated*/) {
     if (option.empty() || findRuleOption(option) != nullptr) return;
     names.insert(std::string(option.substr(0, option.find('='))));
   });
+  return names;
+}
+
+}  // namespace
+
+void ListLinter::countIgnoredOptions(std::string_view line) {
+  // Each name counted once per rule.
+  const std::set<std::string> names = ignoredOptionNames(line);
   if (names.empty()) return;
   ++counts_.withIgnoredOptions;
   for (const std::string& name : names) ++ignoredOptions_[name];
