@@ -342,36 +342,46 @@ const char* closerText(Kind kind) {
                                      : "\")\"";
 }
 
-// The index of the token that closes the block opened at open.
-// REQUIRES: the blocks are balanced (checkBlocks passed).
-size_t closingOf(const std::vector<Token>& tokens, size_t open) {
-  size_t depth = 0;
-  for (size_t i = open; i < tokens.size(); ++i) {
-    if (opens(tokens[i].kind)) ++depth;
-    if (closes(tokens[i].kind) && --depth == 0) return i;
-  }
-  return tokens.size();
-}
+// Deepest nesting of blocks followed; deeper selectors are judged
+// rejected rather than followed, so no input can exhaust the stack.
+constexpr size_t kMaxNesting = 256;
 
 // Unbalanced brackets, parentheses and braces: in a style rule they would
-// swallow what follows.
-bool checkBlocks(const std::vector<Token>& tokens, std::string* why) {
-  std::vector<Kind> open;
-  for (const Token& token : tokens) {
-    if (opens(token.kind)) {
-      open.push_back(closerOf(token.kind == Kind::kFunction ? Kind::kOpenParen
-                                                            : token.kind));
-    } else if (closes(token.kind)) {
-      if (open.empty() || open.back() != token.kind) {
-        *why = std::string("a ") + closerText(token.kind) +
+// swallow what follows. On success *closers[i] is, for each token that
+// opens a block, the index of the token that closes it.
+bool checkBlocks(const std::vector<Token>& tokens, std::vector<size_t>* closers,
+                 std::string* why) {
+  closers->assign(tokens.size(), tokens.size());
+  std::vector<size_t> open;  // indexes of the blocks still open
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const Kind kind = tokens[i].kind;
+    if (opens(kind)) {
+      if (open.size() == kMaxNesting) {
+        *why = "its blocks nest more than " + std::to_string(kMaxNesting) +
+               " deep, past what this check follows";
+        return false;
+      }
+      open.push_back(i);
+    } else if (closes(kind)) {
+      const Kind expected =
+          open.empty() ? kind
+                       : closerOf(tokens[open.back()].kind == Kind::kFunction
+                                      ? Kind::kOpenParen
+                                      : tokens[open.back()].kind);
+      if (open.empty() || expected != kind) {
+        *why = std::string("a ") + closerText(kind) +
                " closes nothing that was opened";
         return false;
       }
+      (*closers)[open.back()] = i;
       open.pop_back();
     }
   }
   if (!open.empty()) {
-    *why = std::string("a ") + closerText(open.back()) + " is missing";
+    const Kind last = tokens[open.back()].kind;
+    *why = std::string("a ") +
+           closerText(closerOf(last == Kind::kFunction ? Kind::kOpenParen : last)) +
+           " is missing";
     return false;
   }
   return true;
@@ -387,7 +397,10 @@ enum class ListKind {
 // A recursive parser of the selector grammar over a token range.
 class SelectorParser {
  public:
-  explicit SelectorParser(const std::vector<Token>& tokens) : t_(tokens) {}
+  // REQUIRES: closers as checkBlocks() made it for tokens.
+  SelectorParser(const std::vector<Token>& tokens,
+                 const std::vector<size_t>& closers)
+      : t_(tokens), closers_(closers) {}
 
   // Parses [begin, end) as a selector list of kind; false with *why.
   bool list(size_t begin, size_t end, ListKind kind, bool insideHas,
@@ -396,7 +409,7 @@ class SelectorParser {
     for (;;) {
       size_t stop = pos;
       while (stop < end && t_[stop].kind != Kind::kComma) {
-        stop = opens(t_[stop].kind) ? closingOf(t_, stop) + 1 : stop + 1;
+        stop = opens(t_[stop].kind) ? closingOf(stop) + 1 : stop + 1;
       }
       if (!complex(pos, stop, kind, insideHas, why)) return false;
       if (stop == end) return true;
@@ -412,7 +425,7 @@ class SelectorParser {
     while (pos < end) {
       size_t stop = pos;
       while (stop < end && t_[stop].kind != Kind::kComma) {
-        stop = opens(t_[stop].kind) ? closingOf(t_, stop) + 1 : stop + 1;
+        stop = opens(t_[stop].kind) ? closingOf(stop) + 1 : stop + 1;
       }
       complex(pos, stop, ListKind::kComplex, insideHas, &ignored);
       pos = stop + 1;
@@ -580,7 +593,7 @@ class SelectorParser {
   }
 
   bool attribute(size_t* pos, std::string* why) {
-    const size_t close = closingOf(t_, *pos);
+    const size_t close = closingOf(*pos);
     size_t p = *pos + 1;
     const auto skip = [&] {
       while (space(p, close)) ++p;
@@ -736,7 +749,7 @@ class SelectorParser {
                   : " is unknown");
       return false;
     }
-    const size_t close = closingOf(t_, p);
+    const size_t close = closingOf(p);
     *pos = close + 1;
     const size_t begin = p + 1;
     if (doubleColon) {
@@ -804,7 +817,11 @@ class SelectorParser {
     return true;
   }
 
-  const std::vector<Token>& t_;
+  // The index of the token that closes the block opened at open.
+  size_t closingOf(size_t open) const { return closers_[open]; }
+
+  const std::vector<Token>& t_;        // the selector's tokens
+  const std::vector<size_t>& closers_;  // closing token of each opening one
 };
 
 }  // namespace
@@ -817,11 +834,12 @@ std::string rejectedSelector(std::string_view selector) {
   std::vector<Token> tokens;
   std::string why;
   if (!Tokenizer(selector).run(&tokens, &why)) return why;
-  if (!checkBlocks(tokens, &why)) return why;
+  std::vector<size_t> closers;
+  if (!checkBlocks(tokens, &closers, &why)) return why;
   if (selector.find('\0') != std::string_view::npos) {
     return "it has a NUL byte";
   }
-  SelectorParser parser(tokens);
+  SelectorParser parser(tokens, closers);
   if (!parser.list(0, tokens.size(), ListKind::kComplex, false, &why)) {
     return why;
   }
