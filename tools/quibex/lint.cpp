@@ -1,13 +1,15 @@
-// The list linter; see lint.h. Each reason states what this engine does
-// with the rule and why that means it never (or hardly ever) applies.
+// The list linter; see lint.h. Each reason states what this engine (or the
+// browser that gets a selector) does with the rule and why that means it
+// applies everywhere, breaks element hiding, or never (or hardly ever)
+// applies.
 #include "tools/quibex/lint.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
-#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
@@ -188,7 +190,18 @@ std::string byteOrderMarkReason(std::string_view line) {
          "which the engine reads as the first bytes of this rule";
 }
 
-std::set<std::string> ignoredOptionNames(std::string_view line);
+// The names of the options of line that the engine ignores.
+std::set<std::string> ignoredOptionNames(std::string_view line) {
+  std::set<std::string> names;
+  const size_t dollar = findOptionsDollar(line);
+  if (dollar == std::string_view::npos) return names;
+  forEachOption(line.substr(dollar + 1), [&names](std::string_view option,
+                                                  bool /*negated*/) {
+    if (option.empty() || findRuleOption(option) != nullptr) return;
+    names.insert(std::string(option.substr(0, option.find('='))));
+  });
+  return names;
+}
 
 // "; the engine ignores its options a, b" for the unknown options of
 // line, which do not narrow it here; "" when it has none.
@@ -527,23 +540,6 @@ void ListLinter::addElemHideRule(size_t number, const std::string& line,
     findings_.push_back(std::move(finding));
   }
 }
-
-namespace {
-
-// The names of the options of line that the engine ignores.
-std::set<std::string> ignoredOptionNames(std::string_view line) {
-  std::set<std::string> names;
-  const size_t dollar = findOptionsDollar(line);
-  if (dollar == std::string_view::npos) return names;
-  forEachOption(line.substr(dollar + 1), [&names](std::string_view option,
-                                                  bool /*negated*/) {
-    if (option.empty() || findRuleOption(option) != nullptr) return;
-    names.insert(std::string(option.substr(0, option.find('='))));
-  });
-  return names;
-}
-
-}  // namespace
 
 void ListLinter::countIgnoredOptions(std::string_view line) {
   // Each name counted once per rule.
