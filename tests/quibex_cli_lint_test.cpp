@@ -224,7 +224,10 @@ const char kDangerous[] =
     "a.example###1a\n"                                          // 18
     "com##+js(x)\n"                                             // 19
     "a.example##:is(.a, :foo), a:not(.b) > li:nth-child(2n+1)\n"  // 20
-    "a.example##[href^=\"http\" i]::before, #\\31 a, *|p\n";    // 21
+    "a.example##[href^=\"http\" i]::before, #\\31 a, *|p\n"     // 21
+    "a.example##a:not(::before)\n"                               // 22
+    "a.example##-->a\n"                                          // 23
+    "a.example##& > .a::after::marker, ::-webkit-scrollbar:end\n";  // 24
 
 TEST(QuibexCliLint, FindsRulesThatMatchEverythingAndSelectorsBrowsersReject) {
   TempDir dir;
@@ -257,6 +260,8 @@ TEST(QuibexCliLint, FindsRulesThatMatchEverythingAndSelectorsBrowsersReject) {
       {"18 breaks", "\"#1a\" does not begin like a name"},
       // Never served, so its selector breaks nothing.
       {"19 never", "single label"},
+      {"22 breaks", "a pseudo-element stands inside"},
+      {"23 breaks", "does not follow the selector grammar"},
   };
   const std::vector<Finding> findings = findingsOf(run.out, path);
   ASSERT_EQ(findings.size(), std::size(expected)) << run.out;
@@ -267,7 +272,7 @@ TEST(QuibexCliLint, FindsRulesThatMatchEverythingAndSelectorsBrowsersReject) {
         << findings[i].reasons;
   }
   EXPECT_EQ(countOf(run.out, "rules that match every address"), 8);
-  EXPECT_EQ(countOf(run.out, "selectors a browser rejects"), 8);
+  EXPECT_EQ(countOf(run.out, "selectors a browser rejects"), 10);
 }
 
 TEST(QuibexCliLint, NamesFilesThatAreNotRuleLists) {

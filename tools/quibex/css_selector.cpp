@@ -58,11 +58,17 @@ constexpr const char* kPseudoClasses[] = {
     "picture-in-picture", "placeholder-shown", "popover-open",
     "read-only", "read-write", "required", "root", "scope",
     "target", "target-current", "user-invalid", "user-valid", "valid", "visited",
-    "xr-overlay", "-webkit-any-link", "-webkit-autofill",
+    "xr-overlay",
+    // The scrollbar's, accepted anywhere though they match only there.
+    "corner-present", "decrement", "double-button", "end", "horizontal",
+    "increment", "no-button", "single-button", "start", "vertical",
+    "window-inactive", "-webkit-any-link", "-webkit-autofill",
     "-webkit-drag", "-webkit-full-screen", "-webkit-full-screen-ancestor",
     "-webkit-full-page-media"};
 
-// Pseudo-classes of the scrollbar's pseudo-elements ("::-webkit-...").
+// Pseudo-classes of the scrollbar's pseudo-elements
+// ("::-webkit-scrollbar...", "::-webkit-resizer"); other "::-webkit-..."
+// pseudo-elements take the user-action pseudo-classes only.
 constexpr const char* kScrollbarPseudoClasses[] = {
     "active", "corner-present", "decrement", "double-button", "end",
     "horizontal", "hover", "increment", "no-button", "single-button", "start",
@@ -76,6 +82,10 @@ constexpr const char* kProceduralPseudoClasses[] = {
     "matches-css-before", "matches-media", "matches-path", "matches-prop",
     "min-text-length", "nth-ancestor", "others", "remove", "remove-attr",
     "remove-class", "style", "upward", "watch-attr", "xpath"};
+
+// The pseudo-classes other "::-webkit-..." pseudo-elements take.
+constexpr const char* kUserActionPseudoClasses[] = {
+    "active", "focus", "focus-visible", "focus-within", "hover"};
 
 // Pseudo-elements that may also be written with a single colon.
 constexpr const char* kLegacyPseudoElements[] = {"after", "before",
@@ -218,6 +228,11 @@ class Tokenizer {
       return delim(token);
     }
     if (numberStart(pos_)) return number(token);
+    if (text_.compare(pos_, 3, "-->") == 0) {
+      pos_ += 3;
+      token->kind = Kind::kCdc;
+      return true;
+    }
     if (identStart(pos_)) return identLike(token);
     if (c == '@' && identStart(pos_ + 1)) {
       ++pos_;
@@ -228,11 +243,6 @@ class Tokenizer {
     if (text_.compare(pos_, 4, "<!--") == 0) {
       pos_ += 4;
       token->kind = Kind::kCdo;
-      return true;
-    }
-    if (text_.compare(pos_, 3, "-->") == 0) {
-      pos_ += 3;
-      token->kind = Kind::kCdc;
       return true;
     }
     static const struct {
@@ -462,8 +472,13 @@ class SelectorParser {
       while (space(pos, end)) ++pos;
     }
     for (;;) {
-      if (!compound(&pos, end, insideHas, why)) return false;
+      bool pseudoElement = false;
+      if (!compound(&pos, end, insideHas, &pseudoElement, why)) return false;
       if (pos == end) return true;
+      if (pseudoElement) {
+        *why = "a combinator follows a pseudo-element";
+        return false;
+      }
       if (kind == ListKind::kCompound) {
         *why = "a combinator stands where only a compound selector may";
         return false;
@@ -534,18 +549,41 @@ class SelectorParser {
     return true;
   }
 
-  bool compound(size_t* pos, size_t end, bool insideHas, std::string* why) {
+  // Sets *hadPseudoElement when the compound ends in a pseudo-element.
+  bool compound(size_t* pos, size_t end, bool insideHas,
+                bool* hadPseudoElement, std::string* why) {
     const size_t start = *pos;
     if (!typeSelector(pos, end, why)) return false;
     bool pseudoElement = false;
-    bool webkitElement = false;  // a "::-webkit-..." pseudo-element
+    bool webkitElement = false;     // a "::-webkit-..." pseudo-element
+    bool scrollbarElement = false;  // one of the scrollbar's
+    bool markerAllowed = false;     // after ::before or ::after
     while (*pos < end) {
       const Token& token = t_[*pos];
       if (token.kind == Kind::kWhitespace || combinatorAt(*pos, end)) break;
-      // Only the scrollbar's pseudo-elements take pseudo-classes here.
-      if (pseudoElement && !(webkitElement && token.kind == Kind::kColon)) {
-        *why = "a simple selector follows a pseudo-element";
-        return false;
+      // After a pseudo-element: :is() and :where() (which match nothing
+      // there), ::marker after ::before or ::after, and the pseudo-classes
+      // the "::-webkit-..." ones take.
+      if (pseudoElement) {
+        const Token* next = *pos + 1 < end ? &t_[*pos + 1] : nullptr;
+        if (token.kind == Kind::kColon && next != nullptr &&
+            next->kind == Kind::kFunction &&
+            (next->value == "is" || next->value == "where")) {
+          forgivingList(*pos + 2, closingOf(*pos + 1), insideHas);
+          *pos = closingOf(*pos + 1) + 1;
+          continue;
+        }
+        if (token.kind == Kind::kColon && markerAllowed && next != nullptr &&
+            next->kind == Kind::kColon && *pos + 2 < end &&
+            t_[*pos + 2].kind == Kind::kIdent && t_[*pos + 2].value == "marker") {
+          markerAllowed = false;
+          *pos += 3;
+          continue;
+        }
+        if (!(webkitElement && token.kind == Kind::kColon)) {
+          *why = "a simple selector follows a pseudo-element";
+          return false;
+        }
       }
       if (token.kind == Kind::kHash) {
         if (!token.idHash) {
@@ -553,6 +591,8 @@ class SelectorParser {
           return false;
         }
         ++*pos;
+      } else if (delimAt(*pos, end, '&')) {
+        ++*pos;  // the nesting selector, the scope at the top level
       } else if (delimAt(*pos, end, '.')) {
         if (*pos + 1 >= end || t_[*pos + 1].kind != Kind::kIdent) {
           *why = "a \".\" is not followed by a class name";
@@ -562,8 +602,12 @@ class SelectorParser {
       } else if (token.kind == Kind::kOpenBracket) {
         if (!attribute(pos, why)) return false;
       } else if (token.kind == Kind::kColon && webkitElement) {
-        if (*pos + 1 >= end || t_[*pos + 1].kind != Kind::kIdent ||
-            !oneOf(t_[*pos + 1].value, kScrollbarPseudoClasses)) {
+        const bool known =
+            *pos + 1 < end && t_[*pos + 1].kind == Kind::kIdent &&
+            (scrollbarElement
+                 ? oneOf(t_[*pos + 1].value, kScrollbarPseudoClasses)
+                 : oneOf(t_[*pos + 1].value, kUserActionPseudoClasses));
+        if (!known) {
           *why = "a pseudo-element is followed by a pseudo-class it does "
                  "not take";
           return false;
@@ -572,12 +616,16 @@ class SelectorParser {
       } else if (token.kind == Kind::kColon) {
         bool element = false;
         if (!pseudo(pos, end, insideHas, &element, why)) return false;
-        if (element && insideHas) {
-          *why = "a pseudo-element stands inside \":has()\"";
+        if (element && (insideHas || inArgument_ > 0)) {
+          *why = "a pseudo-element stands inside a pseudo-class's argument";
           return false;
         }
         if (element && !pseudoElement) {
-          webkitElement = t_[*pos - 1].value.rfind("-webkit-", 0) == 0;
+          const std::string& name = t_[*pos - 1].value;
+          webkitElement = name.rfind("-webkit-", 0) == 0;
+          scrollbarElement = name.rfind("-webkit-scrollbar", 0) == 0 ||
+                             name == "-webkit-resizer";
+          markerAllowed = name == "before" || name == "after";
         }
         pseudoElement = pseudoElement || element;
       } else {
@@ -589,6 +637,7 @@ class SelectorParser {
       *why = *pos < end ? unexpected(*pos) : "a selector is empty";
       return false;
     }
+    *hadPseudoElement = pseudoElement;
     return true;
   }
 
@@ -768,7 +817,7 @@ class SelectorParser {
       return true;
     }
     if (name == "not") {
-      return list(begin, close, ListKind::kComplex, insideHas, why);
+      return argumentList(begin, close, ListKind::kComplex, insideHas, why);
     }
     if (name == "has") {
       if (insideHas) {
@@ -778,7 +827,7 @@ class SelectorParser {
       return list(begin, close, ListKind::kRelative, true, why);
     }
     if (name == "-webkit-any" || name == "host" || name == "host-context") {
-      return list(begin, close, ListKind::kCompound, insideHas, why);
+      return argumentList(begin, close, ListKind::kCompound, insideHas, why);
     }
     if (name == "nth-child" || name == "nth-last-child" ||
         name == "nth-of-type" || name == "nth-last-of-type") {
@@ -796,12 +845,24 @@ class SelectorParser {
     return false;
   }
 
+  // A selector list as a pseudo-class's argument, where pseudo-elements
+  // may not stand.
+  bool argumentList(size_t begin, size_t end, ListKind kind, bool insideHas,
+                    std::string* why) {
+    ++inArgument_;
+    const bool valid = list(begin, end, kind, insideHas, why);
+    --inArgument_;
+    return valid;
+  }
+
   // The argument of :lang(), :dir(), :state(), ::part(), ::highlight():
   // names (or strings for :lang), or for ::slotted() and ::cue() a
   // compound selector.
   bool arguments(size_t begin, size_t end, bool selector,
                  const std::string& shown, std::string* why) {
-    if (selector) return list(begin, end, ListKind::kCompound, false, why);
+    if (selector) {
+      return argumentList(begin, end, ListKind::kCompound, false, why);
+    }
     size_t p = begin;
     size_t names = 0;
     for (; p < end; ++p) {
@@ -821,6 +882,7 @@ class SelectorParser {
   size_t closingOf(size_t open) const { return closers_[open]; }
 
   const std::vector<Token>& t_;        // the selector's tokens
+  int inArgument_ = 0;  // argumentList() calls under way
   const std::vector<size_t>& closers_;  // closing token of each opening one
 };
 
