@@ -114,6 +114,13 @@ TEST(QuibexCliErrors, WrongCommandLinesExitWithTwo) {
       {{"diff", "--new-first="}, "option '--new-first' needs a file name"},
       {{"coverage", "--pages", ""}, "option '--pages' needs a file name"},
       {{"coverage", "--unused=yes"}, "option '--unused' takes no value"},
+      {{"lnit", list}, "Did you mean 'quibex lint'?"},
+      {{"diff"}, "nothing to compare: give --new-first or --new-second"},
+      {{"diff", "--new-first", list, "--tsv", "--json"}, "exclude each other"},
+      {{"lint", "--fail-on", "bad", list}, "--fail-on takes everything"},
+      {{"batch", "--first", "-"}, "'-' cannot name a file"},
+      {{"coverage", "--pages", "-"}, "'-' cannot name a file"},
+      {{"check", "--stdin", "--second", "-"}, "'-' cannot name a file"},
   };
   for (const auto& c : cases) {
     const RunResult run = runQuibex(c.args);

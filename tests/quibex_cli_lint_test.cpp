@@ -200,5 +200,123 @@ TEST(QuibexCliLint, LineNumbersCountLinesTheReaderSkips) {
   EXPECT_EQ(countOf(run.out, "lines"), 3);
 }
 
+// Rules that match every address, and selectors a browser rejects (the
+// judgement agrees with headless chromium on the shared lists; see
+// scripts/check_selectors_in_browser.sh).
+const char kDangerous[] =
+    "*\n"                                                       // 1
+    "|\n"                                                       // 2
+    "||\n"                                                      // 3
+    "^\n"                                                       // 4
+    "$script\n"                                                 // 5
+    "@@\n"                                                      // 6
+    "$third-party,popup\n"                                      // 7
+    "@@$elemhide\n"                                             // 8
+    "|^\n"                                                      // 9
+    "*$xmlhttprequest\n"                                        // 10
+    "a.example##+js(set, x, 1)\n"                               // 11
+    "a.example##div:has-text(ad)\n"                             // 12
+    "a.example##div[id=\"x\n"                                   // 13
+    "a.example##.a)\n"                                          // 14
+    "a.example##\n"                                             // 15
+    "a.example##.a {top:0}\n"                                   // 16
+    "a.example##:has(> .a:has(.b))\n"                           // 17
+    "a.example###1a\n"                                          // 18
+    "com##+js(x)\n"                                             // 19
+    "a.example##:is(.a, :foo), a:not(.b) > li:nth-child(2n+1)\n"  // 20
+    "a.example##[href^=\"http\" i]::before, #\\31 a, *|p\n"     // 21
+    "a.example##a:not(::before)\n"                               // 22
+    "a.example##-->a\n"                                          // 23
+    "a.example##& > .a::after::marker, ::-webkit-scrollbar:end\n";  // 24
+
+TEST(QuibexCliLint, FindsRulesThatMatchEverythingAndSelectorsBrowsersReject) {
+  TempDir dir;
+  const std::string path = dir.write("dangerous.txt", kDangerous);
+  const RunResult run = runQuibex({"lint", path});
+  ASSERT_EQ(run.code(), 0) << run.err;
+  const struct {
+    const char* where;
+    const char* reason;  // part of the reasons
+  } expected[] = {
+      {"1 everything", "blocks every request, on every page"},
+      {"2 everything", "\"*\" matches every address"},
+      {"3 everything", "\"**\" matches every address"},
+      {"4 everything", "\"*^*\" matches every address"},
+      {"5 everything", "of its scope: requests whose URL ends like script"},
+      {"6 everything", "allows every request"},
+      {"7 everything", "third-party requests (the engine ignores its option "
+                       "\"popup\""},
+      // Without a domain key an "elemhide" exception is a generic one.
+      {"8 everything", "allows every request, on every page"},
+      // 9: the address must begin with a separator.
+      {"10 never", "never satisfied"},
+      {"11 breaks", "a scriptlet of another rule syntax"},
+      {"12 breaks", "\":has-text()\" is a procedural pseudo-class"},
+      {"13 breaks", "is not closed"},
+      {"14 breaks", "closes nothing"},
+      {"15 breaks", "a selector is empty"},
+      {"16 breaks", "a style declaration in braces"},
+      {"17 breaks", "\":has()\" stands inside \":has()\""},
+      {"18 breaks", "\"#1a\" does not begin like a name"},
+      // Never served, so its selector breaks nothing.
+      {"19 never", "single label"},
+      {"22 breaks", "a pseudo-element stands inside"},
+      {"23 breaks", "does not follow the selector grammar"},
+  };
+  const std::vector<Finding> findings = findingsOf(run.out, path);
+  ASSERT_EQ(findings.size(), std::size(expected)) << run.out;
+  for (size_t i = 0; i < findings.size(); ++i) {
+    EXPECT_EQ(findings[i].where, expected[i].where);
+    EXPECT_NE(findings[i].reasons.find(expected[i].reason), std::string::npos)
+        << findings[i].where << ":\n"
+        << findings[i].reasons;
+  }
+  EXPECT_EQ(countOf(run.out, "rules that match every address"), 8);
+  EXPECT_EQ(countOf(run.out, "selectors a browser rejects"), 10);
+}
+
+TEST(QuibexCliLint, NamesFilesThatAreNotRuleLists) {
+  const struct {
+    std::string content;
+    const char* summary;  // part of the summary, "" for none
+    const char* where;    // the first finding listed, "" for none
+    const char* reason;   // part of its reasons
+  } cases[] = {
+      {"\xef\xbb\xbf! title\n||a.example^\n", "byte-order mark",
+       "1 unlikely", "the comment after it is filed as a rule"},
+      {"\xef\xbb\xbf||a.example^\n", "byte-order mark", "1 unlikely",
+       "as the first bytes of this rule"},
+      {std::string("*\0*\n|\n", 6), "it has 1 NUL byte", "", ""},
+      {std::string(64, '\xff') + "\n*\n", "% of its bytes are not valid UTF-8",
+       "", ""},
+      // A lone Latin-1 byte is escaped in the reasons, not printed raw.
+      {"||caf\xe9.example^\n", "", "1 unlikely", "\"caf\\xe9.example\" has"},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    const std::string path = dir.write("list.txt", c.content);
+    const RunResult run = runQuibex({"lint", path});
+    ASSERT_EQ(run.code(), 0) << run.err;
+    const std::string summary = run.out.substr(0, run.out.find("\n\n"));
+    if (*c.summary != 0) {
+      EXPECT_NE(summary.find(c.summary), std::string::npos) << run.out;
+    } else {
+      EXPECT_EQ(summary.find("byte-order mark"), std::string::npos);
+      EXPECT_EQ(summary.find("not a rule list"), std::string::npos);
+    }
+    const std::vector<Finding> findings = findingsOf(run.out, path);
+    ASSERT_EQ(findings.empty(), *c.where == 0) << run.out;
+    if (findings.empty()) {
+      // A binary file's rules are counted, not listed.
+      EXPECT_GT(countOf(run.out, "match every address"), 0);
+      continue;
+    }
+    EXPECT_EQ(findings[0].where, c.where);
+    EXPECT_NE(findings[0].reasons.find(c.reason), std::string::npos)
+        << findings[0].reasons;
+    EXPECT_EQ(findings[0].reasons.find('\xe9'), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace quibex::testing

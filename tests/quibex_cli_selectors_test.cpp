@@ -72,10 +72,13 @@ TEST(QuibexCliSelectors, ExplainNamesEachSelectorsRule) {
             std::string::npos)
       << fields["host"];
   EXPECT_EQ(fields["selectors"], "3");
-  const char* const expected[][2] = {
-      {"div.sponsored", "example.com,~shop.example.com##div.sponsored"},
-      {".ad-banner", "news.example.com,shop.example.com##.ad-banner"},
-      {"#top-ad", "news.example.com###top-ad"}};
+  const std::string first = exampleFile("lists/first.txt");
+  const std::string expected[][2] = {
+      {"div.sponsored",
+       first + ":22: example.com,~shop.example.com##div.sponsored"},
+      {".ad-banner",
+       first + ":21: news.example.com,shop.example.com##.ad-banner"},
+      {"#top-ad", first + ":23: news.example.com###top-ad"}};
   size_t found = 0;
   for (const std::string& line : lines) {
     if (line.rfind("  ", 0) != 0) continue;
@@ -94,8 +97,7 @@ TEST(QuibexCliSelectors, ExplainSaysWhyThereAreNone) {
     const char* reason;  // part of the "selectors:" line
   } cases[] = {
       {{"https://forum.example.com/t/1", "https://forum.example.com/t/1"},
-       "switched off for this page by the exception "
-       "@@||forum.example.com^$elemhide"},
+       "lists/second.txt:16: @@||forum.example.com^$elemhide, which matches"},
       {{"http://localhost/"}, "one label has no domain candidates"},
       {{"https://unlisted.example.org/"}, "no element-hiding rule"},
       {{""}, "the page address is empty"},

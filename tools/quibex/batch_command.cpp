@@ -64,10 +64,9 @@ int runRequests(FilterEngineImpl& engine) {
     output.append(answer != 0 ? "1\n" : "0\n");
   }
   output.flush();
-  std::fprintf(stderr,
-               "quibex batch: %zu requests, %zu blocked, mean time per "
-               "decision %s\n",
-               requests, blocked, meanTime(spent, requests).c_str());
+  std::fprintf(stderr, "quibex batch: %s, %zu blocked, mean time per decision %s\n",
+               counted(requests, "request", "requests").c_str(), blocked,
+               meanTime(spent, requests).c_str());
   return inputStatus(input);
 }
 
@@ -101,9 +100,10 @@ int runPages(FilterEngineImpl& engine) {
   }
   output.flush();
   std::fprintf(stderr,
-               "quibex batch: %zu pages, %zu with selectors, %zu selectors, "
-               "mean time per query %s\n",
-               pages, withSelectors, selectorCount,
+               "quibex batch: %s, %zu with selectors, %s, mean time per query "
+               "%s\n",
+               counted(pages, "page", "pages").c_str(), withSelectors,
+               counted(selectorCount, "selector", "selectors").c_str(),
                meanTime(spent, pages).c_str());
   return inputStatus(input);
 }
@@ -124,7 +124,9 @@ const Command& batchCommand() {
       "batch", "decides a stream of requests (or pages) from stdin",
       kHelp,   {kFirstOption, kSecondOption, {"--selectors", false}},
       0,       0,
-      &run};
+      &run,
+      false,
+      true};
   return command;
 }
 

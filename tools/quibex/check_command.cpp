@@ -11,6 +11,7 @@
 #include "tools/quibex/line_input.h"
 #include "tools/quibex/output.h"
 #include "tools/quibex/rule_files.h"
+#include "tools/quibex/rule_origins.h"
 
 namespace quibex::tool {
 namespace {
@@ -28,7 +29,8 @@ constexpr char kHelp[] =
     "options:\n"
     "  --first FILE   the first rule list\n"
     "  --second FILE  the second rule list, consulted before the first\n"
-    "  --explain      also print the deciding rule, the list it came from\n"
+    "  --explain      also print the deciding rule with its FILE:LINE, the\n"
+    "                 list it came from\n"
     "                 and the container that decided (exception or\n"
     "                 blocking, domain-keyed with its key or generic), or\n"
     "                 that no rule matched\n"
@@ -37,7 +39,7 @@ constexpr char kHelp[] =
     "                 explanations are separated by blank lines\n";
 
 void writeExplanation(const BlockExplanation& why, const std::string& url,
-                      const std::string& page, const LoadedRules& rules) {
+                      const std::string& page, const TrackedRules& rules) {
   writeOut(why.blocked != 0 ? "blocked\n" : "allowed\n");
   writeField("request", orNone(url));
   writeField("page", orNone(page));
@@ -48,18 +50,20 @@ void writeExplanation(const BlockExplanation& why, const std::string& url,
     return;
   }
   writeField("rule", printable(why.ruleText));
+  const size_t index = rules.indexOf(why.rule);
+  if (index != TrackedRules::kUnknown) writeField("line", rules.location(index));
   writeField("list", describeList(why.step, rules.path(0), rules.path(1)));
   writeField("container", describeContainer(why.step, why.key));
 }
 
-// Answers one request on stdout.
-void answer(LoadedRules& rules, bool explain, const std::string& url,
-            const std::string& page) {
-  if (explain) {
-    writeExplanation(rules.engine().explainBlock(url, page), url, page, rules);
+// Answers one request on stdout. tracked, the same rules with their
+// lines, is given for explanations.
+void answer(FilterEngineImpl& engine, const TrackedRules* tracked,
+            const std::string& url, const std::string& page) {
+  if (tracked != nullptr) {
+    writeExplanation(engine.explainBlock(url, page), url, page, *tracked);
   } else {
-    writeOut(rules.engine().shouldBlock(url, page) != 0 ? "blocked\n"
-                                                        : "allowed\n");
+    writeOut(engine.shouldBlock(url, page) != 0 ? "blocked\n" : "allowed\n");
   }
 }
 
@@ -72,13 +76,29 @@ int run(const Command& self, const ParsedArguments& args) {
   if (!fromStdin && operands.empty()) {
     return usageError(self, "a request URL is required");
   }
-  LoadedRules rules;
-  if (const int code = loadFromArguments(self, args, &rules); code != kExitOk) {
+  // An explanation names the deciding rule's line, which only an engine
+  // filled line by line knows; a plain answer takes the engine's own load.
+  const bool explain = args.flag("--explain");
+  LoadedRules loaded;
+  TrackedRules tracked;
+  if (explain) {
+    if (const int code = checkFileOptions(self, args, {"--first", "--second"});
+        code != kExitOk) {
+      return code;
+    }
+    if (const int code = loadTracked(args.value("--first"),
+                                     args.value("--second"), &tracked);
+        code != kExitOk) {
+      return code;
+    }
+  } else if (const int code = loadFromArguments(self, args, &loaded);
+             code != kExitOk) {
     return code;
   }
-  const bool explain = args.flag("--explain");
+  FilterEngineImpl& engine = explain ? tracked.engine() : loaded.engine();
+  const TrackedRules* const lines = explain ? &tracked : nullptr;
   if (!fromStdin) {
-    answer(rules, explain, operands[0],
+    answer(engine, lines, operands[0],
            operands.size() > 1 ? operands[1] : std::string());
     return kExitOk;
   }
@@ -91,7 +111,7 @@ int run(const Command& self, const ParsedArguments& args) {
     splitTabFields(line, fields, 2);
     if (explain && !first) writeOut("\n");
     first = false;
-    answer(rules, explain, url, page);
+    answer(engine, lines, url, page);
   }
   return inputStatus(input);
 }

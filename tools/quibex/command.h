@@ -15,6 +15,10 @@ namespace quibex::tool {
 inline constexpr int kExitOk = 0;       // the command did its job
 inline constexpr int kExitFailure = 1;  // a file or stream could not be used
 inline constexpr int kExitUsage = 2;    // the command line was wrong
+// With diff --exit-code and lint --fail-on, as GNU diff and git do: 1 for
+// changes or findings, 2 for every failure, so a list's CI tells them apart.
+inline constexpr int kExitFindings = 1;  // something changed or was found
+inline constexpr int kExitTrouble = 2;   // a file or stream could not be used
 
 // A subcommand. Every instance is a static constant.
 struct Command {
@@ -26,6 +30,11 @@ struct Command {
   size_t maxOperands;               // operands allowed
   // Runs the command on its parsed arguments; returns the exit code.
   int (*run)(const Command& self, const ParsedArguments& args);
+  // Its operands are files (read by name; "-" is standard input).
+  bool operandsAreFiles = false;
+  // It reads its requests or pages from standard input (check does with
+  // --stdin), which then cannot also be a file given as "-".
+  bool readsStdin = false;
 };
 
 // The subcommands, each defined in its own file.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tools/quibex/command.h"
+#include "tools/quibex/json_output.h"
 #include "tools/quibex/line_input.h"
 #include "tools/quibex/output.h"
 #include "tools/quibex/rule_files.h"
@@ -25,7 +26,7 @@ namespace {
 
 constexpr char kHelp[] =
     "usage: quibex coverage [--first FILE] [--second FILE] [--pages FILE]\n"
-    "                       [--unused] [--shadowed]\n"
+    "                       [--unused] [--shadowed] [--json]\n"
     "\n"
     "Decides every request of stdin, \"URL<TAB>PAGE\" (PAGE may be empty or\n"
     "left out with its tab), and counts for each rule what it decided: for\n"
@@ -50,7 +51,14 @@ constexpr char kHelp[] =
     "                 COUNT (\"-\" for element-hiding rules): a rule with a\n"
     "                 count of 0 that matched is shadowed by the rules\n"
     "                 consulted before it. Every rule is tried on every\n"
-    "                 request, which takes far longer\n";
+    "                 request, which takes far longer\n"
+    "  --json         JSON Lines: one object per rule printed, then one\n"
+    "                 {\"summary\": ...} object (instead of the summary on\n"
+    "                 stderr)\n"
+    "\n"
+    "Without --pages the element-hiding rules and \"elemhide\" exceptions\n"
+    "decided nothing: they are left out of --unused and of the summary's\n"
+    "totals.\n";
 
 // What the rules decided, per rule (indexed as TrackedRules::rules()).
 struct Tally {
@@ -137,11 +145,41 @@ int countPages(TrackedRules& rules, const std::string& path, int fd,
   return kExitOk;
 }
 
-void writeCounts(const TrackedRules& rules, const Tally& tally, bool unused,
-                 bool shadowed) {
+// What the run counts and prints.
+struct Report {
+  bool withPages;  // pages were read: element-hiding rules are counted
+  bool unused;     // only the rules with a count of 0
+  bool shadowed;   // the column of requests matched
+  bool json;       // JSON Lines
+};
+
+// Whether the rule decides pages rather than requests: an element-hiding
+// rule or an "elemhide" exception.
+bool servesPages(const RuleOrigin& origin) {
+  if (origin.elemHide) return true;
+  return containerFor(*static_cast<const RequestFilter*>(origin.rule), 0)
+      .elemHide;
+}
+
+void writeCounts(const TrackedRules& rules, const Tally& tally,
+                 const Report& report) {
   const std::vector<RuleOrigin>& origins = rules.rules();
+  const bool shadowed = report.shadowed;
   for (size_t i = 0; i < origins.size(); ++i) {
-    if (unused && tally.decided[i] != 0) continue;
+    // Without pages a rule that serves pages had nothing to decide: its 0
+    // says nothing about it.
+    if (!report.withPages && report.unused && servesPages(origins[i])) continue;
+    if (report.unused && tally.decided[i] != 0) continue;
+    if (report.json) {
+      nlohmann::json item = {{"file", rules.path(origins[i].list)},
+                             {"line", origins[i].line},
+                             {"rule", rules.text(i)},
+                             {"elemHide", origins[i].elemHide},
+                             {"count", tally.decided[i]}};
+      if (shadowed && !origins[i].elemHide) item["matched"] = tally.matched[i];
+      writeJsonLine(item);
+      continue;
+    }
     std::string line =
         rules.location(i) + "\t" + std::to_string(tally.decided[i]) + "\t";
     if (shadowed) {
@@ -155,23 +193,28 @@ void writeCounts(const TrackedRules& rules, const Tally& tally, bool unused,
   }
 }
 
-void writeSummary(const TrackedRules& rules, const Tally& tally, bool withPages,
-                  bool shadowed) {
-  std::string text = "quibex coverage: " + std::to_string(tally.requests) +
-                     " requests, " + std::to_string(tally.decidedRequests) +
+void writeSummary(const TrackedRules& rules, const Tally& tally,
+                  const Report& report) {
+  const bool withPages = report.withPages;
+  const bool shadowed = report.shadowed;
+  std::string text = "quibex coverage: " +
+                     counted(tally.requests, "request", "requests") + ", " +
+                     std::to_string(tally.decidedRequests) +
                      " decided by a rule";
   if (withPages) {
-    text += "; " + std::to_string(tally.pages) + " pages, " +
+    text += "; " + counted(tally.pages, "page", "pages") + ", " +
             std::to_string(tally.switchedOff) + " switched off, " +
-            std::to_string(tally.selectors) + " selectors";
+            counted(tally.selectors, "selector", "selectors");
   }
   text += "\n";
+  nlohmann::json lists = nlohmann::json::array();
   const std::vector<RuleOrigin>& origins = rules.rules();
   for (int list = 0; list < 2; ++list) {
     if (rules.path(list).empty()) continue;
     size_t all = 0, deciding = 0, shadowedRules = 0;
     for (size_t i = 0; i < origins.size(); ++i) {
       if (origins[i].list != list) continue;
+      if (!withPages && servesPages(origins[i])) continue;
       ++all;
       deciding += tally.decided[i] != 0 ? 1 : 0;
       shadowedRules += shadowed && !origins[i].elemHide &&
@@ -179,14 +222,38 @@ void writeSummary(const TrackedRules& rules, const Tally& tally, bool withPages,
                            ? 1
                            : 0;
     }
+    nlohmann::json entry = {{"list", list == 0 ? "first" : "second"},
+                            {"file", rules.path(list)},
+                            {"rules", all},
+                            {"decidedSomething", deciding}};
+    if (shadowed) entry["matchedButNeverDecided"] = shadowedRules;
+    lists.push_back(std::move(entry));
     text += std::string("  ") + (list == 0 ? "first" : "second") + " list (" +
             printable(rules.path(list)) + "): " + std::to_string(deciding) +
-            " of " + std::to_string(all) + " rules decided something";
+            " of " + counted(all, "rule", "rules") + " decided something";
     if (shadowed) {
       text +=
           ", " + std::to_string(shadowedRules) + " matched but never decided";
     }
     text += "\n";
+  }
+  if (!withPages) {
+    text +=
+        "  element-hiding rules and \"elemhide\" exceptions left out: they "
+        "decide pages, and no --pages were given\n";
+  }
+  if (report.json) {
+    nlohmann::json summary = {{"requests", tally.requests},
+                              {"decidedRequests", tally.decidedRequests},
+                              {"elemHideCounted", withPages},
+                              {"lists", lists}};
+    if (withPages) {
+      summary["pages"] = tally.pages;
+      summary["switchedOff"] = tally.switchedOff;
+      summary["selectors"] = tally.selectors;
+    }
+    writeJsonLine({{"summary", summary}});
+    return;
   }
   std::fputs(text.c_str(), stderr);
 }
@@ -206,7 +273,8 @@ int run(const Command& self, const ParsedArguments& args) {
   const std::string& pagesPath = args.value("--pages");
   // Opened before stdin is read, so that a wrong name fails at once.
   FileDescriptor pages(
-      pagesPath.empty() ? -1 : ::open(pagesPath.c_str(), O_RDONLY | O_CLOEXEC));
+      pagesPath.empty() ? -1 : ::open(systemPath(pagesPath).c_str(),
+                                       O_RDONLY | O_CLOEXEC));
   if (!pagesPath.empty() && pages.get() < 0) {
     return failure("cannot open page file '" + pagesPath +
                    "': " + std::strerror(errno));
@@ -225,8 +293,10 @@ int run(const Command& self, const ParsedArguments& args) {
       return code;
     }
   }
-  writeCounts(rules, tally, args.flag("--unused"), shadowed);
-  writeSummary(rules, tally, pages.get() >= 0, shadowed);
+  const Report report{pages.get() >= 0, args.flag("--unused"), shadowed,
+                      args.flag("--json")};
+  writeCounts(rules, tally, report);
+  writeSummary(rules, tally, report);
   return kExitOk;
 }
 
@@ -241,10 +311,13 @@ const Command& coverageCommand() {
        kSecondOption,
        {"--pages", true},
        {"--unused", false},
-       {"--shadowed", false}},
+       {"--shadowed", false},
+       {"--json", false}},
       0,
       0,
-      &run};
+      &run,
+      false,
+      true};
   return command;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tools/quibex/command.h"
+#include "tools/quibex/json_output.h"
 #include "tools/quibex/line_input.h"
 #include "tools/quibex/output.h"
 #include "tools/quibex/rule_files.h"
@@ -25,7 +26,7 @@ namespace {
 constexpr char kHelp[] =
     "usage: quibex diff [--first FILE] [--second FILE]\n"
     "                   [--new-first FILE] [--new-second FILE]\n"
-    "                   [--selectors] [--tsv] [--exit-code]\n"
+    "                   [--selectors] [--tsv | --json] [--exit-code]\n"
     "\n"
     "Decides every request of stdin, \"URL<TAB>PAGE\" (PAGE may be empty or\n"
     "left out with its tab), with the lists in place and with the candidate\n"
@@ -53,12 +54,15 @@ constexpr char kHelp[] =
     "                     --selectors \"PAGE DOCUMENT REFERRER +SELECTOR\"\n"
     "                     (or -SELECTOR), one line per selector gained or\n"
     "                     lost\n"
+    "  --json             JSON Lines: one object per change, then one\n"
+    "                     {\"summary\": ...} object\n"
     "  --exit-code        exit with 1 when anything changed, 0 when nothing\n"
-    "                     did (as always, 1 also when a file or stream\n"
-    "                     cannot be used; stderr then says why)\n";
+    "                     did, and 2 when a file or stream cannot be used\n"
+    "                     (stderr then says why)\n"
+    "\n"
+    "At least one --new-... list is required. A file named \"-\" is\n"
+    "standard input only where stdin does not carry the requests.\n";
 
-// The exit code of --exit-code when something changed.
-constexpr int kExitChanged = 1;
 // Most rules listed under "rules behind the most changes".
 constexpr size_t kCausesShown = 10;
 // Widest selector column of a page's changes.
@@ -102,6 +106,7 @@ class Causes {
 struct Diff {
   TrackedRules* rules[2];   // the lists in place and the candidate lists
   bool tsv;                 // tab-separated output
+  bool json;                // JSON Lines output
   Causes causes;            // the rules behind the changes
   bool wroteEntry = false;  // a human entry was written (for blank lines)
   size_t changes = 0;       // requests or pages whose answer changed
@@ -123,6 +128,20 @@ std::string answerWord(int blocked) {
 std::string sideText(const TrackedRules& rules, const BlockExplanation& why) {
   if (why.rule == nullptr) return answerWord(why.blocked) + ", no rule matched";
   return answerWord(why.blocked) + " by " + rules.describe(why.rule);
+}
+
+// {"file": ..., "line": ..., "text": ...} of a filed rule; null for none.
+nlohmann::json ruleJson(const TrackedRules& rules, const void* rule) {
+  const size_t index = rules.indexOf(rule);
+  if (index == TrackedRules::kUnknown) return nullptr;
+  const RuleOrigin& origin = rules.rules()[index];
+  return {{"file", rules.path(origin.list)},
+          {"line", origin.line},
+          {"text", rules.text(index)}};
+}
+
+nlohmann::json sideJson(const TrackedRules& rules, const BlockExplanation& why) {
+  return {{"blocked", why.blocked != 0}, {"rule", ruleJson(rules, why.rule)}};
 }
 
 // Writes the summary line (to stderr beside TSV output, else after the
@@ -156,6 +175,13 @@ int diffRequests(Diff& diff) {
     ++diff.changes;
     diff.causes.add(kOld, diff.rules[kOld]->indexOf(before.rule));
     diff.causes.add(kNew, diff.rules[kNew]->indexOf(after.rule));
+    if (diff.json) {
+      writeJsonLine({{"url", url},
+                     {"page", page},
+                     {"old", sideJson(*diff.rules[kOld], before)},
+                     {"new", sideJson(*diff.rules[kNew], after)}});
+      continue;
+    }
     if (diff.tsv) {
       writeOut(url + "\t" + page + "\t" + (before.blocked != 0 ? "1" : "0") +
                "\t" + (after.blocked != 0 ? "1" : "0") + "\t" +
@@ -172,8 +198,16 @@ int diffRequests(Diff& diff) {
   }
   flushAnswers();
   const size_t changed = newlyBlocked + newlyAllowed;
+  if (diff.json) {
+    writeJsonLine({{"summary",
+                    {{"requests", read},
+                     {"newlyBlocked", newlyBlocked},
+                     {"newlyAllowed", newlyAllowed},
+                     {"unchanged", read - changed}}}});
+    return inputStatus(input);
+  }
   const std::string summary =
-      std::to_string(read) + " requests, " + std::to_string(newlyBlocked) +
+      counted(read, "request", "requests") + ", " + std::to_string(newlyBlocked) +
       " newly blocked, " + std::to_string(newlyAllowed) + " newly allowed, " +
       std::to_string(read - changed) + " unchanged\n";
   return finish(diff, summary, input);
@@ -297,26 +331,79 @@ int diffPages(Diff& diff) {
         if ((*kept[side])[i]) continue;
         diff.causes.add(
             side, diff.rules[side]->indexOf(why[side]->selectors[i].rule));
-        if (diff.tsv) {
+        if (diff.tsv && !diff.json) {
           writeOut(page + "\t" + document + "\t" + referrer + "\t" +
                    (side == kNew ? "+" : "-") +
                    printable(why[side]->selectors[i].selector) + "\n");
         }
       }
     }
-    if (!diff.tsv) writePageEntry(diff, page, document, referrer, why, kept);
+    if (diff.json) {
+      nlohmann::json change = {{"page", page},
+                               {"document", document},
+                               {"referrer", referrer},
+                               {"gained", nlohmann::json::array()},
+                               {"lost", nlohmann::json::array()}};
+      if (before.switchedOff != after.switchedOff) {
+        const Side side = after.switchedOff ? kNew : kOld;
+        change[side == kNew ? "nowSwitchedOffBy" : "noLongerSwitchedOffBy"] =
+            ruleJson(*diff.rules[side], why[side]->exception);
+      }
+      for (const Side side : {kNew, kOld}) {
+        for (size_t i = 0; i < why[side]->selectors.size(); ++i) {
+          if ((*kept[side])[i]) continue;
+          change[side == kNew ? "gained" : "lost"].push_back(
+              {{"selector", why[side]->selectors[i].selector},
+               {"rule", ruleJson(*diff.rules[side],
+                                 why[side]->selectors[i].rule)}});
+        }
+      }
+      writeJsonLine(change);
+    } else if (!diff.tsv) {
+      writePageEntry(diff, page, document, referrer, why, kept);
+    }
   }
   flushAnswers();
+  if (diff.json) {
+    writeJsonLine({{"summary",
+                    {{"pages", read},
+                     {"changed", changedPages},
+                     {"gained", gained},
+                     {"lost", lost},
+                     {"unchanged", read - changedPages}}}});
+    return inputStatus(input);
+  }
   const std::string summary =
-      std::to_string(read) + " pages, " + std::to_string(changedPages) +
-      " changed (" + std::to_string(gained) +
-      (gained == 1 ? " selector" : " selectors") + " gained, " +
+      counted(read, "page", "pages") + ", " + std::to_string(changedPages) +
+      " changed (" + counted(gained, "selector", "selectors") + " gained, " +
       std::to_string(lost) + " lost), " + std::to_string(read - changedPages) +
       " unchanged\n";
   return finish(diff, summary, input);
 }
 
+int compare(const Command& self, const ParsedArguments& args,
+            size_t* changes);
+
 int run(const Command& self, const ParsedArguments& args) {
+  if (!args.has("--new-first") && !args.has("--new-second")) {
+    return usageError(self,
+                      "nothing to compare: give --new-first or --new-second");
+  }
+  if (args.flag("--tsv") && args.flag("--json")) {
+    return usageError(self, "--tsv and --json exclude each other");
+  }
+  size_t changes = 0;
+  const int code = compare(self, args, &changes);
+  if (!args.flag("--exit-code")) return code;
+  // 1 means changes; every failure is 2, as in GNU diff.
+  if (code != kExitOk) return kExitTrouble;
+  return changes > 0 ? kExitFindings : kExitOk;
+}
+
+// Decides the input with both sets of lists and reports what changed;
+// *changes receives how many requests or pages did.
+int compare(const Command& self, const ParsedArguments& args,
+            size_t* changes) {
   if (const int code = checkFileOptions(
           self, args, {"--first", "--second", "--new-first", "--new-second"});
       code != kExitOk) {
@@ -336,12 +423,10 @@ int run(const Command& self, const ParsedArguments& args) {
       code != kExitOk) {
     return code;
   }
-  Diff diff{{&before, &after}, args.flag("--tsv"), {}};
+  Diff diff{{&before, &after}, args.flag("--tsv"), args.flag("--json"), {}};
   const int status =
       args.flag("--selectors") ? diffPages(diff) : diffRequests(diff);
-  if (status == kExitOk && args.flag("--exit-code") && diff.changes > 0) {
-    return kExitChanged;
-  }
+  *changes = diff.changes;
   return status;
 }
 
@@ -358,10 +443,13 @@ const Command& diffCommand() {
        {"--new-second", true},
        {"--selectors", false},
        {"--tsv", false},
+       {"--json", false},
        {"--exit-code", false}},
       0,
       0,
-      &run};
+      &run,
+      false,
+      true};
   return command;
 }
 

@@ -12,6 +12,7 @@
 #define QUIBEX_TOOLS_QUIBEX_LINT_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
@@ -26,13 +27,20 @@ class RequestFilter;
 
 namespace quibex::tool {
 
+// In order of severity: a stronger grade compares greater.
 enum class Grade {
-  kNever,     // provably never takes effect in this engine
-  kUnlikely,  // takes effect only for addresses real pages do not have
+  kUnlikely,    // takes effect only for addresses real pages do not have
+  kNever,       // provably never takes effect in this engine
+  kBreaks,      // its selector makes a browser drop the page's style rule
+  kEverything,  // matches every address of its scope
 };
 
-// "never" or "unlikely".
+inline constexpr size_t kGradeCount = 4;  // the grades above
+
+// "unlikely", "never", "breaks" or "everything".
 const char* gradeName(Grade grade);
+// The grade named name; false when there is none.
+bool gradeFromName(std::string_view name, Grade* grade);
 
 // A rule that will not take effect.
 struct LintFinding {
@@ -40,6 +48,9 @@ struct LintFinding {
   Grade grade = Grade::kUnlikely;    // the strongest grade of its reasons
   std::string text;                  // the line as the engine received it
   std::vector<std::string> reasons;  // why, one sentence each
+  // For an element-hiding rule whose selector a browser rejects, why; ""
+  // otherwise (also when the rule is never served and the grade says so).
+  std::string rejectedSelector;
 };
 
 // A line the engine drops although it is neither blank nor a comment.
@@ -61,6 +72,7 @@ struct LintCounts {
   size_t elemHideRules = 0;       // "sites##selector" rules
   size_t rejected = 0;            // lines the engine drops
   size_t withIgnoredOptions = 0;  // request rules with an unknown option
+  bool byteOrderMark = false;     // the first line begins with EF BB BF
 
   size_t requestRules() const {
     size_t total = 0;
@@ -103,11 +115,24 @@ class ListLinter {
   std::map<std::string, size_t> ignoredOptions_;  // name -> rules
 };
 
+// What the raw bytes of a file say about it being a rule list.
+struct FileBytes {
+  uint64_t bytes = 0;        // its size
+  uint64_t nulBytes = 0;     // NUL bytes (the engine ends a line at one)
+  uint64_t invalidUtf8 = 0;  // bytes that are no part of valid UTF-8
+  bool byteOrderMark = false;  // it begins with the UTF-8 mark EF BB BF
+
+  // Why the file is not a rule list (a binary file), or "".
+  std::string notAList() const;
+};
+
 // Reads the file at path through the engine's line reader and feeds every
-// line to *linter with its line number. The text after the last line feed
-// is not a line. Returns false with a message in *error when the file
-// cannot be opened or read.
-bool lintFile(const std::string& path, ListLinter* linter, std::string* error);
+// line to *linter with its line number; *bytes (unless null) receives what
+// its raw bytes say. The text after the last line feed is not a line.
+// Returns false with a message in *error when the file cannot be opened or
+// read.
+bool lintFile(const std::string& path, ListLinter* linter, FileBytes* bytes,
+              std::string* error);
 
 }  // namespace quibex::tool
 

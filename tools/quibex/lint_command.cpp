@@ -1,6 +1,7 @@
 // The "lint" command: what the engine will make of each given list, and
 // the rules in it that will not take effect, graded "never" or "unlikely".
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "tools/quibex/command.h"
 #include "tools/quibex/decision_text.h"
+#include "tools/quibex/json_output.h"
 #include "tools/quibex/lint.h"
 #include "tools/quibex/output.h"
 #include "tools/quibex/rule_files.h"
@@ -17,29 +19,50 @@ namespace quibex::tool {
 namespace {
 
 constexpr char kHelp[] =
-    "usage: quibex lint [--rejected] FILE...\n"
+    "usage: quibex lint [--rejected] [--fail-on GRADE] [--json] FILE...\n"
     "\n"
     "Reads each rule list as the engine reads it and prints what the engine\n"
     "will make of it: the request rules per container, the element-hiding\n"
     "rules, comments, blank and rejected lines, and the options it ignores.\n"
-    "Then every rule that will not take effect in this engine, as\n"
-    "\"FILE:LINE: GRADE: RULE\" followed by the reasons, in two grades:\n"
+    "Then every rule that matches every address, breaks element hiding or\n"
+    "will not take effect in this engine, as\n"
+    "\"FILE:LINE: GRADE: RULE\" followed by the reasons, in four grades,\n"
+    "the strongest first:\n"
     "\n"
-    "  never     provable from the engine's own rules: a domain key or site\n"
-    "            that no host candidate can equal (it has a \":\", a single\n"
-    "            label, an empty label, ...), type options the matcher never\n"
-    "            satisfies, an element-hiding rule without an included site\n"
-    "            or with an empty excluded entry\n"
-    "  unlikely  takes effect only for hosts real pages do not have (upper-\n"
-    "            case letters, bytes host names do not carry), or the line\n"
-    "            belongs to another rule syntax (\"#@#\", \"#?#\", list\n"
-    "            headers, regular expressions) that this engine reads as\n"
-    "            something else\n"
+    "  everything  a request rule (or exception) whose pattern matches every\n"
+    "              address (\"*\", \"|\", \"||\", \"^\", an empty pattern before\n"
+    "              \"$\"): it blocks or allows every request of its scope; the\n"
+    "              reasons name the options that narrow it, if any\n"
+    "  breaks      an element-hiding rule whose selector a browser rejects\n"
+    "              (another syntax's scriptlet, a procedural pseudo-class,\n"
+    "              unbalanced brackets or quotes, an empty selector, ...): the\n"
+    "              host's whole style rule is dropped on every page it is\n"
+    "              served on, so element hiding is off there\n"
+    "  never       provable from the engine's own rules: a domain key or site\n"
+    "              that no host candidate can equal (it has a \":\", a single\n"
+    "              label, an empty label, ...), type options the matcher never\n"
+    "              satisfies, an element-hiding rule without an included site\n"
+    "              or with an empty excluded entry\n"
+    "  unlikely    takes effect only for hosts real pages do not have (upper-\n"
+    "              case letters, bytes host names do not carry), or the line\n"
+    "              belongs to another rule syntax (\"#@#\", \"#?#\", list\n"
+    "              headers, regular expressions) that this engine reads as\n"
+    "              something else\n"
     "\n"
-    "The exit code is 0 whatever is found, 1 when a file cannot be read.\n"
+    "A file that begins with a UTF-8 byte-order mark, or that is no text\n"
+    "(NUL bytes, or more than a tenth of its bytes outside UTF-8), is named\n"
+    "in the summary; the findings of a file that is no text are counted,\n"
+    "not listed. FILE \"-\" is standard input.\n"
+    "\n"
+    "The exit code is 0 whatever is found, 1 when a file cannot be read;\n"
+    "with --fail-on, 1 when a finding of GRADE or a stronger one is found\n"
+    "and 2 when a file cannot be read.\n"
     "\n"
     "options:\n"
-    "  --rejected  also list each rejected line with its reason\n";
+    "  --rejected        also list each rejected line with its reason\n"
+    "  --fail-on GRADE   exit with 1 when a finding of GRADE (everything,\n"
+    "                    breaks, never or unlikely) or stronger is found\n"
+    "  --json            one JSON object per file, one line each\n";
 
 // Most ignored option names listed; the rest are counted.
 constexpr size_t kIgnoredOptionsShown = 8;
@@ -70,13 +93,38 @@ std::string ignoredOptionsText(const ListLinter& linter) {
   return text;
 }
 
-void writeSummary(const std::string& path, const ListLinter& linter) {
-  const LintCounts& c = linter.counts();
-  size_t never = 0;
+// Findings per grade, indexed by the grade's value.
+std::array<size_t, kGradeCount> gradeCounts(const ListLinter& linter) {
+  std::array<size_t, kGradeCount> counts{};
   for (const LintFinding& finding : linter.findings()) {
-    never += finding.grade == Grade::kNever ? 1 : 0;
+    ++counts[static_cast<size_t>(finding.grade)];
   }
+  return counts;
+}
+
+// The strongest grade of the findings; false when there are none.
+bool strongestGrade(const ListLinter& linter, Grade* grade) {
+  if (linter.findings().empty()) return false;
+  *grade = Grade::kUnlikely;
+  for (const LintFinding& finding : linter.findings()) {
+    *grade = std::max(*grade, finding.grade);
+  }
+  return true;
+}
+
+void writeSummary(const std::string& path, const ListLinter& linter,
+                  const FileBytes& bytes) {
+  const LintCounts& c = linter.counts();
+  const std::array<size_t, kGradeCount> grades = gradeCounts(linter);
   writeOut(printable(path) + "\n");
+  if (const std::string why = bytes.notAList(); !why.empty()) {
+    writeOut("  not a rule list: " + why + "; its findings are not listed\n");
+  }
+  if (bytes.byteOrderMark) {
+    writeOut(
+        "  begins with a UTF-8 byte-order mark, which the engine reads as "
+        "part of line 1\n");
+  }
   writeCount("lines", c.lines, 2);
   writeCount("request rules", c.requestRules(), 2);
   for (size_t i = 0; i < FilterEngineImpl::kRequestContainers.size(); ++i) {
@@ -92,15 +140,22 @@ void writeSummary(const std::string& path, const ListLinter& linter) {
   if (c.withIgnoredOptions > 0) {
     writeOut("    " + ignoredOptionsText(linter) + "\n");
   }
-  writeCount("rules that never take effect", never, 2);
-  writeCount("rules unlikely to take effect", linter.findings().size() - never,
-             2);
+  writeCount("rules that match every address",
+             grades[static_cast<size_t>(Grade::kEverything)], 2);
+  writeCount("selectors a browser rejects",
+             grades[static_cast<size_t>(Grade::kBreaks)], 2);
+  writeCount("rules that never take effect",
+             grades[static_cast<size_t>(Grade::kNever)], 2);
+  writeCount("rules unlikely to take effect",
+             grades[static_cast<size_t>(Grade::kUnlikely)], 2);
 }
 
 void writeFindings(const std::string& path, const ListLinter& linter,
-                   bool withRejected) {
+                   bool withFindings, bool withRejected) {
   // Findings and rejected lines merged in line order.
-  const std::vector<LintFinding>& findings = linter.findings();
+  static const std::vector<LintFinding> kNone;
+  const std::vector<LintFinding>& findings =
+      withFindings ? linter.findings() : kNone;
   const std::vector<RejectedLine>& rejected = linter.rejected();
   size_t f = 0;
   size_t r = 0;
@@ -126,25 +181,96 @@ void writeFindings(const std::string& path, const ListLinter& linter,
   }
 }
 
-int run(const Command&, const ParsedArguments& args) {
+nlohmann::json jsonOf(const std::string& path, const ListLinter& linter,
+                      const FileBytes& bytes) {
+  const LintCounts& c = linter.counts();
+  nlohmann::json containers = nlohmann::json::object();
+  for (size_t i = 0; i < FilterEngineImpl::kRequestContainers.size(); ++i) {
+    const RequestContainer& container = FilterEngineImpl::kRequestContainers[i];
+    if (container.list != 1) containers[container.member] = c.containerRules[i];
+  }
+  nlohmann::json grades = nlohmann::json::object();
+  const std::array<size_t, kGradeCount> perGrade = gradeCounts(linter);
+  for (size_t i = 0; i < kGradeCount; ++i) {
+    grades[gradeName(static_cast<Grade>(i))] = perGrade[i];
+  }
+  nlohmann::json findings = nlohmann::json::array();
+  for (const LintFinding& finding : linter.findings()) {
+    nlohmann::json item = {{"line", finding.line},
+                           {"grade", gradeName(finding.grade)},
+                           {"rule", finding.text},
+                           {"reasons", finding.reasons}};
+    if (!finding.rejectedSelector.empty()) {
+      item["rejectedSelector"] = finding.rejectedSelector;
+    }
+    findings.push_back(std::move(item));
+  }
+  nlohmann::json rejected = nlohmann::json::array();
+  for (const RejectedLine& line : linter.rejected()) {
+    rejected.push_back(
+        {{"line", line.line}, {"rule", line.text}, {"reason", line.reason}});
+  }
+  const std::string notAList = bytes.notAList();
+  return {{"file", path},
+          {"byteOrderMark", bytes.byteOrderMark},
+          {"notAList", notAList.empty() ? nlohmann::json() : nlohmann::json(notAList)},
+          {"counts",
+           {{"lines", c.lines},
+            {"requestRules", c.requestRules()},
+            {"containers", containers},
+            {"elemHideRules", c.elemHideRules},
+            {"comments", c.comments},
+            {"blank", c.blank},
+            {"rejected", c.rejected},
+            {"withIgnoredOptions", c.withIgnoredOptions},
+            {"findings", grades}}},
+          {"ignoredOptions", linter.ignoredOptions()},
+          {"findings", findings},
+          {"rejected", rejected}};
+}
+
+int run(const Command& self, const ParsedArguments& args) {
+  Grade failOn = Grade::kUnlikely;
+  const bool failing = args.has("--fail-on");
+  if (failing && !gradeFromName(args.value("--fail-on"), &failOn)) {
+    return usageError(self, "--fail-on takes everything, breaks, never or "
+                            "unlikely, not '" + args.value("--fail-on") + "'");
+  }
+  // With --fail-on, 1 means findings; trouble is 2, as with diff.
+  const auto trouble = [failing](const std::string& message) {
+    failure(message);
+    return failing ? kExitTrouble : kExitFailure;
+  };
   std::string error;
   for (const std::string& path : args.operands()) {
-    if (!checkReadable(path, &error)) return failure(error);
+    if (!checkReadable(path, &error)) return trouble(error);
   }
+  const bool json = args.flag("--json");
+  bool found = false;
   bool first = true;
   for (const std::string& path : args.operands()) {
     ListLinter linter;
-    if (!lintFile(path, &linter, &error)) return failure(error);
+    FileBytes bytes;
+    if (!lintFile(path, &linter, &bytes, &error)) return trouble(error);
+    Grade strongest;
+    if (strongestGrade(linter, &strongest) && strongest >= failOn) {
+      found = true;
+    }
+    if (json) {
+      writeJsonLine(jsonOf(path, linter, bytes));
+      continue;
+    }
     if (!first) writeOut("\n");
     first = false;
-    writeSummary(path, linter);
-    if (!linter.findings().empty() ||
+    writeSummary(path, linter, bytes);
+    const bool listed = bytes.notAList().empty();
+    if ((listed && !linter.findings().empty()) ||
         (args.flag("--rejected") && !linter.rejected().empty())) {
       writeOut("\n");
     }
-    writeFindings(path, linter, args.flag("--rejected"));
+    writeFindings(path, linter, listed, args.flag("--rejected"));
   }
-  return kExitOk;
+  return failing && found ? kExitFindings : kExitOk;
 }
 
 }  // namespace
@@ -152,9 +278,10 @@ int run(const Command&, const ParsedArguments& args) {
 const Command& lintCommand() {
   static const Command command{
       "lint", "what the engine makes of a list, and its rules that never apply",
-      kHelp,  {{"--rejected", false}},
+      kHelp,  {{"--rejected", false}, {"--fail-on", true}, {"--json", false}},
       1,      SIZE_MAX,
-      &run};
+      &run,
+      true};
   return command;
 }
 

@@ -1,5 +1,9 @@
 // The quibex tool's entry point: picks the subcommand, parses its arguments,
 // runs it and makes sure its output reached stdout.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +12,7 @@
 #include <vector>
 
 #include "tools/quibex/command.h"
+#include "tools/quibex/rule_files.h"
 
 namespace quibex::tool {
 namespace {
@@ -33,10 +38,57 @@ void printOverview(std::FILE* stream) {
   }
   std::fputs(
       "\n"
-      "Run 'quibex COMMAND --help' for the options of a command.\n"
+      "Run 'quibex COMMAND --help' for the options of a command, and\n"
+      "'quibex --version' for its version. A file named \"-\" is standard\n"
+      "input.\n"
       "Exit codes: 0 success, 1 a file or stream could not be used,\n"
-      "2 a wrong command line.\n",
+      "2 a wrong command line (with diff --exit-code and lint --fail-on:\n"
+      "1 changes or findings, 2 any failure).\n",
       stream);
+}
+
+// The edit distance of a and b (insertions, deletions, substitutions).
+size_t editDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1,
+                         diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The command a mistyped word most likely meant: one that begins with it,
+// or the nearest within two edits; null when none is near.
+const Command* nearestCommand(const std::string& word) {
+  const Command* best = nullptr;
+  size_t bestDistance = 3;
+  for (const Command* command : kCommands) {
+    const std::string name = command->name;
+    const size_t distance =
+        word.size() >= 2 && name.rfind(word, 0) == 0 ? 0 : editDistance(word, name);
+    if (distance < bestDistance) {
+      best = command;
+      bestDistance = distance;
+    }
+  }
+  return best;
+}
+
+// Whether the command reads a file given as "-", and so standard input.
+bool namesStandardInput(const Command& command, const ParsedArguments& args) {
+  for (const char* option : kFileOptions) {
+    if (args.value(option) == kStandardInputName) return true;
+  }
+  return command.operandsAreFiles &&
+         std::find(args.operands().begin(), args.operands().end(),
+                   kStandardInputName) != args.operands().end();
 }
 
 int runTool(const std::vector<std::string>& args) {
@@ -48,6 +100,10 @@ int runTool(const std::vector<std::string>& args) {
   const std::string& word = args[0];
   if (word == "--help" || word == "-h" || word == "help") {
     printOverview(stdout);
+    return kExitOk;
+  }
+  if (word == "--version") {
+    std::fputs("quibex " QUIBEX_VERSION "\n", stdout);
     return kExitOk;
   }
   for (const Command* command : kCommands) {
@@ -69,10 +125,22 @@ int runTool(const std::vector<std::string>& args) {
     if (operands > command->maxOperands) {
       return usageError(*command, "too many arguments");
     }
+    StandardInputCopy standardInput;
+    if (namesStandardInput(*command, parsed)) {
+      if (command->readsStdin || parsed.flag("--stdin")) {
+        return usageError(*command,
+                          "'-' cannot name a file: standard input carries "
+                          "the requests");
+      }
+      if (!standardInput.copy(&error)) return failure(error);
+    }
     return command->run(*command, parsed);
   }
-  std::fprintf(stderr, "quibex: unknown command '%s'\n\n", word.c_str());
-  printOverview(stderr);
+  std::fprintf(stderr, "quibex: unknown command '%s'\n", word.c_str());
+  if (const Command* nearest = nearestCommand(word)) {
+    std::fprintf(stderr, "Did you mean 'quibex %s'?\n", nearest->name);
+  }
+  std::fputs("Run 'quibex --help' for the commands.\n", stderr);
   return kExitUsage;
 }
 
@@ -91,7 +159,25 @@ int failure(const std::string& message) {
 
 }  // namespace quibex::tool
 
+namespace {
+
+// Opens each of the descriptors 0, 1 and 2 that is closed on /dev/null, so
+// that no file the tool opens lands on one and is taken for standard
+// input or output.
+void guardStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    // Descriptors are given out lowest first, so it lands on fd; should it
+    // not, the tool goes on with fd closed.
+    if (opened >= 0 && opened != fd) ::close(opened);
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  guardStandardDescriptors();
   int code;
   try {
     const std::vector<std::string> args(argv + 1, argv + argc);

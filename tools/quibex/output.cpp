@@ -51,6 +51,12 @@ std::string orNone(std::string_view text) {
   return text.empty() ? std::string("(none)") : printable(text);
 }
 
+std::string counted(size_t count, std::string_view singular,
+                    std::string_view plural) {
+  return std::to_string(count) + " " +
+         std::string(count == 1 ? singular : plural);
+}
+
 void writeField(std::string_view label, std::string_view value, size_t width,
                 size_t indent) {
   std::string line(indent, ' ');

@@ -60,6 +60,10 @@ std::string quoted(std::string_view text);
 // printable(text), or "(none)" when text is empty.
 std::string orNone(std::string_view text);
 
+// "1 request", "2 requests": count and the noun that fits it.
+std::string counted(size_t count, std::string_view singular,
+                    std::string_view plural);
+
 // Writes "<indent><label>:<padding> <value>\n" with the value starting at
 // column indent + width + 2, so the values of a block line up.
 void writeField(std::string_view label, std::string_view value,

@@ -12,10 +12,57 @@
 
 namespace quibex::tool {
 
+namespace {
+
+// The name of the copy of standard input while a StandardInputCopy holds
+// it; empty otherwise. The tool's one piece of process state.
+std::string& standardInputCopyPath() {
+  static std::string path;
+  return path;
+}
+
+}  // namespace
+
+StandardInputCopy::~StandardInputCopy() {
+  if (file_) standardInputCopyPath().clear();
+}
+
+bool StandardInputCopy::copy(std::string* error) {
+  UniqueFile file(std::tmpfile());
+  if (!file) {
+    *error = std::string("cannot copy standard input: ") + std::strerror(errno);
+    return false;
+  }
+  constexpr size_t kChunk = 64 * 1024;
+  std::unique_ptr<char[]> chunk(new char[kChunk]);
+  errno = 0;
+  size_t got;
+  while ((got = std::fread(chunk.get(), 1, kChunk, stdin)) > 0) {
+    if (std::fwrite(chunk.get(), 1, got, file.get()) != got) break;
+  }
+  if (std::ferror(stdin) || std::ferror(file.get()) ||
+      std::fflush(file.get()) != 0) {
+    *error = std::string("cannot copy standard input: ") +
+             (errno != 0 ? std::strerror(errno) : "read error");
+    return false;
+  }
+  file_ = std::move(file);
+  // Opened again by name, the copy is read from its start each time.
+  standardInputCopyPath() = "/dev/fd/" + std::to_string(fileno(file_.get()));
+  return true;
+}
+
+std::string systemPath(const std::string& path) {
+  if (path == kStandardInputName && !standardInputCopyPath().empty()) {
+    return standardInputCopyPath();
+  }
+  return path;
+}
+
 UniqueFile openRuleFile(const std::string& path, std::string* error) {
   errno = 0;
   // The same open call as the engine's loader.
-  UniqueFile file(std::fopen(path.c_str(), "r"));
+  UniqueFile file(std::fopen(systemPath(path).c_str(), "r"));
   if (!file) {
     *error = "cannot open rule file '" + path + "': " + std::strerror(errno);
   }
@@ -53,7 +100,7 @@ bool LoadedRules::load(const std::string& firstPath,
   paths_[0] = firstPath;
   paths_[1] = secondPath;
   const auto start = std::chrono::steady_clock::now();
-  engine_.loadRules(firstPath, secondPath);
+  engine_.loadRules(systemPath(firstPath), systemPath(secondPath));
   engine_.waitForLoads();
   loadSeconds_ =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start)

@@ -16,6 +16,38 @@ namespace quibex::tool {
 inline constexpr KnownOption kFirstOption{"--first", true};
 inline constexpr KnownOption kSecondOption{"--second", true};
 
+// The file names that name a file the tool reads: "-" is standard input.
+inline constexpr const char* kStandardInputName = "-";
+// The valued options of every command that name files.
+inline constexpr const char* kFileOptions[] = {"--first", "--second",
+                                               "--new-first", "--new-second",
+                                               "--pages"};
+
+// Standard input copied into an unnamed temporary file, so that every
+// reader of a file given as "-" (checked, scanned and loaded, each from its
+// start) reads it by name like any other. While it exists, systemPath("-")
+// names the copy.
+//
+// Thread-safety: none; made and used by the main thread.
+class StandardInputCopy {
+ public:
+  StandardInputCopy() = default;
+  ~StandardInputCopy();
+  StandardInputCopy(const StandardInputCopy&) = delete;
+  StandardInputCopy& operator=(const StandardInputCopy&) = delete;
+
+  // Copies all of standard input. Returns false with a message in *error.
+  // REQUIRES: called at most once per process.
+  bool copy(std::string* error);
+
+ private:
+  UniqueFile file_;  // the copy, or null
+};
+
+// The name under which the system opens the file the user named path:
+// path itself, or for "-" the copy of standard input.
+std::string systemPath(const std::string& path);
+
 // Opens a rule file as the engine's loader does. Returns null with a
 // message in *error when it cannot be opened.
 UniqueFile openRuleFile(const std::string& path, std::string* error);

@@ -8,6 +8,7 @@
 #include "tools/quibex/command.h"
 #include "tools/quibex/output.h"
 #include "tools/quibex/rule_files.h"
+#include "tools/quibex/rule_origins.h"
 
 namespace quibex::tool {
 namespace {
@@ -27,7 +28,7 @@ constexpr char kHelp[] =
     "  --first FILE   the first rule list\n"
     "  --second FILE  the second rule list\n"
     "  --explain      also print the page's host and domain candidates, the\n"
-    "                 rule of each selector, and why there are none when\n"
+    "                 rule of each selector as FILE:LINE: RULE, and why there are none when\n"
     "                 there are none (an \"elemhide\" exception switched\n"
     "                 element hiding off, or no rule names a candidate)\n";
 
@@ -63,7 +64,7 @@ void field(const char* label, const std::string& value) {
   writeField(label, value, 9, 0);
 }
 
-void writeExplanation(const SelectorExplanation& why,
+void writeExplanation(const TrackedRules& rules, const SelectorExplanation& why,
                       const std::string& pageAddress,
                       const std::string& documentUrl,
                       const std::string& referrerUrl) {
@@ -78,7 +79,7 @@ void writeExplanation(const SelectorExplanation& why,
     field("selectors",
           "none; element hiding is switched off for this page by the "
           "exception " +
-              printable(why.exceptionRule) +
+              rules.describe(why.exception) +
               ", which matches the document URL");
     return;
   }
@@ -110,24 +111,36 @@ void writeExplanation(const SelectorExplanation& why,
   for (const SelectorSource& source : why.selectors) {
     std::string line = shown(source.selector);
     if (line.size() < width) line.append(width - line.size(), ' ');
-    writeOut("  " + line + "  from " + printable(source.ruleText) + "\n");
+    writeOut("  " + line + "  from " + rules.describe(source.rule) + "\n");
   }
 }
 
 int run(const Command& self, const ParsedArguments& args) {
-  LoadedRules rules;
-  if (const int code = loadFromArguments(self, args, &rules); code != kExitOk) {
-    return code;
-  }
   const std::vector<std::string>& operands = args.operands();
   const std::string empty;
   const std::string& page = operands[0];
   const std::string& document = operands.size() > 1 ? operands[1] : empty;
   const std::string& referrer = operands.size() > 2 ? operands[2] : empty;
   if (args.flag("--explain")) {
-    writeExplanation(rules.engine().explainSelectors(page, document, referrer),
-                     page, document, referrer);
+    // Only an engine filled line by line knows each rule's line.
+    if (const int code = checkFileOptions(self, args, {"--first", "--second"});
+        code != kExitOk) {
+      return code;
+    }
+    TrackedRules tracked;
+    if (const int code = loadTracked(args.value("--first"),
+                                     args.value("--second"), &tracked);
+        code != kExitOk) {
+      return code;
+    }
+    writeExplanation(
+        tracked, tracked.engine().explainSelectors(page, document, referrer),
+        page, document, referrer);
     return kExitOk;
+  }
+  LoadedRules rules;
+  if (const int code = loadFromArguments(self, args, &rules); code != kExitOk) {
+    return code;
   }
   for (const std::string& selector :
        rules.engine().getSelectors(page, document, referrer)) {

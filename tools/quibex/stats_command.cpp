@@ -5,6 +5,7 @@
 
 #include "tools/quibex/command.h"
 #include "tools/quibex/decision_text.h"
+#include "tools/quibex/json_output.h"
 #include "tools/quibex/output.h"
 #include "tools/quibex/process_memory.h"
 #include "tools/quibex/rule_files.h"
@@ -13,7 +14,7 @@ namespace quibex::tool {
 namespace {
 
 constexpr char kHelp[] =
-    "usage: quibex stats [--first FILE] [--second FILE]\n"
+    "usage: quibex stats [--first FILE] [--second FILE] [--json]\n"
     "\n"
     "Loads the files and prints the load time, the number of rules in each\n"
     "of the engine's containers, the memory of the engine's indexes and\n"
@@ -21,7 +22,9 @@ constexpr char kHelp[] =
     "\n"
     "options:\n"
     "  --first FILE   the first rule list\n"
-    "  --second FILE  the second rule list\n";
+    "  --second FILE  the second rule list\n"
+    "  --json         the same figures as one JSON object, sizes in bytes,\n"
+    "                 rules per container by the engine's member names\n";
 
 // One row of the container table: the second list's count, then the
 // first's, since the second list's containers are consulted first.
@@ -64,6 +67,25 @@ int run(const Command& self, const ParsedArguments& args) {
   }
   const EngineStats s = rules.engine().stats();
   const size_t residentAfter = residentBytes();
+  if (args.flag("--json")) {
+    nlohmann::json containers = nlohmann::json::object();
+    for (const RequestContainer& container :
+         FilterEngineImpl::kRequestContainers) {
+      containers[container.member] = s.rulesIn(container.id);
+    }
+    writeJsonLine({{"firstList", rules.path(0)},
+                   {"secondList", rules.path(1)},
+                   {"loadSeconds", rules.loadSeconds()},
+                   {"requestRules", s.requestRules},
+                   {"containers", containers},
+                   {"elemHideRules", s.elemHideRules},
+                   {"elemHideSites", s.elemHideKeys},
+                   {"indexBytes", s.indexBytes},
+                   {"residentBytesBefore", residentBefore},
+                   {"residentBytesAfter", residentAfter},
+                   {"peakResidentBytes", peakResidentBytes()}});
+    return kExitOk;
+  }
   writeField("first list", orNone(rules.path(0)), 11, 0);
   writeField("second list", orNone(rules.path(1)), 11, 0);
   writeField("load time", formatDuration(rules.loadSeconds()), 11, 0);
@@ -97,7 +119,7 @@ int run(const Command& self, const ParsedArguments& args) {
 const Command& statsCommand() {
   static const Command command{
       "stats", "load time, rules per container and memory of the given lists",
-      kHelp,   {kFirstOption, kSecondOption},
+      kHelp,   {kFirstOption, kSecondOption, {"--json", false}},
       0,       0,
       &run};
   return command;
