@@ -195,14 +195,6 @@ KeyChoice chooseKey(std::string_view pattern, const KeyCounts& counts) {
   return token;
 }
 
-struct Placement {
-  uint64_t key;     // chosen key, 0 when none
-  uint32_t slot;    // the slot of the rule's sequence
-  const RequestFilter* filter;
-  size_t keyOffset;  // where the key stands in the pattern
-  size_t keyLength;  // its length
-};
-
 }  // namespace
 
 GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
@@ -235,8 +227,16 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
 bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
                              std::string_view url) const {
   const std::string_view piece(pieces_.data() + entry.piece, entry.pieceSize);
+  // Trying the piece at each occurrence costs up to its length each time;
+  // once that has cost as much as the URL is long, one search of the whole
+  // URL decides instead, in time linear in its length.
+  size_t budget = url.size();
   for (uint32_t o = lastOccurrence_[bucket]; o != kNoOccurrence;
        o = occurrences_[o].next) {
+    if (budget < entry.pieceSize) {
+      return findPiece(url, 0, piece) != std::string_view::npos;
+    }
+    budget -= entry.pieceSize;
     const uint32_t position = occurrences_[o].position;
     if (position < entry.lead) continue;
     if (matchPieceAt(url, position - entry.lead, piece) !=
@@ -281,27 +281,39 @@ void GenericIndex::clear() {
   seen_.clear();
 }
 
-void GenericIndex::build(
-    const std::vector<const RequestFilter*>* const sequences[kSlots]) {
-  clear();
-  size_t total = 0;
-  for (size_t s = 0; s < kSlots; ++s) total += sequences[s]->size();
+using Placement = GenericIndex::Placement;
 
-  // Count each key once per rule, then file every rule under its choice.
-  KeyCounts counts;
+namespace {
+
+// Step 1 of build(): how many rules each key (token or gram) is found in,
+// each key counted once per rule.
+void countKeys(const std::vector<const RequestFilter*>* const
+                   sequences[GenericIndex::kSlots],
+               KeyCounts* counts) {
   std::vector<uint64_t> keys;
-  for (size_t s = 0; s < kSlots; ++s) {
+  for (size_t s = 0; s < GenericIndex::kSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {
       collectKeys(filter->pattern(), &keys);
-      for (const uint64_t key : keys) counts.add(key);
+      for (const uint64_t key : keys) counts->add(key);
     }
+  }
+}
+
+// Step 2: every rule's chosen key, sorted by key and then slot, so that
+// each bucket's rules stand together, slot by slot (key 0, the rules
+// without a key, first).
+std::vector<Placement> placeRules(const std::vector<const RequestFilter*>*
+                                      const sequences[GenericIndex::kSlots],
+                                  const KeyCounts& counts) {
+  size_t total = 0;
+  for (size_t s = 0; s < GenericIndex::kSlots; ++s) {
+    total += sequences[s]->size();
   }
   std::vector<Placement> placements;
   placements.reserve(total);
-  for (size_t s = 0; s < kSlots; ++s) {
+  for (size_t s = 0; s < GenericIndex::kSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {
       const KeyChoice choice = chooseKey(filter->pattern(), counts);
-      if (choice.key & kGramFlag) ++gramRules_;
       placements.push_back(Placement{choice.key, static_cast<uint32_t>(s),
                                      filter, choice.offset, choice.length});
     }
@@ -310,7 +322,22 @@ void GenericIndex::build(
             [](const Placement& a, const Placement& b) {
               return a.key != b.key ? a.key < b.key : a.slot < b.slot;
             });
+  return placements;
+}
 
+}  // namespace
+
+void GenericIndex::build(
+    const std::vector<const RequestFilter*>* const sequences[kSlots]) {
+  clear();
+  KeyCounts counts;
+  countKeys(sequences, &counts);
+  fileBuckets(placeRules(sequences, counts));
+  gateUnkeyedRules();
+  fillTable();
+}
+
+void GenericIndex::fileBuckets(const std::vector<Placement>& placements) {
   // Bucket 0 holds the rules without a key (key 0 sorts first).
   buckets_.push_back(Bucket{0, {}});
   entries_.reserve(placements.size());
@@ -324,14 +351,15 @@ void GenericIndex::build(
              placements[i].slot == s) {
         const Placement& p = placements[i];
         entries_.push_back(makeEntry(p.filter, p.keyOffset, p.keyLength));
+        if (key & kGramFlag) ++gramRules_;
         ++i;
       }
     }
     bucket.offsets[kSlots] = static_cast<uint32_t>(entries_.size());
   }
+}
 
-  // Gate the untokenized rules that can only match on pages of their
-  // included domains.
+void GenericIndex::gateUnkeyedRules() {
   for (uint32_t e = 0; e < buckets_[0].offsets[kSlots]; ++e) {
     Entry& entry = entries_[e];
     const RequestFilter& rule = *entry.filter;
@@ -343,7 +371,9 @@ void GenericIndex::build(
                       rule.includeDomains().end());
   }
   gate_ = std::make_unique<DomainNameSet>(gateNames_);
+}
 
+void GenericIndex::fillTable() {
   size_t tableSize = 16;
   while (tableSize < buckets_.size() * 2) tableSize *= 2;
   table_.assign(tableSize, 0);

@@ -22,7 +22,10 @@
 // the URL, from a copy kept in the index. Any match of the rule places that
 // piece there, so a rule whose piece fits nowhere is turned away without
 // scanning the URL or reading the rule: this bounds the work on a long URL
-// that carries many rules' keys.
+// that carries many rules' keys. When the tries at the occurrences would
+// cost more than the URL is long (a long piece whose key repeats densely),
+// one linear search for the piece in the whole URL decides instead, so a
+// candidate costs at most a few times the URL's length.
 #ifndef QUIBEX_ENGINE_GENERIC_INDEX_H_
 #define QUIBEX_ENGINE_GENERIC_INDEX_H_
 
@@ -71,6 +74,15 @@ class GenericIndex {
   // Heap bytes held by the index.
   size_t memoryBytes() const;
 
+  // Where build() files one rule.
+  struct Placement {
+    uint64_t key;                 // the chosen key, 0 when none
+    uint32_t slot;                // the slot of the rule's sequence
+    const RequestFilter* filter;  // the rule
+    size_t keyOffset;             // where the key stands in the pattern
+    size_t keyLength;             // its length
+  };
+
  private:
   struct Bucket {
     uint64_t key;                  // token or gram key; 0: no key
@@ -102,6 +114,13 @@ class GenericIndex {
     kNeedsGate = 16,      // an untokenized rule with only included domains:
                           // one of those must occur in the page's key
   };
+  // The steps of build() after the rules are placed: the buckets and their
+  // entries from placements sorted by key and slot; the gate of the rules
+  // without a key; the open-addressed table with its probe filters and the
+  // per-bucket scratch.
+  void fileBuckets(const std::vector<Placement>& placements);
+  void gateUnkeyedRules();
+  void fillTable();
   Entry makeEntry(const RequestFilter* filter, size_t keyOffset,
                   size_t keyLength);
   // Whether entry's piece fits at some occurrence of bucket's key.
