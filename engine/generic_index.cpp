@@ -230,9 +230,12 @@ bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
   // Trying the piece at each occurrence costs up to its length each time;
   // once that has cost as much as the URL is long, one search of the whole
   // URL decides instead, in time linear in its length.
+  const uint32_t head = lastOccurrence_[bucket];
+  if (head == kDenseKey) {
+    return findPiece(url, 0, piece) != std::string_view::npos;
+  }
   size_t budget = url.size();
-  for (uint32_t o = lastOccurrence_[bucket]; o != kNoOccurrence;
-       o = occurrences_[o].next) {
+  for (uint32_t o = head; o != kNoOccurrence; o = occurrences_[o].next) {
     if (budget < entry.pieceSize) {
       return findPiece(url, 0, piece) != std::string_view::npos;
     }
@@ -417,8 +420,16 @@ void GenericIndex::probe(uint64_t key, size_t position) {
         hits_.push_back(bucket);
         lastOccurrence_[bucket] = kNoOccurrence;
       }
-      occurrences_.push_back(Occurrence{static_cast<uint32_t>(position),
-                                        lastOccurrence_[bucket]});
+      const uint32_t last = lastOccurrence_[bucket];
+      if (last == kDenseKey) return;
+      const uint32_t count =
+          last == kNoOccurrence ? 1 : occurrences_[last].count + 1;
+      if (count > occurrenceCap_) {
+        lastOccurrence_[bucket] = kDenseKey;
+        return;
+      }
+      occurrences_.push_back(
+          Occurrence{static_cast<uint32_t>(position), last, count});
       lastOccurrence_[bucket] =
           static_cast<uint32_t>(occurrences_.size() - 1);
       return;
@@ -451,6 +462,8 @@ void GenericIndex::beginRequest(std::string_view url) {
   // Occurrences are kept as 32-bit positions; a longer URL (it cannot come
   // from Java) is matched without the piece check.
   wholeUrlOnly_ = url.size() >= kNoOccurrence;
+  occurrenceCap_ = static_cast<uint32_t>(std::min<size_t>(
+      kDenseKey - 1, std::max<size_t>(kMinOccurrenceCap, url.size() / 16)));
   const size_t n = url.size();
   for (size_t i = 0; i < n;) {
     if (!isTokenByte(url[i])) {

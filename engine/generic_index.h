@@ -25,7 +25,9 @@
 // that carries many rules' keys. When the tries at the occurrences would
 // cost more than the URL is long (a long piece whose key repeats densely),
 // one linear search for the piece in the whole URL decides instead, so a
-// candidate costs at most a few times the URL's length.
+// candidate costs at most a few times the URL's length. A key that occurs
+// at more than a sixteenth of a long URL's bytes keeps no places at all:
+// its candidates go straight to that search.
 #ifndef QUIBEX_ENGINE_GENERIC_INDEX_H_
 #define QUIBEX_ENGINE_GENERIC_INDEX_H_
 
@@ -103,8 +105,16 @@ class GenericIndex {
   struct Occurrence {
     uint32_t position;  // first byte of the token or gram in the URL
     uint32_t next;      // the bucket's previous occurrence, or kNoOccurrence
+    uint32_t count;     // occurrences of the bucket's key up to this one
   };
   static constexpr uint32_t kNoOccurrence = UINT32_MAX;
+  // In lastOccurrence_: the key occurs more than occurrenceCap_ times, and
+  // its places are no longer kept; the piece check searches the whole URL.
+  // Trying a piece at that many places would cost at least a sixteenth of
+  // that search, so little is lost, and a URL that repeats a key at every
+  // byte keeps a sixteenth of the places.
+  static constexpr uint32_t kDenseKey = UINT32_MAX - 1;
+  static constexpr uint32_t kMinOccurrenceCap = 64;
   enum Need : uint32_t {
     // A rule with one party bit (rule_options.h) needs a request of that
     // party; the bits stand here as they are.
@@ -159,6 +169,7 @@ class GenericIndex {
   std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
   std::vector<Occurrence> occurrences_;   // scratch: of this request
   uint32_t stamp_ = 0;            // scratch: current request stamp
+  uint32_t occurrenceCap_ = 0;    // scratch: places kept per key
   uint32_t unmet_ = 0;            // scratch: Need bits this request fails
   uint32_t settled_ = 0;          // scratch: Need bits decided so far
   bool wholeUrlOnly_ = false;     // scratch: URL too long for positions

@@ -44,9 +44,11 @@ size_t matchPieceAt(std::string_view text, size_t from,
 
 namespace {
 
-// Needles up to this length are searched byte by byte: at most this many
-// comparisons per text byte, and no set-up.
+// A needle up to this length, or a search whose worst case byte by byte
+// is at most kShortSearch comparisons, is searched byte by byte: no set-up,
+// and at most this many comparisons per text byte.
 constexpr size_t kShortNeedle = 32;
+constexpr size_t kShortSearch = 16384;
 
 // The critical factorisation of needle for the two-way search: the start
 // of its maximal suffix under the byte order (or its reverse, whichever
@@ -139,11 +141,19 @@ size_t findLiteral(std::string_view text, size_t from,
                    std::string_view needle) {
   if (from > text.size()) return kNone;
   if (needle.size() <= kShortNeedle) return text.find(needle, from);
-  if (text.size() - from < needle.size()) return kNone;
+  const size_t rest = text.size() - from;
+  if (rest < needle.size()) return kNone;
+  if ((rest - needle.size() + 1) * needle.size() <= kShortSearch) {
+    return text.find(needle, from);
+  }
   return twoWayFind(text, from, needle);
 }
 
 size_t findPiece(std::string_view text, size_t from, std::string_view piece) {
+  if (piece.find('^') == std::string_view::npos) {
+    const size_t start = findLiteral(text, from, piece);
+    return start == kNone ? kNone : start + piece.size();
+  }
   // The longest run without "^": every match of the piece places it at
   // its own offset from the match's start (a "^" takes no byte only at the
   // end of the text, after which no literal byte can match).
@@ -165,10 +175,6 @@ size_t findPiece(std::string_view text, size_t from, std::string_view piece) {
     return kNone;
   }
   const std::string_view run = piece.substr(runStart, runSize);
-  if (runSize == piece.size()) {
-    const size_t start = findLiteral(text, from, run);
-    return start == kNone ? kNone : start + runSize;
-  }
   for (size_t at = from + runStart;; ++at) {
     at = findLiteral(text, at, run);
     if (at == kNone) return kNone;

@@ -106,24 +106,25 @@ TEST(FindPieceRandomTest, AgreesWithEveryStart) {
     return std::string_view::npos;
   };
   int found = 0;
-  for (int round = 0; round < 20000; ++round) {
+  for (int round = 0; round < 6000; ++round) {
     const std::string bytes = round % 3 == 0 ? "ab" : "ab/c";
     const size_t period = 1 + rng() % 5;
     std::string unit(period, ' ');
     for (char& c : unit) c = bytes[rng() % bytes.size()];
     std::string text;
-    while (text.size() < 40 + rng() % 200) {
+    const size_t length = 40 + rng() % 700;
+    while (text.size() < length) {
       text += rng() % 8 == 0 ? bytes[rng() % bytes.size()] : unit[text.size() % period];
     }
     std::string piece;
     if (rng() % 2 == 0) {  // a stretch of the text, perhaps changed
       const size_t start = rng() % text.size();
-      piece = text.substr(start, rng() % 80);
+      piece = text.substr(start, rng() % 160);
       if (!piece.empty() && rng() % 2 == 0) {
         piece[rng() % piece.size()] = bytes[rng() % bytes.size()];
       }
     } else {
-      piece.resize(rng() % 80);
+      piece.resize(rng() % 160);
       for (size_t i = 0; i < piece.size(); ++i) piece[i] = unit[i % period];
     }
     if (round % 4 == 1 && !piece.empty()) piece[rng() % piece.size()] = '^';
@@ -137,8 +138,8 @@ TEST(FindPieceRandomTest, AgreesWithEveryStart) {
           << "text '" << text << "' from " << from << " piece '" << piece << "'";
     }
   }
-  EXPECT_GT(found, 3000);  // both answers are exercised
-  EXPECT_LT(found, 17000);
+  EXPECT_GT(found, 900);  // both answers are exercised
+  EXPECT_LT(found, 5100);
 }
 
 TEST(WildcardSeparatorTest, ClassOfEveryByte) {
