@@ -2,8 +2,8 @@
 // each run shows the ratio: loading both rule files, shouldBlock over the
 // whole request workload and over its long-URL variant, getSelectors per
 // page, one decision on a 1 MiB adversarial request URL, and one on each
-// dense-key shape. Each benchmark skips when the reference
-// data is absent.
+// dense-key shape. Each benchmark of the real lists skips when the
+// reference data is absent; the dense-key shapes need none.
 #include <benchmark/benchmark.h>
 
 #include <memory>
