@@ -45,8 +45,11 @@ constexpr std::string_view kCommonGrams[] = {
     ".php", "/wp-", "wp-c", "/js/", ".js?", "/img", "/api", "cdn.", "/v1/"};
 
 // A token shared by at most this many rules is taken even when a gram is
-// shared by fewer.
-constexpr uint32_t kGoodTokenScore = 32;
+// shared by fewer. Measured in instructions per decision on the real lists:
+// 8 costs the same as 32 on short URLs and 7 % less on URLs with long query
+// strings, whose tokens meet more of the rules filed under shared tokens;
+// 128 costs more on both.
+constexpr uint32_t kGoodTokenScore = 8;
 constexpr uint32_t kCommonPenalty = 1u << 20;
 constexpr uint32_t kShortTokenPenalty = 64;
 constexpr unsigned kFilterBitsLog = 16;
