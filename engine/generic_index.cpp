@@ -344,7 +344,14 @@ void GenericIndex::build(
 }
 
 void GenericIndex::fileBuckets(const std::vector<Placement>& placements) {
-  // Bucket 0 holds the rules without a key (key 0 sorts first).
+  // Bucket 0 holds the rules without a key (key 0 sorts first). The
+  // buckets are counted first so that their array takes no spare room.
+  size_t keys = 0;
+  for (size_t i = 0; i < placements.size(); ++i) {
+    const uint64_t key = placements[i].key;
+    if (key != 0 && (i == 0 || key != placements[i - 1].key)) ++keys;
+  }
+  buckets_.reserve(keys + 1);
   buckets_.push_back(Bucket{0, {}});
   entries_.reserve(placements.size());
   for (size_t i = 0; i < placements.size();) {
