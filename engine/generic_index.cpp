@@ -415,10 +415,14 @@ void GenericIndex::fillTable() {
   stamp_ = 0;
 }
 
-void GenericIndex::probe(uint64_t key, size_t position) {
+inline void GenericIndex::probe(uint64_t key, size_t position) {
   const uint64_t m = mix(key);
   const size_t bit = m >> (64 - kFilterBitsLog);
   if ((filter_[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
+  probeTable(key, m, position);
+}
+
+void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
   const size_t mask = table_.size() - 1;
   for (size_t i = m & mask;; i = (i + 1) & mask) {
     const uint32_t b = table_[i];

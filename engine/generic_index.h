@@ -144,7 +144,11 @@ class GenericIndex {
   void settle(uint32_t needs, const RequestFacts& request);
   // Whether an included domain of a gated rule occurs in pageKey.
   bool gateOpens(std::string_view pageKey);
+  // Records an occurrence of key at position when the key has a bucket;
+  // most keys are turned away by filter_ before the table is read.
   void probe(uint64_t key, size_t position);
+  // The table part of probe(); m is mix(key).
+  void probeTable(uint64_t key, uint64_t m, size_t position);
   bool mayHoldGram(uint32_t gram) const;
 
   std::vector<Entry> entries_;    // grouped by bucket, then slot
