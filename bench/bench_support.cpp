@@ -94,6 +94,10 @@ std::vector<WorkloadRequest> longUrlRequests(const Workload& workload) {
     if (record.url.empty()) continue;
     const size_t target = kLongUrlMin + rng() % (kLongUrlMax - kLongUrlMin + 1);
     std::string url = record.url;
+    // A URL without a path gets "/" before its query, as a browser sends it.
+    const size_t scheme = url.find("://");
+    const size_t hostStart = scheme == std::string::npos ? 0 : scheme + 3;
+    if (url.find_first_of("/?#", hostStart) == std::string::npos) url += '/';
     char joint = url.find('?') == std::string::npos ? '?' : '&';
     while (url.size() < target) {
       std::string value;

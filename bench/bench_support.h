@@ -43,7 +43,8 @@ constexpr size_t kLongUrlMax = 400;
 // query string of several key=value pairs appended ("?" or "&"): common
 // tracking keys with short words, numbers and percent-encoded URLs of other
 // records as values, to a length drawn from [kLongUrlMin, kLongUrlMax]
-// (a record URL longer than that keeps its own length). The page stays the
+// (a record URL longer than that keeps its own length); a URL without a
+// path first gets "/", as a browser sends it. The page stays the
 // record's. Deterministic: the same records give the same requests on every
 // machine.
 std::vector<WorkloadRequest> longUrlRequests(const Workload& workload);
