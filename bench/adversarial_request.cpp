@@ -178,4 +178,19 @@ AdversarialRequest buildAdversarialRequest(const ParsedRules& rules,
   return request;
 }
 
+std::vector<DenseKeyShape> denseKeyShapes() {
+  const std::string host = "http://a.b/";
+  const std::string page = "http://a.b/";
+  std::string mebibyte = host + std::string((size_t{1} << 20) - host.size(), 'q');
+  return {
+      {"65,530 z against 70,000 z", std::string(65530, 'z') + "\n",
+       host + std::string(70000, 'z'), page, 1},
+      {"65,529 q then y against 140,000 q",
+       std::string(65529, 'q') + "y\n", host + std::string(140000, 'q'),
+       page, 0},
+      {"199 q then y against 1 MiB of q", std::string(199, 'q') + "y\n",
+       std::move(mebibyte), page, 0},
+  };
+}
+
 }  // namespace quibex::bench

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "bench/bench_support.h"
 #include "engine/filter_engine_impl.h"
@@ -41,6 +42,21 @@ AdversarialRequest buildAdversarialRequest(const ParsedRules& rules,
                                            FilterEngineImpl& verifier,
                                            size_t bytes,
                                            bool includeTokens = true);
+
+// A long literal rule whose key repeats densely in a long URL: the shapes
+// that would make a candidate check cost the URL's length times the rule's.
+struct DenseKeyShape {
+  const char* name;  // what the shape is, for the report
+  std::string rule;  // the only rule of the engine (first file)
+  std::string url;   // the request URL, on page pageUrl
+  std::string pageUrl;
+  int blocked;       // the answer both modes must give
+};
+
+// The three shapes: 65,530 "z" against "http://a.b/" and 70,000 "z";
+// 65,529 "q" and a "y" against 140,000 "q"; 199 "q" and a "y" against a
+// URL of 1 MiB of "q".
+std::vector<DenseKeyShape> denseKeyShapes();
 
 }  // namespace quibex::bench
 

@@ -3,6 +3,11 @@
 #include "bench/bench_support.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
 
 #include "engine/host_candidates.h"
 #include "engine/rule_file_reader.h"
@@ -37,11 +42,113 @@ DataHolder readData() {
   if (!loadWorkload(requests, &holder.data.workload, &holder.error)) {
     return holder;
   }
+  holder.data.longRequests = longUrlRequests(holder.data.workload);
   holder.ok = true;
   return holder;
 }
 
+// A URL as a query value: every byte but letters, digits and "-._~" as
+// %XX.
+std::string percentEncoded(const std::string& url) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : url) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    const bool plain = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
+                       (u >= '0' && u <= '9') || c == '-' || c == '.' ||
+                       c == '_' || c == '~';
+    if (plain) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    }
+  }
+  return out;
+}
+
+bool writeFile(const std::string& path, const std::string& content) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool ok =
+      std::fwrite(content.data(), 1, content.size(), file) == content.size();
+  return std::fclose(file) == 0 && ok;
+}
+
 }  // namespace
+
+std::vector<WorkloadRequest> longUrlRequests(const Workload& workload) {
+  static constexpr const char* kKeys[] = {
+      "utm_source", "utm_medium", "utm_campaign", "ref",  "cb",  "sid",
+      "gclid",      "fbclid",     "u",            "url",  "ts",  "v",
+      "lang",       "w",          "h",            "pid",  "dt",  "client",
+      "correlator", "redirect",   "cid",          "ord",  "tag", "z"};
+  static constexpr const char kWord[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::mt19937 rng(19);  // mt19937's sequence is fixed by the standard
+  std::vector<WorkloadRequest> out;
+  out.reserve(workload.records);
+  for (size_t i = 0; i < workload.records; ++i) {
+    const WorkloadRequest& record = workload.requests[i];
+    if (record.url.empty()) continue;
+    const size_t target = kLongUrlMin + rng() % (kLongUrlMax - kLongUrlMin + 1);
+    std::string url = record.url;
+    // A URL without a path gets "/" before its query, as a browser sends it.
+    const size_t scheme = url.find("://");
+    const size_t hostStart = scheme == std::string::npos ? 0 : scheme + 3;
+    if (url.find_first_of("/?#", hostStart) == std::string::npos) url += '/';
+    char joint = url.find('?') == std::string::npos ? '?' : '&';
+    while (url.size() < target) {
+      std::string value;
+      switch (rng() % 4) {
+        case 0:  // an encoded URL: another record's
+          value = percentEncoded(
+              workload.requests[rng() % workload.records].url);
+          break;
+        case 1:
+          value = std::to_string(rng());
+          break;
+        default:
+          for (size_t n = 4 + rng() % 20; n > 0; --n) {
+            value += kWord[rng() % (sizeof(kWord) - 1)];
+          }
+      }
+      url += joint;
+      url += kKeys[rng() % (sizeof(kKeys) / sizeof(kKeys[0]))];
+      url += '=';
+      url += value;
+      joint = '&';
+    }
+    // A long last value is cut, but not inside a %XX escape.
+    if (url.size() > kLongUrlMax && record.url.size() < kLongUrlMax) {
+      size_t end = kLongUrlMax;
+      if (url[end - 1] == '%') end -= 1;
+      if (url[end - 2] == '%') end -= 2;
+      url.resize(end);
+    }
+    out.push_back(WorkloadRequest{std::move(url), record.page});
+  }
+  return out;
+}
+
+TextEngine::TextEngine(const std::string& firstRules,
+                       const std::string& secondRules, MatchMode mode) {
+  EngineOptions options;
+  options.matchMode = mode;
+  engine_ = std::make_unique<FilterEngineImpl>(decoder_, options);
+  char folder[] = "/tmp/quibex-bench-XXXXXX";
+  if (::mkdtemp(folder) == nullptr) return;  // an engine without rules
+  const std::string first = std::string(folder) + "/first.txt";
+  const std::string second = std::string(folder) + "/second.txt";
+  if (writeFile(first, firstRules) && writeFile(second, secondRules)) {
+    engine_->loadRules(first, second);
+    engine_->waitForLoads();
+  }
+  std::remove(first.c_str());
+  std::remove(second.c_str());
+  ::rmdir(folder);
+}
 
 std::string dataFile(const std::string& name) {
   const std::string path = std::string(QUIBEX_DATA_DIR) + "/" + name;

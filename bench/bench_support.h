@@ -24,13 +24,30 @@ namespace quibex::bench {
 // Path of a file of the reference data folder, or "" when it is absent.
 std::string dataFile(const std::string& name);
 
-// The benchmark inputs: the two rule files (first, then second) and every
-// request of the workload.
+// The benchmark inputs: the two rule files (first, then second), every
+// request of the workload, and the long-URL workload made from it.
 struct BenchData {
   std::string firstPath;   // easylist.txt, read with listIndex 0
   std::string secondPath;  // easyprivacy.txt, read with listIndex 1
   Workload workload;       // every record, then every page as a request
+  // Every record's URL with a query string added (longUrlRequests()).
+  std::vector<WorkloadRequest> longRequests;
 };
+
+// Bounds of the long-URL workload's URL lengths, in bytes.
+constexpr size_t kLongUrlMin = 100;
+constexpr size_t kLongUrlMax = 400;
+
+// The records of workload with a URL (not the pages asked as requests),
+// each with a
+// query string of several key=value pairs appended ("?" or "&"): common
+// tracking keys with short words, numbers and percent-encoded URLs of other
+// records as values, to a length drawn from [kLongUrlMin, kLongUrlMax]
+// (a record URL longer than that keeps its own length); a URL without a
+// path first gets "/", as a browser sends it. The page stays the
+// record's. Deterministic: the same records give the same requests on every
+// machine.
+std::vector<WorkloadRequest> longUrlRequests(const Workload& workload);
 
 // Reads the reference data on the first call and keeps it for the rest of
 // the process. Returns null, with the reason in *why, when the folder or one
@@ -77,6 +94,25 @@ struct KeyedItem {
   const void* item;      // the rule
 };
 std::vector<KeyedItem> domainKeys(const ParsedRules& rules);
+
+// An engine in the given mode loaded from rule texts instead of files (the
+// texts are written to a temporary folder, removed once loaded).
+//
+// Thread-safety: as FilterEngineImpl.
+class TextEngine {
+ public:
+  TextEngine(const std::string& firstRules, const std::string& secondRules,
+             MatchMode mode);
+  TextEngine(const TextEngine&) = delete;
+  TextEngine& operator=(const TextEngine&) = delete;
+
+  // Valid for the lifetime of this object.
+  FilterEngineImpl& engine() { return *engine_; }
+
+ private:
+  PassThroughDecoder decoder_;                // outlives engine_
+  std::unique_ptr<FilterEngineImpl> engine_;  // the loaded engine
+};
 
 // The domain candidates of the host of every workload request (empty
 // requests and one-label hosts contribute none), in request order.

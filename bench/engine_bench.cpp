@@ -1,8 +1,9 @@
 // The engine on the real lists, every benchmark in both match modes so that
 // each run shows the ratio: loading both rule files, shouldBlock over the
-// whole request workload, getSelectors per page, and one decision on a
-// 1 MiB adversarial request URL. Each benchmark skips when the reference
-// data is absent.
+// whole request workload and over its long-URL variant, getSelectors per
+// page, one decision on a 1 MiB adversarial request URL, and one on each
+// dense-key shape. Each benchmark of the real lists skips when the
+// reference data is absent; the dense-key shapes need none.
 #include <benchmark/benchmark.h>
 
 #include <memory>
@@ -92,6 +93,43 @@ void BM_ShouldBlock(benchmark::State& state) {
                               static_cast<double>(state.iterations());
 }
 
+// shouldBlock over every request of the long-URL workload (records with
+// query strings of 100 to 400 bytes), one pass per iteration.
+template <MatchMode kMode>
+void BM_ShouldBlockLongUrls(benchmark::State& state) {
+  const BenchData* data = dataOrSkip(state);
+  if (data == nullptr) return;
+  FilterEngineImpl& engine = loadedEngine(*data, kMode);
+  const auto& requests = data->longRequests;
+  size_t blocked = 0;
+  for (auto _ : state) {
+    for (const WorkloadRequest& r : requests) {
+      blocked += static_cast<size_t>(engine.shouldBlock(r.url, r.page));
+    }
+  }
+  benchmark::DoNotOptimize(blocked);
+  state.SetItemsProcessed(state.iterations() *
+                          static_cast<int64_t>(requests.size()));
+  state.counters["per_request"] = perItem(static_cast<double>(requests.size()));
+  state.counters["blocked"] = static_cast<double>(blocked) /
+                              static_cast<double>(state.iterations());
+}
+
+// One decision on a dense-key shape (denseKeyShapes(), by index): a long
+// literal rule against a long URL that repeats its key.
+template <MatchMode kMode>
+void BM_DenseKeyShape(benchmark::State& state) {
+  const DenseKeyShape shape =
+      denseKeyShapes()[static_cast<size_t>(state.range(0))];
+  TextEngine engine(shape.rule, "", kMode);
+  int answer = shape.blocked;
+  for (auto _ : state) {
+    answer = engine.engine().shouldBlock(shape.url, shape.pageUrl);
+  }
+  if (answer != shape.blocked) state.SkipWithError("wrong answer");
+  state.SetLabel(shape.name);
+}
+
 // getSelectors for every page of the workload, the page being the document.
 template <MatchMode kMode>
 void BM_GetSelectors(benchmark::State& state) {
@@ -148,6 +186,10 @@ BENCHMARK_TEMPLATE(BM_ShouldBlock, MatchMode::kAccelerated)
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_ShouldBlock, MatchMode::kPlain)
     ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_ShouldBlockLongUrls, MatchMode::kAccelerated)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_ShouldBlockLongUrls, MatchMode::kPlain)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_GetSelectors, MatchMode::kAccelerated)
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_GetSelectors, MatchMode::kPlain)
@@ -156,6 +198,10 @@ BENCHMARK_TEMPLATE(BM_AdversarialRequest, MatchMode::kAccelerated)
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_TEMPLATE(BM_AdversarialRequest, MatchMode::kPlain)
     ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_DenseKeyShape, MatchMode::kAccelerated)
+    ->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_TEMPLATE(BM_DenseKeyShape, MatchMode::kPlain)
+    ->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace quibex::bench

@@ -45,8 +45,11 @@ constexpr std::string_view kCommonGrams[] = {
     ".php", "/wp-", "wp-c", "/js/", ".js?", "/img", "/api", "cdn.", "/v1/"};
 
 // A token shared by at most this many rules is taken even when a gram is
-// shared by fewer.
-constexpr uint32_t kGoodTokenScore = 32;
+// shared by fewer. Measured in instructions per decision on the real lists:
+// 8 costs the same as 32 on short URLs and 7 % less on URLs with long query
+// strings, whose tokens meet more of the rules filed under shared tokens;
+// 128 costs more on both.
+constexpr uint32_t kGoodTokenScore = 8;
 constexpr uint32_t kCommonPenalty = 1u << 20;
 constexpr uint32_t kShortTokenPenalty = 64;
 constexpr unsigned kFilterBitsLog = 16;
@@ -195,14 +198,6 @@ KeyChoice chooseKey(std::string_view pattern, const KeyCounts& counts) {
   return token;
 }
 
-struct Placement {
-  uint64_t key;     // chosen key, 0 when none
-  uint32_t slot;    // the slot of the rule's sequence
-  const RequestFilter* filter;
-  size_t keyOffset;  // where the key stands in the pattern
-  size_t keyLength;  // its length
-};
-
 }  // namespace
 
 GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
@@ -235,8 +230,19 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
 bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
                              std::string_view url) const {
   const std::string_view piece(pieces_.data() + entry.piece, entry.pieceSize);
-  for (uint32_t o = lastOccurrence_[bucket]; o != kNoOccurrence;
-       o = occurrences_[o].next) {
+  // Trying the piece at each occurrence costs up to its length each time;
+  // once that has cost as much as the URL is long, one search of the whole
+  // URL decides instead, in time linear in its length.
+  const uint32_t head = lastOccurrence_[bucket];
+  if (head == kDenseKey) {
+    return findPiece(url, 0, piece) != std::string_view::npos;
+  }
+  size_t budget = url.size();
+  for (uint32_t o = head; o != kNoOccurrence; o = occurrences_[o].next) {
+    if (budget < entry.pieceSize) {
+      return findPiece(url, 0, piece) != std::string_view::npos;
+    }
+    budget -= entry.pieceSize;
     const uint32_t position = occurrences_[o].position;
     if (position < entry.lead) continue;
     if (matchPieceAt(url, position - entry.lead, piece) !=
@@ -281,27 +287,39 @@ void GenericIndex::clear() {
   seen_.clear();
 }
 
-void GenericIndex::build(
-    const std::vector<const RequestFilter*>* const sequences[kSlots]) {
-  clear();
-  size_t total = 0;
-  for (size_t s = 0; s < kSlots; ++s) total += sequences[s]->size();
+using Placement = GenericIndex::Placement;
 
-  // Count each key once per rule, then file every rule under its choice.
-  KeyCounts counts;
+namespace {
+
+// Step 1 of build(): how many rules each key (token or gram) is found in,
+// each key counted once per rule.
+void countKeys(const std::vector<const RequestFilter*>* const
+                   sequences[GenericIndex::kSlots],
+               KeyCounts* counts) {
   std::vector<uint64_t> keys;
-  for (size_t s = 0; s < kSlots; ++s) {
+  for (size_t s = 0; s < GenericIndex::kSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {
       collectKeys(filter->pattern(), &keys);
-      for (const uint64_t key : keys) counts.add(key);
+      for (const uint64_t key : keys) counts->add(key);
     }
+  }
+}
+
+// Step 2: every rule's chosen key, sorted by key and then slot, so that
+// each bucket's rules stand together, slot by slot (key 0, the rules
+// without a key, first).
+std::vector<Placement> placeRules(const std::vector<const RequestFilter*>*
+                                      const sequences[GenericIndex::kSlots],
+                                  const KeyCounts& counts) {
+  size_t total = 0;
+  for (size_t s = 0; s < GenericIndex::kSlots; ++s) {
+    total += sequences[s]->size();
   }
   std::vector<Placement> placements;
   placements.reserve(total);
-  for (size_t s = 0; s < kSlots; ++s) {
+  for (size_t s = 0; s < GenericIndex::kSlots; ++s) {
     for (const RequestFilter* filter : *sequences[s]) {
       const KeyChoice choice = chooseKey(filter->pattern(), counts);
-      if (choice.key & kGramFlag) ++gramRules_;
       placements.push_back(Placement{choice.key, static_cast<uint32_t>(s),
                                      filter, choice.offset, choice.length});
     }
@@ -310,8 +328,30 @@ void GenericIndex::build(
             [](const Placement& a, const Placement& b) {
               return a.key != b.key ? a.key < b.key : a.slot < b.slot;
             });
+  return placements;
+}
 
-  // Bucket 0 holds the rules without a key (key 0 sorts first).
+}  // namespace
+
+void GenericIndex::build(
+    const std::vector<const RequestFilter*>* const sequences[kSlots]) {
+  clear();
+  KeyCounts counts;
+  countKeys(sequences, &counts);
+  fileBuckets(placeRules(sequences, counts));
+  gateUnkeyedRules();
+  fillTable();
+}
+
+void GenericIndex::fileBuckets(const std::vector<Placement>& placements) {
+  // Bucket 0 holds the rules without a key (key 0 sorts first). The
+  // buckets are counted first so that their array takes no spare room.
+  size_t keys = 0;
+  for (size_t i = 0; i < placements.size(); ++i) {
+    const uint64_t key = placements[i].key;
+    if (key != 0 && (i == 0 || key != placements[i - 1].key)) ++keys;
+  }
+  buckets_.reserve(keys + 1);
   buckets_.push_back(Bucket{0, {}});
   entries_.reserve(placements.size());
   for (size_t i = 0; i < placements.size();) {
@@ -324,14 +364,15 @@ void GenericIndex::build(
              placements[i].slot == s) {
         const Placement& p = placements[i];
         entries_.push_back(makeEntry(p.filter, p.keyOffset, p.keyLength));
+        if (key & kGramFlag) ++gramRules_;
         ++i;
       }
     }
     bucket.offsets[kSlots] = static_cast<uint32_t>(entries_.size());
   }
+}
 
-  // Gate the untokenized rules that can only match on pages of their
-  // included domains.
+void GenericIndex::gateUnkeyedRules() {
   for (uint32_t e = 0; e < buckets_[0].offsets[kSlots]; ++e) {
     Entry& entry = entries_[e];
     const RequestFilter& rule = *entry.filter;
@@ -343,7 +384,9 @@ void GenericIndex::build(
                       rule.includeDomains().end());
   }
   gate_ = std::make_unique<DomainNameSet>(gateNames_);
+}
 
+void GenericIndex::fillTable() {
   size_t tableSize = 16;
   while (tableSize < buckets_.size() * 2) tableSize *= 2;
   table_.assign(tableSize, 0);
@@ -372,10 +415,14 @@ void GenericIndex::build(
   stamp_ = 0;
 }
 
-void GenericIndex::probe(uint64_t key, size_t position) {
+inline void GenericIndex::probe(uint64_t key, size_t position) {
   const uint64_t m = mix(key);
   const size_t bit = m >> (64 - kFilterBitsLog);
   if ((filter_[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
+  probeTable(key, m, position);
+}
+
+void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
   const size_t mask = table_.size() - 1;
   for (size_t i = m & mask;; i = (i + 1) & mask) {
     const uint32_t b = table_[i];
@@ -387,8 +434,16 @@ void GenericIndex::probe(uint64_t key, size_t position) {
         hits_.push_back(bucket);
         lastOccurrence_[bucket] = kNoOccurrence;
       }
-      occurrences_.push_back(Occurrence{static_cast<uint32_t>(position),
-                                        lastOccurrence_[bucket]});
+      const uint32_t last = lastOccurrence_[bucket];
+      if (last == kDenseKey) return;
+      const uint32_t count =
+          last == kNoOccurrence ? 1 : occurrences_[last].count + 1;
+      if (count > occurrenceCap_) {
+        lastOccurrence_[bucket] = kDenseKey;
+        return;
+      }
+      occurrences_.push_back(
+          Occurrence{static_cast<uint32_t>(position), last, count});
       lastOccurrence_[bucket] =
           static_cast<uint32_t>(occurrences_.size() - 1);
       return;
@@ -421,6 +476,8 @@ void GenericIndex::beginRequest(std::string_view url) {
   // Occurrences are kept as 32-bit positions; a longer URL (it cannot come
   // from Java) is matched without the piece check.
   wholeUrlOnly_ = url.size() >= kNoOccurrence;
+  occurrenceCap_ = static_cast<uint32_t>(std::min<size_t>(
+      kDenseKey - 1, std::max<size_t>(kMinOccurrenceCap, url.size() / 16)));
   const size_t n = url.size();
   for (size_t i = 0; i < n;) {
     if (!isTokenByte(url[i])) {

@@ -22,7 +22,12 @@
 // the URL, from a copy kept in the index. Any match of the rule places that
 // piece there, so a rule whose piece fits nowhere is turned away without
 // scanning the URL or reading the rule: this bounds the work on a long URL
-// that carries many rules' keys.
+// that carries many rules' keys. When the tries at the occurrences would
+// cost more than the URL is long (a long piece whose key repeats densely),
+// one linear search for the piece in the whole URL decides instead, so a
+// candidate costs at most a few times the URL's length. A key that occurs
+// at more than a sixteenth of a long URL's bytes keeps no places at all:
+// its candidates go straight to that search.
 #ifndef QUIBEX_ENGINE_GENERIC_INDEX_H_
 #define QUIBEX_ENGINE_GENERIC_INDEX_H_
 
@@ -71,6 +76,15 @@ class GenericIndex {
   // Heap bytes held by the index.
   size_t memoryBytes() const;
 
+  // Where build() files one rule.
+  struct Placement {
+    uint64_t key;                 // the chosen key, 0 when none
+    uint32_t slot;                // the slot of the rule's sequence
+    const RequestFilter* filter;  // the rule
+    size_t keyOffset;             // where the key stands in the pattern
+    size_t keyLength;             // its length
+  };
+
  private:
   struct Bucket {
     uint64_t key;                  // token or gram key; 0: no key
@@ -91,8 +105,16 @@ class GenericIndex {
   struct Occurrence {
     uint32_t position;  // first byte of the token or gram in the URL
     uint32_t next;      // the bucket's previous occurrence, or kNoOccurrence
+    uint32_t count;     // occurrences of the bucket's key up to this one
   };
   static constexpr uint32_t kNoOccurrence = UINT32_MAX;
+  // In lastOccurrence_: the key occurs more than occurrenceCap_ times, and
+  // its places are no longer kept; the piece check searches the whole URL.
+  // Trying a piece at that many places would cost at least a sixteenth of
+  // that search, so little is lost, and a URL that repeats a key at every
+  // byte keeps a sixteenth of the places.
+  static constexpr uint32_t kDenseKey = UINT32_MAX - 1;
+  static constexpr uint32_t kMinOccurrenceCap = 64;
   enum Need : uint32_t {
     // A rule with one party bit (rule_options.h) needs a request of that
     // party; the bits stand here as they are.
@@ -102,6 +124,13 @@ class GenericIndex {
     kNeedsGate = 16,      // an untokenized rule with only included domains:
                           // one of those must occur in the page's key
   };
+  // The steps of build() after the rules are placed: the buckets and their
+  // entries from placements sorted by key and slot; the gate of the rules
+  // without a key; the open-addressed table with its probe filters and the
+  // per-bucket scratch.
+  void fileBuckets(const std::vector<Placement>& placements);
+  void gateUnkeyedRules();
+  void fillTable();
   Entry makeEntry(const RequestFilter* filter, size_t keyOffset,
                   size_t keyLength);
   // Whether entry's piece fits at some occurrence of bucket's key.
@@ -115,7 +144,11 @@ class GenericIndex {
   void settle(uint32_t needs, const RequestFacts& request);
   // Whether an included domain of a gated rule occurs in pageKey.
   bool gateOpens(std::string_view pageKey);
+  // Records an occurrence of key at position when the key has a bucket;
+  // most keys are turned away by filter_ before the table is read.
   void probe(uint64_t key, size_t position);
+  // The table part of probe(); m is mix(key).
+  void probeTable(uint64_t key, uint64_t m, size_t position);
   bool mayHoldGram(uint32_t gram) const;
 
   std::vector<Entry> entries_;    // grouped by bucket, then slot
@@ -140,6 +173,7 @@ class GenericIndex {
   std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
   std::vector<Occurrence> occurrences_;   // scratch: of this request
   uint32_t stamp_ = 0;            // scratch: current request stamp
+  uint32_t occurrenceCap_ = 0;    // scratch: places kept per key
   uint32_t unmet_ = 0;            // scratch: Need bits this request fails
   uint32_t settled_ = 0;          // scratch: Need bits decided so far
   bool wholeUrlOnly_ = false;     // scratch: URL too long for positions

@@ -21,13 +21,29 @@ bool isSeparator(unsigned char c);
 size_t matchPieceAt(std::string_view text, size_t from,
                     std::string_view piece);
 
+// Finds the leftmost start at or after from where the piece (no "*")
+// matches and returns the position after that match, or
+// std::string_view::npos.
+//
+// Allocates nothing. The piece is found by its longest run without "^",
+// searched in time linear in the text's length (a two-way search when the
+// run is long); each place the run occurs is then checked as a whole piece.
+// A piece without "^" therefore costs O(text + piece); one with "^" at most
+// the run's occurrences times the piece's length.
+size_t findPiece(std::string_view text, size_t from, std::string_view piece);
+
+// The leftmost start at or after from where needle occurs in text, or
+// std::string_view::npos. Linear in text.size() + needle.size() whatever
+// the bytes; allocates nothing.
+size_t findLiteral(std::string_view text, size_t from,
+                   std::string_view needle);
+
 // True when the whole text matches the whole pattern.
 //
 // Allocates nothing and does not recurse. The pieces between stars are
 // placed greedily at their leftmost possible position, which is exact for
 // this pattern language (no piece can match more than its own length, and
-// the earliest start gives the earliest end), so the worst case is bounded
-// by text length times pattern length.
+// the earliest start gives the earliest end), each found with findPiece.
 bool wildcardMatch(std::string_view text, std::string_view pattern);
 
 }  // namespace quibex

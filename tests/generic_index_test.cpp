@@ -119,5 +119,35 @@ TEST(GenericIndexDifferentialTest, AcceleratedAnswersEqualPlainAnswers) {
   EXPECT_LT(blocked, total - total / 20);
 }
 
+// Long literal rules whose key repeats densely in a long URL: both modes
+// must still answer, and answer alike (each candidate check is linear in
+// the URL's length, so these decide in milliseconds).
+TEST(GenericIndexLongPieceTest, DenseKeysInLongUrls) {
+  struct Case {
+    std::string rule;
+    std::string url;
+    int blocked;
+  };
+  const std::string host = "http://a.b/";
+  const Case cases[] = {
+      {std::string(65530, 'z'), host + std::string(70000, 'z'), 1},
+      {std::string(65529, 'q') + "y", host + std::string(140000, 'q'), 0},
+      {std::string(65529, 'q') + "y", host + std::string(140000, 'q') + "y", 1},
+      {std::string(199, 'q') + "y", host + std::string(size_t{1} << 20, 'q'), 0},
+      {std::string(99, 'q') + "^" + std::string(99, 'q') + "y",
+       host + std::string(size_t{1} << 20, 'q') + "/", 0},
+      {"|http://a.b^" + std::string(300, 'q') + "^*",
+       host + std::string(300, 'q') + "/x", 1},
+  };
+  for (const Case& c : cases) {
+    for (const MatchMode mode : {MatchMode::kAccelerated, MatchMode::kPlain}) {
+      testing::LoadedEngine engine(c.rule + "\n", "", mode);
+      EXPECT_EQ(engine.block(c.url, "http://a.b/"), c.blocked)
+          << c.rule.substr(0, 12) << "... of " << c.rule.size() << " bytes, "
+          << (mode == MatchMode::kPlain ? "plain" : "accelerated");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quibex

@@ -94,6 +94,54 @@ TEST(WildcardRandomTest, AgreesWithDefinition) {
   EXPECT_GT(matched, 1000);  // the inputs did exercise matching paths
 }
 
+// findPiece against placing the piece at every start, on texts and pieces
+// long enough for the two-way search and periodic enough to stress it.
+TEST(FindPieceRandomTest, AgreesWithEveryStart) {
+  std::mt19937 rng(2024);
+  auto naive = [](std::string_view text, size_t from, std::string_view piece) {
+    for (size_t start = from; start <= text.size(); ++start) {
+      const size_t end = matchPieceAt(text, start, piece);
+      if (end != std::string_view::npos) return end;
+    }
+    return std::string_view::npos;
+  };
+  int found = 0;
+  for (int round = 0; round < 6000; ++round) {
+    const std::string bytes = round % 3 == 0 ? "ab" : "ab/c";
+    const size_t period = 1 + rng() % 5;
+    std::string unit(period, ' ');
+    for (char& c : unit) c = bytes[rng() % bytes.size()];
+    std::string text;
+    const size_t length = 40 + rng() % 700;
+    while (text.size() < length) {
+      text += rng() % 8 == 0 ? bytes[rng() % bytes.size()] : unit[text.size() % period];
+    }
+    std::string piece;
+    if (rng() % 2 == 0) {  // a stretch of the text, perhaps changed
+      const size_t start = rng() % text.size();
+      piece = text.substr(start, rng() % 160);
+      if (!piece.empty() && rng() % 2 == 0) {
+        piece[rng() % piece.size()] = bytes[rng() % bytes.size()];
+      }
+    } else {
+      piece.resize(rng() % 160);
+      for (size_t i = 0; i < piece.size(); ++i) piece[i] = unit[i % period];
+    }
+    if (round % 4 == 1 && !piece.empty()) piece[rng() % piece.size()] = '^';
+    const size_t from = rng() % (text.size() + 2);
+    const size_t expected = naive(text, from, piece);
+    found += expected != std::string_view::npos;
+    ASSERT_EQ(findPiece(text, from, piece), expected)
+        << "text '" << text << "' from " << from << " piece '" << piece << "'";
+    if (piece.find('^') == std::string::npos) {
+      ASSERT_EQ(findLiteral(text, from, piece), text.find(piece, from))
+          << "text '" << text << "' from " << from << " piece '" << piece << "'";
+    }
+  }
+  EXPECT_GT(found, 900);  // both answers are exercised
+  EXPECT_LT(found, 5100);
+}
+
 TEST(WildcardSeparatorTest, ClassOfEveryByte) {
   for (int c = 0; c < 256; ++c) {
     EXPECT_EQ(isSeparator(static_cast<unsigned char>(c)),
