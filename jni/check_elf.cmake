@@ -9,7 +9,8 @@
 # imports: every C-library symbol the library takes from outside is one
 #   that Android's C library (libc, libm, libdl) offers on ABI at API level
 #   API or lower, by the table SYMBOLS (columns: library, symbol, then the
-#   lowest level per ABI, "-" where the ABI lacks it). The C++ runtime's
+#   lowest level per ABI, "-" where the ABI lacks it), or that Android's
+#   liblog offers (the log's __android_log_print). The C++ runtime's
 #   symbols are not checked: on Android the runtime is linked into the
 #   library. Prints "SKIPPED" and passes when the table is absent.
 cmake_minimum_required(VERSION 3.16)
@@ -75,6 +76,9 @@ set(bionic_names __errno memcmp getauxval)
 # Calls that only glibc offers and the sources make only under
 # #ifdef __GLIBC__ (malloc_trim: engine/filter_engine_impl.cpp).
 set(glibc_only malloc_trim)
+# Android's log library, liblog, which an NDK build links for the library's
+# log: these have been there on every ABI since API level 1.
+set(liblog_symbols __android_log_print)
 
 function(check_imports)
   if(NOT EXISTS "${SYMBOLS}")
@@ -117,6 +121,12 @@ function(check_imports)
     list(FIND glibc_only "${name}" only)
     if(only GREATER -1)
       message(STATUS "${name}: glibc only, made under #ifdef __GLIBC__")
+      continue()
+    endif()
+    list(FIND liblog_symbols "${name}" logging)
+    if(logging GREATER -1)
+      message(STATUS "${name}: Android's liblog, API 1")
+      math(EXPR checked "${checked} + 1")
       continue()
     endif()
     list(FIND glibc_names "${name}" alias)
