@@ -65,6 +65,10 @@ endfunction()
 set(not_c_library
   "^_Z" "^__cxa_" "^__gxx_personality" "^_Unwind_" "^__aeabi_unwind_cpp_pr"
   "^__dynamic_cast$" "^__gmon_start__$" "^_ITM_")
+# The compiler runtime's 64-bit division on 32-bit x86, which glibc also
+# exports (versioned as its own, so the linker binds to it there); the
+# NDK links its compiler runtime into the library instead.
+set(compiler_runtime "^__u?(div|mod)di3$")
 # What the compilers make of the same source for glibc and for Android:
 # errno is __errno_location() on glibc and __errno() on Android; clang
 # turns a memcmp() whose result is only compared with zero into bcmp() for
@@ -117,6 +121,10 @@ function(check_imports)
       if(runtime)
         continue()
       endif()
+    endif()
+    if(name MATCHES "${compiler_runtime}")
+      message(STATUS "${name}: the compiler runtime's")
+      continue()
     endif()
     list(FIND glibc_only "${name}" only)
     if(only GREATER -1)
