@@ -31,7 +31,14 @@ summary=()
 configure_and_test() {
   local name=$1 labels=$2
   shift 2
-  local start=$SECONDS build="build/$name"
+  local start=$SECONDS build="build/$name" arg
+  # A tree configured with another toolchain file cannot be reconfigured.
+  for arg in "$@"; do
+    if [[ $arg == -DCMAKE_TOOLCHAIN_FILE=* && -f $build/CMakeCache.txt ]] &&
+       ! grep -qxF "CMAKE_TOOLCHAIN_FILE:FILEPATH=${arg#*=}" "$build/CMakeCache.txt"; then
+      rm -rf "$build"
+    fi
+  done
   echo "=== $name: configure and build"
   cmake -S . -B "$build" -G Ninja -DQUIBEX_BUILD_BENCHMARKS=OFF "$@" >/dev/null
   cmake --build "$build" -j "$jobs"
