@@ -10,6 +10,7 @@
 #include <type_traits>
 
 #include "engine/line_decoder.h"
+#include "engine/log.h"
 #include "engine/thread_launcher.h"
 
 namespace quibex {
@@ -87,10 +88,15 @@ void FilterEngineImpl::startLoad(const std::string& firstPath,
   try {
     job.reset(new LoadJob{this, firstPath, secondPath, reload});
   } catch (const std::bad_alloc&) {
+    logMessage(LogPriority::kError, "out of memory starting a %s",
+               reload ? "reload" : "load");
     abandonStart(reload);
     return;
   }
   if (!launcher_.launch(&FilterEngineImpl::loadBody, job.get())) {
+    logMessage(LogPriority::kError,
+               "the %s thread could not be started; %s", kLoadThreadName,
+               reload ? "the rules in force stay" : "no rules were added");
     abandonStart(reload);
     return;
   }
@@ -111,6 +117,7 @@ void FilterEngineImpl::abandonStart(bool reload) {
 
 void* FilterEngineImpl::loadBody(void* arg) {
   std::unique_ptr<LoadJob> job(static_cast<LoadJob*>(arg));
+  nameCurrentThread(kLoadThreadName);
   job->engine->runLoad(*job);
   return nullptr;
 }
@@ -118,6 +125,8 @@ void* FilterEngineImpl::loadBody(void* arg) {
 void FilterEngineImpl::runLoad(const LoadJob& job) {
   std::unique_lock<std::mutex> lock(mutex);
   loading = true;
+  const auto start = std::chrono::steady_clock::now();
+  const char* const kind = job.reload ? "reload" : "load";
   try {
     firstRulePath = job.firstPath;
     secondRulePath = job.secondPath;
@@ -129,10 +138,21 @@ void FilterEngineImpl::runLoad(const LoadJob& job) {
     loadRuleFile(job.firstPath, 0);
     loadRuleFile(job.secondPath, 1);
     finishLoad();
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    logMessage(LogPriority::kInfo,
+               "%s finished: %zu request rules, %zu element-hiding rules in "
+               "force; took %lld ms",
+               kind, requestRules_, elemHideFilters.size(),
+               static_cast<long long>(elapsed.count()));
   } catch (const std::exception&) {
     // Keep what was filed and stay usable: the index is rebuilt by the next
     // query. Nothing may escape a thread body.
     indexStale_ = true;
+    logMessage(LogPriority::kError,
+               "out of memory: the %s ended early with %zu request rules, %zu "
+               "element-hiding rules in force",
+               kind, requestRules_, elemHideFilters.size());
   }
   loading = false;
   {

@@ -3,12 +3,15 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <new>
 #include <string>
+#include <system_error>
 
 #include "engine/filter_engine_impl.h"
 #include "engine/line_decoder.h"
+#include "engine/log.h"
 #include "engine/rule_file_reader.h"
 #include "filters/rule_line.h"
 
@@ -28,9 +31,19 @@ constexpr size_t kMostKeysGuessed = size_t{1} << 18;
 }  // namespace
 
 void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
+  const size_t rulesBefore = requestRules_ + elemHideFilters.size();
+  size_t undecodable = 0;  // lines the decoder gave no plain text for
+  size_t outOfMemory = 0;  // lines dropped for lack of memory while filed
   try {
     UniqueFile file(std::fopen(path.c_str(), "r"));
-    if (!file) return;
+    if (!file) {
+      const int error = errno;
+      logMessage(LogPriority::kWarning,
+                 "list %d: cannot open rule file %s: %s; the list stays empty",
+                 listIndex, path.c_str(),
+                 std::generic_category().message(error).c_str());
+      return;
+    }
     // Room for the file's domain keys up front, guessed from its size,
     // instead of growing the table in a dozen steps; the end of the load
     // trims it to size.
@@ -44,20 +57,39 @@ void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
     RuleFileReader reader(file.get());
     std::string stored;  // the stored (enciphered) line, reused for each line
     FilterEngine& self = *this;
-    const DecodedFile decoding(decoder_);
-    while (reader.next(&stored)) {
-      try {
-        if (!decoder_.decryptLine(stored, &lineBuffer_)) continue;
-        if (!lineBuffer_.empty()) self.addRuleLine(lineBuffer_, listIndex);
-      } catch (const std::bad_alloc&) {
-        // Out of memory on this line: drop it, as an unparsable line is
-        // dropped, and go on with the next. Filing leaves no part of a
-        // line behind.
+    {
+      const DecodedFile decoding(decoder_);
+      while (reader.next(&stored)) {
+        try {
+          if (!decoder_.decryptLine(stored, &lineBuffer_)) {
+            // An empty stored line (the one after a final line feed) has
+            // no plain text by design and is not counted.
+            if (!stored.empty()) ++undecodable;
+            continue;
+          }
+          if (!lineBuffer_.empty()) self.addRuleLine(lineBuffer_, listIndex);
+        } catch (const std::bad_alloc&) {
+          // Out of memory on this line: drop it, as an unparsable line is
+          // dropped, and go on with the next. Filing leaves no part of a
+          // line behind.
+          ++outOfMemory;
+        }
       }
     }
+    logMessage(LogPriority::kInfo,
+               "list %d: %zu rules filed from %s; lines skipped: %zu "
+               "undecodable, %zu too long, %zu out of memory%s",
+               listIndex, requestRules_ + elemHideFilters.size() - rulesBefore,
+               path.c_str(), undecodable, reader.longLines(),
+               outOfMemory + reader.memoryLines(),
+               reader.failed() ? "; reading stopped at a read error" : "");
   } catch (const std::bad_alloc&) {
     // Not even the file's read buffer could be had: the file is skipped,
     // like one that cannot be opened, and the load goes on.
+    logMessage(LogPriority::kError,
+               "list %d: out of memory reading %s; the rest of the file is "
+               "skipped",
+               listIndex, path.c_str());
   }
 }
 

@@ -63,8 +63,9 @@ bool RuleFileReader::next(std::string* line) {
       const size_t take =
           feed != nullptr ? static_cast<const char*>(feed) - start : available;
       if (!skipping) {
-        if (line->size() + take > kMaxRuleLineRead ||
-            !append(line, start, take)) {
+        const bool tooLong = line->size() + take > kMaxRuleLineRead;
+        if (tooLong || !append(line, start, take)) {
+          if (!tooLong) ++memorySkipped_;
           skipping = true;
           line->clear();
           line->shrink_to_fit();

@@ -45,6 +45,10 @@ class RuleFileReader {
   // Lines skipped because they were longer than kMaxRuleLineRead (or
   // memory for them ran out).
   size_t skippedLines() const { return skipped_; }
+  // Of skippedLines(), those skipped for lack of memory.
+  size_t memoryLines() const { return memorySkipped_; }
+  // Of skippedLines(), those longer than kMaxRuleLineRead.
+  size_t longLines() const { return skipped_ - memorySkipped_; }
 
  private:
   bool refill();
@@ -57,6 +61,7 @@ class RuleFileReader {
   bool failed_ = false;        // a read failed
   bool done_ = false;          // no line is left to return
   size_t skipped_ = 0;         // over-long lines skipped
+  size_t memorySkipped_ = 0;   // of skipped_, those memory ran out for
 };
 
 }  // namespace quibex

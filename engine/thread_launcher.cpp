@@ -37,6 +37,10 @@ class DetachedThreadLauncher final : public ThreadLauncher {
 
 }  // namespace
 
+void nameCurrentThread(const char* name) noexcept {
+  pthread_setname_np(pthread_self(), name);
+}
+
 ThreadLauncher& detachedThreadLauncher() {
   static DetachedThreadLauncher launcher;
   return launcher;

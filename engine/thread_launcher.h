@@ -21,6 +21,15 @@ class ThreadLauncher {
 // The process-wide launcher of detached POSIX threads. Stateless.
 ThreadLauncher& detachedThreadLauncher();
 
+// The name of every load body's thread, natively and in the Java VM, so
+// that it is recognisable in traces, ANR reports and `ps -T`. At most 15
+// characters, the limit of a native thread name.
+inline constexpr char kLoadThreadName[] = "quibex-load";
+
+// Names the calling thread (as ps -T and debuggers show it). Failure is
+// ignored. REQUIRES: name has at most 15 characters.
+void nameCurrentThread(const char* name) noexcept;
+
 }  // namespace quibex
 
 #endif  // QUIBEX_ENGINE_THREAD_LAUNCHER_H_

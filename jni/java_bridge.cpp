@@ -3,6 +3,9 @@
 
 #include <atomic>
 
+#include "engine/log.h"
+#include "engine/thread_launcher.h"
+
 #include "jni/jni_refs.h"
 #include "jni/modified_utf8.h"
 #include "jni/natives.h"
@@ -29,8 +32,16 @@ JNIEnv* acquireEnv() noexcept {
   if (cachedVm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_4) >= 0) {
     return env;
   }
-  if (cachedVm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) <
-      0) {
+  // The loading thread shows up in the VM under the name of its native
+  // thread.
+  JavaVMAttachArgs arguments{JNI_VERSION_1_4,
+                             const_cast<char*>(kLoadThreadName), nullptr};
+  if (cachedVm->AttachCurrentThread(reinterpret_cast<void**>(&env),
+                                    &arguments) < 0) {
+    logMessage(LogPriority::kError,
+               "the %s thread could not attach to the Java VM: no rule of "
+               "this file can be deciphered",
+               kLoadThreadName);
     return nullptr;
   }
   attachedByBridge = true;
@@ -96,7 +107,22 @@ extern "C" JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* /*reserved*/) {
   quibex::LocalRef<jclass> codec(env, env->FindClass(quibex::kCodecClass));
   if (!codec) {
     env->ExceptionClear();  // NoClassDefFoundError
+    quibex::logMessage(quibex::LogPriority::kError,
+                       "class %s not found: no rule will be loaded; check "
+                       "that the app's keep rules (R8/ProGuard) keep it",
+                       quibex::kCodecClass);
     return JNI_VERSION_1_4;
+  }
+  // Checked here only to tell the developer at once; each file looks it up
+  // again.
+  if (env->GetStaticMethodID(codec.get(), quibex::kDecryptMethod,
+                             quibex::kDecryptSignature) == nullptr) {
+    env->ExceptionClear();  // NoSuchMethodError
+    quibex::logMessage(quibex::LogPriority::kError,
+                       "static String decrypt(String) not found in class %s: "
+                       "no rule will be loaded; check that the app's keep "
+                       "rules (R8/ProGuard) keep it",
+                       quibex::kCodecClass);
   }
   quibex::codecClassRef = static_cast<jclass>(env->NewGlobalRef(codec.get()));
   if (quibex::codecClassRef == nullptr) env->ExceptionClear();

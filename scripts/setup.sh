@@ -14,10 +14,15 @@ packages=(
   # scripts/make_keystore.py.
   binutils
   # Android's targets approximated: LLVM's libc++ with GoogleTest's sources
-  # to build against it, the 64- and 32-bit ARM cross compilers and
-  # qemu-user to run their tests.
+  # to build against it, the 64-bit ARM, 32-bit ARM (soft-float, for
+  # armeabi-v7a's softfp calling convention; hard-float for the benchmarks)
+  # and 32-bit x86 cross compilers, and qemu-user to run the ARM tests.
   libc++-14-dev libc++abi-14-dev googletest
-  g++-aarch64-linux-gnu g++-arm-linux-gnueabihf qemu-user
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabi g++-arm-linux-gnueabihf
+  g++-i686-linux-gnu qemu-user
+  # The release-build check: ProGuard shrinks the host classes with the
+  # project's keep rules.
+  proguard-cli
 )
 
 missing=()

@@ -11,9 +11,14 @@
 #   fuzz    - a short run of every libFuzzer target (ASan + UBSan)
 #   arm64   - cross-built for 64-bit ARM (arm64-v8a's CPU), C++ tests run
 #             under qemu-user and the tool compared with the gcc build's
-#   armv7   - the same for 32-bit ARMv7 (armeabi-v7a's CPU)
+#   armv7   - the same for 32-bit ARMv7 with armeabi-v7a's calling
+#             convention (softfp)
+#   x86     - the same for 32-bit x86 (Android's x86), run natively through
+#             the target root's loader
 # The cross builds are optimised with -O1 only: the emulator runs each test
 # ten to twenty times slower than the machine, and -O1 halves their build.
+# The gcc configuration also shrinks the host classes with ProGuard and runs
+# the JVM checks against the shrunk jar (CTest label "java").
 # Build trees go to build/<configuration>. Exits non-zero on any failure;
 # at the end prints each configuration's time, its test counts and the size
 # of its stripped libquibex.so.
@@ -26,7 +31,14 @@ summary=()
 configure_and_test() {
   local name=$1 labels=$2
   shift 2
-  local start=$SECONDS build="build/$name"
+  local start=$SECONDS build="build/$name" arg
+  # A tree configured with another toolchain file cannot be reconfigured.
+  for arg in "$@"; do
+    if [[ $arg == -DCMAKE_TOOLCHAIN_FILE=* && -f $build/CMakeCache.txt ]] &&
+       ! grep -qxF "CMAKE_TOOLCHAIN_FILE:FILEPATH=${arg#*=}" "$build/CMakeCache.txt"; then
+      rm -rf "$build"
+    fi
+  done
   echo "=== $name: configure and build"
   cmake -S . -B "$build" -G Ninja -DQUIBEX_BUILD_BENCHMARKS=OFF "$@" >/dev/null
   cmake --build "$build" -j "$jobs"
@@ -63,7 +75,9 @@ cross=(-DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG"
 configure_and_test arm64 "" "${cross[@]}" \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/aarch64-linux-gnu.cmake"
 configure_and_test armv7 "" "${cross[@]}" \
-  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/arm-linux-gnueabihf.cmake"
+  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/arm-linux-gnueabi.cmake"
+configure_and_test x86 "" "${cross[@]}" \
+  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/i686-linux-gnu.cmake"
 
 echo "=== all configurations passed"
 printf '%s\n' "${summary[@]}"

@@ -2,6 +2,7 @@
 // decoder, which plain lines are filed where, missing and unreadable files,
 // repeated loads and reloads, and a thread that cannot be started.
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,20 @@ TEST(LoadingTest, DecoderSeesEveryLineOncePerPassBracketedPerFile) {
   s.load(dir.write("1", "a\r\nb\n"), dir.write("2", ""));
   EXPECT_EQ(s.decoder.calls(),
             (Strings{"<begin>", "a", "b", "", "<end>", "<begin>", "", "<end>"}));
+}
+
+TEST(LoadingTest, TheLoadingThreadIsNamed) {
+  TempDir dir;
+  ScriptedEngine s;
+  std::string name;
+  s.decoder.transform = [&name](std::string_view, std::string&) {
+    char buffer[16] = {};
+    pthread_getname_np(pthread_self(), buffer, sizeof buffer);
+    name = buffer;
+    return false;
+  };
+  s.load(dir.write("1", "a"), "");
+  EXPECT_EQ(name, kLoadThreadName);
 }
 
 TEST(LoadingTest, MissingFileDoesNotTouchTheDecoder) {

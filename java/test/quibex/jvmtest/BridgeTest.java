@@ -111,6 +111,7 @@ public final class BridgeTest {
     }
     Thread main = Thread.currentThread();
     check(firstThread != main && secondThread != main, "decrypt ran on a Java thread");
+    checkEquals("quibex-load", firstThread.getName(), "the loading thread's name in the VM");
     check(firstThread != secondThread, "the loading thread was not detached between files");
     check(!firstThread.isAlive() && !secondThread.isAlive(),
         "the loading thread is still attached after the load");
