@@ -275,25 +275,25 @@ std::string_view domainKeyView(std::string_view text) {
     if (end < start) end = start;
   }
 
-  // After a wildcard the key starts over behind the next dot.
-  size_t keyStart = start;
-  bool afterWildcard = false;
-  bool dotInKey = false;  // a dot at or after keyStart
-  for (size_t i = start; i < end; ++i) {
-    const char c = bytes[i];
+  // Only the last wildcard before end and the dots after it decide the
+  // key: it starts behind the first dot after that wildcard (at start when
+  // there is no wildcard) and needs a dot of its own beyond that. So the
+  // scan runs back from end and stops at the first wildcard it meets.
+  size_t firstDot = end;  // the first dot after the last wildcard
+  size_t dots = 0;        // dots after the last wildcard
+  bool wildcard = false;
+  for (size_t i = end; i > start;) {
+    const char c = bytes[--i];
     if (c == '.') {
-      if (afterWildcard) {
-        keyStart = i + 1;
-        afterWildcard = false;
-      } else {
-        dotInKey = true;
-      }
+      firstDot = i;
+      ++dots;
     } else if (isWildcard(c)) {
-      keyStart = i + 1;
-      afterWildcard = true;
-      dotInKey = false;
+      wildcard = true;
+      break;
     }
   }
+  const size_t keyStart = wildcard ? firstDot + 1 : start;
+  const bool dotInKey = dots > (wildcard ? 1u : 0u);
   if (!dotInKey || keyStart >= end || bytes[keyStart] == '.' ||
       bytes[end - 1] == '.') {
     return {};
