@@ -1,22 +1,23 @@
-// DomainFilterMap: one keyed request container (exceptionsByDomain1, …):
-// its request rules filed under their domain key, each key holding a chain
-// of rules in filing order, plus the scratch list of the chains one lookup
-// has already tried.
+// DomainLane: one keyed request container (exceptionsByDomain1, …) as a
+// lane of the engine's shared DomainRuleTable: its request rules filed
+// under their domain key, each key holding a chain of rules in filing
+// order, plus the scratch list of the entries one lookup has already tried.
 //
-// The rules themselves sit in the engine's shared DomainRuleTable, where
-// the container is one lane; this object is that lane's view, so that a
-// lookup asks one table for every container.
-#ifndef QUIBEX_ENGINE_DOMAIN_FILTER_MAP_H_
-#define QUIBEX_ENGINE_DOMAIN_FILTER_MAP_H_
+// The rules themselves sit in the table, where every keyed container is one
+// lane; this object is that lane's view, so that a lookup asks one table
+// for every container.
+#ifndef QUIBEX_ENGINE_DOMAIN_LANE_H_
+#define QUIBEX_ENGINE_DOMAIN_LANE_H_
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
 #include "engine/domain_rule_table.h"
-#include "engine/keyed_chains.h"
+#include "engine/table_support.h"
 
 namespace quibex {
 
@@ -26,17 +27,16 @@ using FilterChain = DomainRuleTable::Chain;
 
 // Thread-safety: none; the engine mutex guards every call, lookups included
 // (they write triedChains).
-class DomainFilterMap {
+class DomainLane {
  public:
-  static constexpr uint32_t kNoChain = DomainRuleTable::kNone;
+  DomainLane() = default;
+  DomainLane(const DomainLane&) = delete;
+  DomainLane& operator=(const DomainLane&) = delete;
 
-  DomainFilterMap() = default;
-  DomainFilterMap(const DomainFilterMap&) = delete;
-  DomainFilterMap& operator=(const DomainFilterMap&) = delete;
-
-  // Makes this map lane of table. REQUIRES: called once, before any other
-  // method; table outlives the map.
+  // Makes this object lane of table. REQUIRES: called once, before any
+  // other method; table outlives the object; lane < DomainRuleTable::kLanes.
   void attach(DomainRuleTable* table, uint32_t lane) {
+    assert(lane < DomainRuleTable::kLanes);
     table_ = table;
     lane_ = lane;
   }
@@ -49,28 +49,28 @@ class DomainFilterMap {
     table_->insert(key, hashKey(key), lane_, rule);
   }
 
-  // The chain of key in this map, or kNoChain. hash must be hashKey(key).
-  uint32_t find(std::string_view key, uint64_t hash) const {
-    const uint32_t ref = table_->find(key, hash);
-    return (table_->lanesOf(ref) >> lane_ & 1) ? ref : kNoChain;
+  // The table's entry of key when this lane holds rules under it, else
+  // DomainRuleTable::kNoEntry.
+  uint32_t find(std::string_view key) const {
+    const uint32_t entry = table_->find(key, hashKey(key));
+    return (table_->lanesOf(entry) >> lane_ & 1) ? entry
+                                                 : DomainRuleTable::kNoEntry;
   }
-  uint32_t find(std::string_view key) const { return find(key, hashKey(key)); }
-  // The rules of a chain. REQUIRES: chain came from find(), or is the
-  // table's entry of a key with rules in this lane.
-  FilterChain chain(uint32_t chain) const {
-    return table_->chain(chain, lane_);
+  // The rules of this lane under an entry. REQUIRES: entry came from the
+  // table's or this lane's find().
+  FilterChain chain(uint32_t entry) const {
+    return table_->chain(entry, lane_);
   }
-  std::string_view key(uint32_t chain) const { return table_->keyOf(chain); }
 
-  // Starts a lookup: forgets the chains tried by the previous one.
+  // Starts a lookup: forgets the entries tried by the previous one.
   void beginLookup() { triedChains.clear(); }
-  // Records chain as tried; false when this lookup already tried it.
-  bool markTried(uint32_t chain) {
-    if (std::find(triedChains.begin(), triedChains.end(), chain) !=
+  // Records entry as tried; false when this lookup already tried it.
+  bool markTried(uint32_t entry) {
+    if (std::find(triedChains.begin(), triedChains.end(), entry) !=
         triedChains.end()) {
       return false;
     }
-    triedChains.push_back(chain);
+    triedChains.push_back(entry);
     return true;
   }
 
@@ -81,7 +81,7 @@ class DomainFilterMap {
     return triedChains.capacity() * sizeof(uint32_t);
   }
 
-  // Chains tried by the current lookup, identified by their table entry.
+  // The table entries whose chains the current lookup has tried.
   std::vector<uint32_t> triedChains;
 
  private:
@@ -91,4 +91,4 @@ class DomainFilterMap {
 
 }  // namespace quibex
 
-#endif  // QUIBEX_ENGINE_DOMAIN_FILTER_MAP_H_
+#endif  // QUIBEX_ENGINE_DOMAIN_LANE_H_

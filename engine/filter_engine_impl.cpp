@@ -192,7 +192,7 @@ EngineStats FilterEngineImpl::stats() {
   for (size_t i = 0; i < kRequestContainers.size(); ++i) {
     const RequestContainer& container = kRequestContainers[i];
     if (container.keyed) {
-      const DomainFilterMap& map = mapOf(container);
+      const DomainLane& map = mapOf(container);
       s.containerRules[i] = map.filterCount();
       s.indexBytes += map.memoryBytes();
     } else {
