@@ -3,15 +3,15 @@
 //
 // It backs the element-hiding site index, where a rule is filed under each
 // of its sites (the request rules have DomainRuleTable). A real list files
-// tens of thousands of keys; a node-based map with a vector per key spends well over a
-// hundred bytes per rule on allocator headers, bucket pointers and copied
-// keys. Here keys are views into the rules' own text (no copy), the bucket
-// table is open-addressed 32-bit slots, and every chain is a singly linked
-// list of links (an item and the next link's index) inside one pool:
-// about 44 bytes per key plus 12 per item (see bench/ for the measurement). A small Bloom
-// filter (two bits of sixteen per key) answers most lookups of absent keys
-// without touching the bucket table, which is far larger than a CPU cache
-// for the big maps.
+// tens of thousands of keys; a node-based map with a vector per key spends
+// well over a hundred bytes per rule on allocator headers, bucket pointers
+// and copied keys. Here keys are views into the rules' own text (no copy),
+// the bucket table is open-addressed 32-bit slots, and every chain is a
+// singly linked list of links (an item and the next link's index) inside
+// one pool: about 44 bytes per key plus 12 per item (see bench/ for the
+// measurement). A small Bloom filter (two bits of sixteen per key) answers
+// most lookups of absent keys without touching the bucket table, which is
+// far larger than a CPU cache for the big maps.
 #ifndef QUIBEX_ENGINE_KEYED_CHAINS_H_
 #define QUIBEX_ENGINE_KEYED_CHAINS_H_
 
