@@ -131,8 +131,8 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash,
   const uint32_t tag = tagOf(hash);
   const size_t at = metas_.empty() ? kNoSlot : slotOf(key, tag);
   if (at == kNoSlot) {
-    // A new key. The table is kept at most three-quarters full.
-    if ((keys_ + 1) * 4 > metas_.size() * 3) {
+    // A new key.
+    if (!fits(keys_ + 1, metas_.size())) {
       rebuild(std::max<size_t>(16, metas_.size() * 2));
     }
     place(tag << kTagShift | kUsedBit | lane, ref);
@@ -185,9 +185,9 @@ void DomainRuleTable::rebuild(size_t size) {
 
 void DomainRuleTable::reserve(size_t keys) {
   const size_t total = keys_ + keys;
-  if (total * 4 <= metas_.size() * 3) return;
+  if (fits(total, metas_.size())) return;
   try {
-    rebuild(total * 4 / 3 + 1);
+    rebuild(slotsFor(total));
   } catch (const std::bad_alloc&) {
     // Insertion grows the table itself.
   }
@@ -203,11 +203,9 @@ void DomainRuleTable::clear() {
 }
 
 void DomainRuleTable::compact() {
-  // At most 70 % full: a lookup of an absent key, the common case, then
-  // reads about six slots, one or two cache lines.
-  // A table within a sixteenth of that size is kept: rebuilding it would
-  // cost more time than it gives back memory.
-  const size_t size = std::max<size_t>(16, keys_ * 10 / 7 + 1);
+  // A table within a sixteenth of the tightest size is kept: rebuilding it
+  // would cost more time than it gives back memory.
+  const size_t size = std::max<size_t>(16, slotsFor(keys_));
   if (size < metas_.size() - metas_.size() / 16) {
     try {
       rebuild(size);
