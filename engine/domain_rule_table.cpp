@@ -86,7 +86,7 @@ size_t DomainRuleTable::slotOf(std::string_view key, uint32_t tag) const {
   }
 }
 
-void DomainRuleTable::place(uint32_t meta, uint32_t ref) {
+size_t DomainRuleTable::place(uint32_t meta, uint32_t ref) {
   const size_t size = metas_.size();
   size_t i = homeOf(meta >> kTagShift);
   for (size_t distance = 0; metas_[i] != 0; ++distance) {
@@ -101,6 +101,7 @@ void DomainRuleTable::place(uint32_t meta, uint32_t ref) {
   }
   metas_[i] = meta;
   refs_[i] = ref;
+  return i;
 }
 
 uint32_t DomainRuleTable::find(std::string_view key, uint64_t hash) const {
@@ -178,9 +179,44 @@ void DomainRuleTable::rebuild(size_t size) {
   std::vector<uint32_t> refs(size);
   metas_.swap(metas);
   refs_.swap(refs);
-  for (size_t old = 0; old < metas.size(); ++old) {
-    if (metas[old] != 0) place(metas[old], refs[old]);
+  // The old keys lie in order of their home slots, once the few that
+  // wrapped round to the old table's start are taken last, and their homes
+  // in the new table mostly keep that order. A key whose home is no lower
+  // than any before it goes to its home or to the slot after the last key,
+  // where Robin Hood insertion would put it; any other key, and every key
+  // once one has wrapped round the end, is placed by place().
+  size_t next = 0;     // the slot after the keys placed in order
+  size_t highest = 0;  // the highest home placed so far
+  bool wrapping = false;
+  const auto move = [&](size_t old) {
+    const size_t home = homeOf(metas[old] >> kTagShift);
+    if (!wrapping && home >= highest) {
+      const size_t at = std::max(home, next);
+      if (at < size) {
+        metas_[at] = metas[old];
+        refs_[at] = refs[old];
+        next = at + 1;
+        highest = home;
+        return;
+      }
+    }
+    const size_t filled = place(metas[old], refs[old]);
+    if (filled < home) {
+      wrapping = true;
+    } else {
+      next = std::max(next, filled + 1);
+    }
+  };
+  const size_t oldSize = metas.size();
+  size_t wrapped = 0;  // old slots at the start holding wrapped keys
+  while (wrapped < oldSize && metas[wrapped] != 0 &&
+         homeIn(metas[wrapped] >> kTagShift, oldSize) > wrapped) {
+    ++wrapped;
   }
+  for (size_t old = wrapped; old < oldSize; ++old) {
+    if (metas[old] != 0) move(old);
+  }
+  for (size_t old = 0; old < wrapped; ++old) move(old);
 }
 
 void DomainRuleTable::reserve(size_t keys) {

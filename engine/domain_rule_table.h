@@ -181,8 +181,9 @@ class DomainRuleTable {
     return (metas_[i] & kGroupBit) ? links_[groups_[refs_[i]].head].ref
                                    : refs_[i];
   }
-  size_t homeOf(uint32_t tag) const {
-    return static_cast<size_t>((uint64_t{tag} * metas_.size()) >> kTagBits);
+  size_t homeOf(uint32_t tag) const { return homeIn(tag, metas_.size()); }
+  static size_t homeIn(uint32_t tag, size_t slots) {
+    return static_cast<size_t>((uint64_t{tag} * slots) >> kTagBits);
   }
   // A table is at most four-fifths full. In Robin Hood order a lookup of
   // an absent key, the common case, then reads about three and a half
@@ -194,8 +195,9 @@ class DomainRuleTable {
   // The slot holding key, or kNoSlot.
   size_t slotOf(std::string_view key, uint32_t tag) const;
   // Places a new key's slot (meta word and reference) by Robin Hood
-  // insertion. REQUIRES: a slot is free.
-  void place(uint32_t meta, uint32_t ref);
+  // insertion; returns the free slot that the keys it moved along filled.
+  // REQUIRES: a slot is free.
+  size_t place(uint32_t meta, uint32_t ref);
   // Places every key in a new table of size slots.
   void rebuild(size_t size);
 
