@@ -16,7 +16,7 @@
 //     the engine's rule arena, or a group whose chain lists the key's rules
 //     of every lane in filing order;
 //   - the key bytes are not stored: they are read from the rule's own text
-//     (domainKeyView()) when the hash bits agree.
+//     (domainKeyView()) when the hash bits agree;
 //   - slots are placed by linear probing in Robin Hood order (a key that
 //     has come further from its home slot takes the place of one nearer
 //     its own), so keys lie in order of their home slots: the longest probe
