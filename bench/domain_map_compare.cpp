@@ -28,7 +28,7 @@ size_t lookupAll(const TableDomainMap& map,
   size_t visited = 0;
   for (const std::string& candidate : candidates) {
     const uint32_t ref = map.table.find(candidate, hashKey(candidate));
-    if (ref == DomainRuleTable::kNone) continue;
+    if (ref == DomainRuleTable::kNoEntry) continue;
     for (const RequestFilter* rule : map.table.chain(ref, 0)) {
       visited += rule != nullptr;
     }
@@ -41,7 +41,7 @@ size_t lookupAll(const CompactDomainMap& map,
   size_t visited = 0;
   for (const std::string& candidate : candidates) {
     const uint32_t chain = map.find(candidate);
-    if (chain == CompactDomainMap::kNoChain) continue;
+    if (chain == CompactDomainMap::kNoEntry) continue;
     for (const void* item : map.chain(chain)) visited += item != nullptr;
   }
   return visited;

@@ -33,6 +33,13 @@ inline uint64_t mixIn(uint64_t h, uint64_t word) {
   h = (h ^ word) * 0xff51afd7ed558ccdull;
   return h ^ (h >> 32);
 }
+// Spreads every input bit over the high bits too: mixIn's last shift
+// feeds only the low half, while the domain table takes its slot and tag
+// from the top bits.
+inline uint64_t finish(uint64_t h) {
+  h *= 0xc4ceb9fe1a85ec53ull;
+  return h ^ (h >> 29);
+}
 
 }  // namespace internal
 
@@ -47,16 +54,16 @@ inline uint64_t hashBytes(std::string_view bytes) {
   uint64_t h = n * kHashMultiplier;
   if (n > 8) {
     for (; n > 8; p += 8, n -= 8) h = mixIn(h, load64(p));
-    return mixIn(h, load64(p + n - 8));
-  }
-  if (n >= 4) return mixIn(h, load32(p) << 32 | load32(p + n - 4));
-  if (n > 0) {
+    h = mixIn(h, load64(p + n - 8));
+  } else if (n >= 4) {
+    h = mixIn(h, load32(p) << 32 | load32(p + n - 4));
+  } else if (n > 0) {
     const auto byte = [p](size_t i) {
       return uint64_t{static_cast<unsigned char>(p[i])};
     };
-    return mixIn(h, byte(0) << 16 | byte(n >> 1) << 8 | byte(n - 1));
+    h = mixIn(h, byte(0) << 16 | byte(n >> 1) << 8 | byte(n - 1));
   }
-  return h;
+  return internal::finish(h);
 }
 
 }  // namespace quibex

@@ -3,7 +3,9 @@
 #include "engine/domain_rule_table.h"
 
 #include <algorithm>
+#include <cassert>
 #include <new>
+#include <utility>
 
 #include "filters/request_filter.h"
 #include "filters/rule_arena.h"
@@ -30,13 +32,13 @@ DomainRuleTable::Chain::Iterator::operator++() {
 
 void DomainRuleTable::Chain::Iterator::follow() {
   const uint32_t next = link_ >> kLaneBits;
-  if (next == kEndEntry) {
+  if (next == kEndLink) {
     ref_ = kNoRule;
     return;
   }
-  const Entry& entry = table_->entries_[next];
-  ref_ = entry.ref;
-  link_ = entry.link;
+  const Link& link = table_->links_[next];
+  ref_ = link.ref;
+  link_ = link.link;
 }
 
 void DomainRuleTable::Chain::Iterator::settle() {
@@ -44,97 +46,125 @@ void DomainRuleTable::Chain::Iterator::settle() {
 }
 
 DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin() const {
-  if (entry_ == kNone) return end();
+  if (entry_ == kNoEntry) return end();
   const uint32_t meta = table_->metas_[entry_ - 1];
   const uint32_t ref = table_->refs_[entry_ - 1];
   if (meta & kGroupBit) {
-    const Entry& head = table_->entries_[table_->groups_[ref].head];
+    const Link& head = table_->links_[table_->groups_[ref].head];
     return Iterator(table_, lane_, head.ref, head.link);
   }
   return Iterator(table_, lane_, ref,
-                  kEndEntry << kLaneBits | (meta & kLaneMask));
+                  kEndLink << kLaneBits | (meta & kLaneMask));
 }
 
 DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::end() const {
-  return Iterator(table_, lane_, kNoRule, kEndEntry << kLaneBits);
+  return Iterator(table_, lane_, kNoRule, kEndLink << kLaneBits);
 }
 
 const RequestFilter* DomainRuleTable::ruleAt(uint32_t ref) const {
   return static_cast<const RequestFilter*>(arena_->at(ref));
 }
 
-size_t DomainRuleTable::slotFor(std::string_view key, uint32_t tag) const {
+size_t DomainRuleTable::distanceAt(size_t i) const {
+  const size_t home = homeOf(metas_[i] >> kTagShift);
+  return i >= home ? i - home : i + metas_.size() - home;
+}
+
+size_t DomainRuleTable::slotOf(std::string_view key, uint32_t tag) const {
   const size_t size = metas_.size();
-  for (size_t i = homeOf(tag);;) {
+  size_t i = homeOf(tag);
+  for (size_t distance = 0;; ++distance) {
     const uint32_t meta = metas_[i];
-    if (meta == 0) return i;
-    if ((meta >> kTagShift) == tag &&
-        ruleAt(firstRef(i))->domainKeyView() == key) {
-      return i;
+    if (meta == 0) return kNoSlot;
+    if ((meta >> kTagShift) == tag) {
+      if (ruleAt(firstRef(i))->domainKeyView() == key) return i;
+    } else if (distanceAt(i) < distance) {
+      // Keys lie in order of their home slots: key would have been here.
+      return kNoSlot;
     }
     if (++i == size) i = 0;
   }
 }
 
+size_t DomainRuleTable::place(uint32_t meta, uint32_t ref) {
+  const size_t size = metas_.size();
+  size_t i = homeOf(meta >> kTagShift);
+  for (size_t distance = 0; metas_[i] != 0; ++distance) {
+    // A key nearer its home than the one being placed makes way for it.
+    const size_t theirs = distanceAt(i);
+    if (theirs < distance) {
+      std::swap(meta, metas_[i]);
+      std::swap(ref, refs_[i]);
+      distance = theirs;
+    }
+    if (++i == size) i = 0;
+  }
+  metas_[i] = meta;
+  refs_[i] = ref;
+  return i;
+}
+
 uint32_t DomainRuleTable::find(std::string_view key, uint64_t hash) const {
-  if (metas_.empty()) return kNone;
-  const size_t at = slotFor(key, tagOf(hash));
-  return metas_[at] == 0 ? kNone : static_cast<uint32_t>(at + 1);
+  assert(hash == hashKey(key));
+  if (metas_.empty()) return kNoEntry;
+  const size_t at = slotOf(key, tagOf(hash));
+  return at == kNoSlot ? kNoEntry : static_cast<uint32_t>(at + 1);
 }
 
 uint32_t DomainRuleTable::lanesOf(uint32_t entry) const {
-  if (entry == kNone) return 0;
+  assert(entry <= metas_.size());
+  if (entry == kNoEntry) return 0;
   const uint32_t meta = metas_[entry - 1];
   if (meta & kGroupBit) return groups_[refs_[entry - 1]].lanes;
   return 1u << (meta & kLaneMask);
 }
 
 std::string_view DomainRuleTable::keyOf(uint32_t entry) const {
+  assert(entry != kNoEntry && entry <= metas_.size() && metas_[entry - 1] != 0);
   return ruleAt(firstRef(entry - 1))->domainKeyView();
 }
 
 void DomainRuleTable::insert(std::string_view key, uint64_t hash,
                              uint32_t lane, const RequestFilter* rule) {
+  assert(key == rule->domainKeyView() && hash == hashKey(key));
   if (lane >= kLanes) throw std::bad_alloc();
   const uint32_t ref = arena_->refOf(rule);
   const uint32_t tag = tagOf(hash);
-  size_t at = metas_.empty() ? 0 : slotFor(key, tag);
-  if (metas_.empty() || metas_[at] == 0) {
-    // A new key. The table is kept at most three-quarters full.
-    if ((keys_ + 1) * 4 > metas_.size() * 3) {
+  const size_t at = metas_.empty() ? kNoSlot : slotOf(key, tag);
+  if (at == kNoSlot) {
+    // A new key.
+    if (!fits(keys_ + 1, metas_.size())) {
       rebuild(std::max<size_t>(16, metas_.size() * 2));
-      at = slotFor(key, tag);
     }
-    metas_[at] = tag << kTagShift | kUsedBit | lane;
-    refs_[at] = ref;
+    place(tag << kTagShift | kUsedBit | lane, ref);
     ++keys_;
     ++laneKeys_[lane];
     ++laneRules_[lane];
     return;
   }
   // A key already present: its rules go to (or already are in) a group.
-  if (entries_.size() + 2 > kEndEntry) throw std::bad_alloc();
+  if (links_.size() + 2 > kEndLink) throw std::bad_alloc();
   uint32_t& meta = metas_[at];
   uint32_t& slotRef = refs_[at];
   Group* group;
   if (meta & kGroupBit) {
-    reserveGeometric(&entries_, 1);
+    reserveGeometric(&links_, 1);
     // Nothing below allocates.
     group = &groups_[slotRef];
-    const uint32_t entry = static_cast<uint32_t>(entries_.size());
-    entries_.push_back(Entry{ref, kEndEntry << kLaneBits | lane});
-    Entry& tail = entries_[group->tail];
-    tail.link = entry << kLaneBits | (tail.link & kLaneMask);
-    group->tail = entry;
+    const uint32_t link = static_cast<uint32_t>(links_.size());
+    links_.push_back(Link{ref, kEndLink << kLaneBits | lane});
+    Link& tail = links_[group->tail];
+    tail.link = link << kLaneBits | (tail.link & kLaneMask);
+    group->tail = link;
   } else {
     reserveGeometric(&groups_, 1);
-    reserveGeometric(&entries_, 2);
+    reserveGeometric(&links_, 2);
     // Nothing below allocates.
     const uint32_t firstLane = meta & kLaneMask;
-    const uint32_t entry = static_cast<uint32_t>(entries_.size());
-    entries_.push_back(Entry{slotRef, (entry + 1) << kLaneBits | firstLane});
-    entries_.push_back(Entry{ref, kEndEntry << kLaneBits | lane});
-    groups_.push_back(Group{entry, entry + 1, 1u << firstLane});
+    const uint32_t link = static_cast<uint32_t>(links_.size());
+    links_.push_back(Link{slotRef, (link + 1) << kLaneBits | firstLane});
+    links_.push_back(Link{ref, kEndLink << kLaneBits | lane});
+    groups_.push_back(Group{link, link + 1, 1u << firstLane});
     meta = (meta & ~kLaneMask) | kGroupBit;
     slotRef = static_cast<uint32_t>(groups_.size() - 1);
     group = &groups_.back();
@@ -149,23 +179,51 @@ void DomainRuleTable::rebuild(size_t size) {
   std::vector<uint32_t> refs(size);
   metas_.swap(metas);
   refs_.swap(refs);
-  // The keys are distinct, so each goes to the first free slot from home.
-  for (size_t old = 0; old < metas.size(); ++old) {
-    if (metas[old] == 0) continue;
-    size_t i = homeOf(metas[old] >> kTagShift);
-    while (metas_[i] != 0) {
-      if (++i == size) i = 0;
+  // The old keys lie in order of their home slots, once the few that
+  // wrapped round to the old table's start are taken last, and their homes
+  // in the new table mostly keep that order. A key whose home is no lower
+  // than any before it goes to its home or to the slot after the last key,
+  // where Robin Hood insertion would put it; any other key, and every key
+  // once one has wrapped round the end, is placed by place().
+  size_t next = 0;     // the slot after the keys placed in order
+  size_t highest = 0;  // the highest home placed so far
+  bool wrapping = false;
+  const auto move = [&](size_t old) {
+    const size_t home = homeOf(metas[old] >> kTagShift);
+    if (!wrapping && home >= highest) {
+      const size_t at = std::max(home, next);
+      if (at < size) {
+        metas_[at] = metas[old];
+        refs_[at] = refs[old];
+        next = at + 1;
+        highest = home;
+        return;
+      }
     }
-    metas_[i] = metas[old];
-    refs_[i] = refs[old];
+    const size_t filled = place(metas[old], refs[old]);
+    if (filled < home) {
+      wrapping = true;
+    } else {
+      next = std::max(next, filled + 1);
+    }
+  };
+  const size_t oldSize = metas.size();
+  size_t wrapped = 0;  // old slots at the start holding wrapped keys
+  while (wrapped < oldSize && metas[wrapped] != 0 &&
+         homeIn(metas[wrapped] >> kTagShift, oldSize) > wrapped) {
+    ++wrapped;
   }
+  for (size_t old = wrapped; old < oldSize; ++old) {
+    if (metas[old] != 0) move(old);
+  }
+  for (size_t old = 0; old < wrapped; ++old) move(old);
 }
 
 void DomainRuleTable::reserve(size_t keys) {
   const size_t total = keys_ + keys;
-  if (total * 4 <= metas_.size() * 3) return;
+  if (fits(total, metas_.size())) return;
   try {
-    rebuild(total * 4 / 3 + 1);
+    rebuild(slotsFor(total));
   } catch (const std::bad_alloc&) {
     // Insertion grows the table itself.
   }
@@ -174,18 +232,16 @@ void DomainRuleTable::reserve(size_t keys) {
 void DomainRuleTable::clear() {
   std::fill(metas_.begin(), metas_.end(), 0u);
   groups_.clear();
-  entries_.clear();
+  links_.clear();
   keys_ = 0;
   std::fill(std::begin(laneKeys_), std::end(laneKeys_), size_t{0});
   std::fill(std::begin(laneRules_), std::end(laneRules_), size_t{0});
 }
 
 void DomainRuleTable::compact() {
-  // At most 70 % full: a lookup of an absent key, the common case, then
-  // reads about six slots, one or two cache lines.
-  // A table within a sixteenth of that size is kept: rebuilding it would
-  // cost more time than it gives back memory.
-  const size_t size = std::max<size_t>(16, keys_ * 10 / 7 + 1);
+  // A table within a sixteenth of the tightest size is kept: rebuilding it
+  // would cost more time than it gives back memory.
+  const size_t size = std::max<size_t>(16, slotsFor(keys_));
   if (size < metas_.size() - metas_.size() / 16) {
     try {
       rebuild(size);
@@ -194,7 +250,7 @@ void DomainRuleTable::compact() {
     }
   }
   groups_.shrink_to_fit();
-  entries_.shrink_to_fit();
+  links_.shrink_to_fit();
 }
 
 ProbeLengths DomainRuleTable::probeLengths() const {
@@ -215,7 +271,7 @@ ProbeLengths DomainRuleTable::probeLengths() const {
 size_t DomainRuleTable::memoryBytes() const {
   return (metas_.capacity() + refs_.capacity()) * sizeof(uint32_t) +
          groups_.capacity() * sizeof(Group) +
-         entries_.capacity() * sizeof(Entry);
+         links_.capacity() * sizeof(Link);
 }
 
 }  // namespace quibex

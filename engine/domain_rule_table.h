@@ -16,16 +16,22 @@
 //     the engine's rule arena, or a group whose chain lists the key's rules
 //     of every lane in filing order;
 //   - the key bytes are not stored: they are read from the rule's own text
-//     (domainKeyView()) when the hash bits agree.
+//     (domainKeyView()) when the hash bits agree;
+//   - slots are placed by linear probing in Robin Hood order (a key that
+//     has come further from its home slot takes the place of one nearer
+//     its own), so keys lie in order of their home slots: the longest probe
+//     stays short, and a lookup of an absent key, the common case, stops at
+//     the first key nearer its home than the lookup has come.
 #ifndef QUIBEX_ENGINE_DOMAIN_RULE_TABLE_H_
 #define QUIBEX_ENGINE_DOMAIN_RULE_TABLE_H_
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
-#include "engine/keyed_chains.h"
+#include "engine/table_support.h"
 
 namespace quibex {
 
@@ -36,11 +42,18 @@ class RuleArena;
 // mutation needs external exclusion (the engine mutex).
 class DomainRuleTable {
  public:
+  // The tag of a hash: keys of equal tags share a home slot, and only the
+  // key bytes tell them apart.
+  static uint32_t tagOf(uint64_t hash) {
+    return static_cast<uint32_t>(hash >> (64 - kTagBits));
+  }
   // Lanes a table can hold; a lane is one keyed container.
   static constexpr uint32_t kLanes = 8;
-  // The entry of an absent key. Entries are named by their slot plus one,
-  // stable until the table is next modified.
-  static constexpr uint32_t kNone = 0;
+  // A key is named by its entry, its slot plus one, stable until the table
+  // is next modified; kNoEntry names no key.
+  static constexpr uint32_t kNoEntry = 0;
+  // The bits of a key's hash that a slot keeps (its tag): the high ones.
+  static constexpr uint32_t kTagBits = 27;
 
   // The rules of one lane under one key, in filing order; iterate with a
   // range for. Valid until the table is next modified.
@@ -66,7 +79,7 @@ class DomainRuleTable {
       const DomainRuleTable* table_;  // the table holding the chain
       uint32_t lane_;                 // the lane iterated
       uint32_t ref_;                  // current rule, kNoRule at the end
-      uint32_t link_;  // current rule's lane and the entry after it
+      uint32_t link_;  // current rule's lane and the link after it
     };
 
     Iterator begin() const;
@@ -96,21 +109,24 @@ class DomainRuleTable {
   void insert(std::string_view key, uint64_t hash, uint32_t lane,
               const RequestFilter* rule);
 
-  // The entry of key, or kNone. REQUIRES: hash == hashKey(key).
+  // The entry of key, or kNoEntry. REQUIRES: hash == hashKey(key).
   uint32_t find(std::string_view key, uint64_t hash) const;
   // Starts loading the home slot of a hash into the cache, so that the
   // lookups of several keys wait for memory once rather than in turn.
   void prefetch(uint64_t hash) const {
     if (!metas_.empty()) __builtin_prefetch(&metas_[homeOf(tagOf(hash))]);
   }
-  // The lanes that hold rules under an entry, bit L for lane L; 0 for kNone.
+  // The lanes that hold rules under an entry, bit L for lane L; 0 for
+  // kNoEntry.
   uint32_t lanesOf(uint32_t entry) const;
-  // The rules of lane under an entry. REQUIRES: entry came from find().
+  // The rules of lane under an entry; none for kNoEntry.
+  // REQUIRES: entry came from find(); lane < kLanes.
   Chain chain(uint32_t entry, uint32_t lane) const {
+    assert(entry <= metas_.size() && lane < kLanes);
     return Chain(this, entry, lane);
   }
   // The key of an entry, a view into its first rule's text.
-  // REQUIRES: entry came from find() and is not kNone.
+  // REQUIRES: entry came from find() and is not kNoEntry.
   std::string_view keyOf(uint32_t entry) const;
 
   // Makes room for keys more keys, so that filing them does not grow the
@@ -140,36 +156,48 @@ class DomainRuleTable {
   static constexpr uint32_t kGroupBit = 1u << kLaneBits;
   static constexpr uint32_t kUsedBit = kGroupBit << 1;
   static constexpr uint32_t kTagShift = kLaneBits + 2;
-  static constexpr uint32_t kTagBits = 32 - kTagShift;
+  static_assert(kTagBits == 32 - kTagShift, "a meta word is 32 bits");
   // The end of a chain.
   static constexpr uint32_t kNoRule = UINT32_MAX;
-  // An entry's link: the next entry above the lane of its own rule.
-  static constexpr uint32_t kEndEntry = UINT32_MAX >> kLaneBits;
+  // No slot: the key is absent.
+  static constexpr size_t kNoSlot = SIZE_MAX;
+  // A link's word: the next link's index above the lane of its own rule;
+  // this index ends a chain.
+  static constexpr uint32_t kEndLink = UINT32_MAX >> kLaneBits;
 
   struct Group {
-    uint32_t head;   // first entry of the chain
-    uint32_t tail;   // last entry
+    uint32_t head;   // first link of the chain
+    uint32_t tail;   // last link
     uint32_t lanes;  // lanes with rules in the chain
   };
-  struct Entry {
+  struct Link {
     uint32_t ref;   // the rule, an arena reference
-    uint32_t link;  // next entry (kEndEntry at the end) and this rule's lane
+    uint32_t link;  // next link (kEndLink at the end) and this rule's lane
   };
 
-  static uint32_t tagOf(uint64_t hash) {
-    return static_cast<uint32_t>(hash >> (64 - kTagBits));
-  }
   const RequestFilter* ruleAt(uint32_t ref) const;
   // The first rule under slot i.
   uint32_t firstRef(size_t i) const {
-    return (metas_[i] & kGroupBit) ? entries_[groups_[refs_[i]].head].ref
+    return (metas_[i] & kGroupBit) ? links_[groups_[refs_[i]].head].ref
                                    : refs_[i];
   }
-  size_t homeOf(uint32_t tag) const {
-    return static_cast<size_t>((uint64_t{tag} * metas_.size()) >> kTagBits);
+  size_t homeOf(uint32_t tag) const { return homeIn(tag, metas_.size()); }
+  static size_t homeIn(uint32_t tag, size_t slots) {
+    return static_cast<size_t>((uint64_t{tag} * slots) >> kTagBits);
   }
-  // The slot holding key, or the free slot where it would go.
-  size_t slotFor(std::string_view key, uint32_t tag) const;
+  // A table is at most four-fifths full. In Robin Hood order a lookup of
+  // an absent key, the common case, then reads about three and a half
+  // slots, and the longest probe of the real lists is some thirty.
+  static bool fits(size_t keys, size_t slots) { return keys * 5 <= slots * 4; }
+  static size_t slotsFor(size_t keys) { return keys * 5 / 4 + 1; }
+  // How far the key in slot i lies from its home slot.
+  size_t distanceAt(size_t i) const;
+  // The slot holding key, or kNoSlot.
+  size_t slotOf(std::string_view key, uint32_t tag) const;
+  // Places a new key's slot (meta word and reference) by Robin Hood
+  // insertion; returns the free slot that the keys it moved along filled.
+  // REQUIRES: a slot is free.
+  size_t place(uint32_t meta, uint32_t ref);
   // Places every key in a new table of size slots.
   void rebuild(size_t size);
 
@@ -179,7 +207,7 @@ class DomainRuleTable {
   std::vector<uint32_t> metas_;
   std::vector<uint32_t> refs_;
   std::vector<Group> groups_;    // keys with more than one rule
-  std::vector<Entry> entries_;   // the groups' chains
+  std::vector<Link> links_;      // the groups' chains
   size_t keys_ = 0;              // keys present
   size_t laneKeys_[kLanes] = {};   // keys with rules in each lane
   size_t laneRules_[kLanes] = {};  // rules filed in each lane

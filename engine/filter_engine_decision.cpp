@@ -99,7 +99,7 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
 }
 
 const RequestFilter* FilterEngineImpl::matchDomainMap(
-    DomainFilterMap& map, const std::string& url, const std::string& pageUrl,
+    DomainLane& map, const std::string& url, const std::string& pageUrl,
     std::string* key) {
   if (url.empty()) return nullptr;
   const std::string host = extractHost(url, nullptr);
@@ -107,9 +107,9 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
   if (candidates.empty()) return nullptr;
   map.beginLookup();
   for (const std::string& candidate : candidates) {
-    const uint32_t chain = map.find(candidate);
-    if (chain == DomainFilterMap::kNoChain || !map.markTried(chain)) continue;
-    for (const RequestFilter* rule : map.chain(chain)) {
+    const uint32_t entry = map.find(candidate);
+    if (entry == DomainRuleTable::kNoEntry || !map.markTried(entry)) continue;
+    for (const RequestFilter* rule : map.chain(entry)) {
       if (rule->matches(url, pageUrl)) {
         *key = candidate;
         return rule;
@@ -133,22 +133,22 @@ void FilterEngineImpl::locateCandidates() {
     domainRules_.prefetch(candidate.hash);
   }
   candidates_.locate([this](CandidateList::Candidate* candidate) {
-    candidate->ref = domainRules_.find(candidate->text, candidate->hash);
-    candidate->lanes = domainRules_.lanesOf(candidate->ref);
+    candidate->entry = domainRules_.find(candidate->text, candidate->hash);
+    candidate->lanes = domainRules_.lanesOf(candidate->entry);
   });
 }
 
 const RequestFilter* FilterEngineImpl::matchDomainMap(
-    DomainFilterMap& map, const CandidateList& candidates,
+    DomainLane& map, const CandidateList& candidates,
     const RequestFacts& request, std::string* key) {
   if (candidates.empty() || map.keyCount() == 0) return nullptr;
   map.beginLookup();
   const uint32_t lane = map.lane();
   for (const CandidateList::Candidate& candidate : candidates) {
-    if ((candidate.lanes >> lane & 1) == 0 || !map.markTried(candidate.ref)) {
+    if ((candidate.lanes >> lane & 1) == 0 || !map.markTried(candidate.entry)) {
       continue;
     }
-    for (const RequestFilter* rule : map.chain(candidate.ref)) {
+    for (const RequestFilter* rule : map.chain(candidate.entry)) {
       if (rule->matches(request)) {
         key->assign(candidate.text.data(), candidate.text.size());
         return rule;
@@ -173,12 +173,12 @@ void FilterEngineImpl::forEachMatchingRule(
       continue;
     }
     // The walk of the plain map lookup, each chain tried once.
-    DomainFilterMap& map = mapOf(container);
+    DomainLane& map = mapOf(container);
     map.beginLookup();
     for (const std::string& candidate : candidates) {
-      const uint32_t chain = map.find(candidate);
-      if (chain == DomainFilterMap::kNoChain || !map.markTried(chain)) continue;
-      for (const RequestFilter* rule : map.chain(chain)) {
+      const uint32_t entry = map.find(candidate);
+      if (entry == DomainRuleTable::kNoEntry || !map.markTried(entry)) continue;
+      for (const RequestFilter* rule : map.chain(entry)) {
         if (rule->matches(url, pageUrl)) visit(*rule);
       }
     }

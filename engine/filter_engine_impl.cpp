@@ -14,6 +14,16 @@
 #include "engine/thread_launcher.h"
 
 namespace quibex {
+namespace {
+
+// Hands the heap's free pages back to the system where the C library can.
+void trimHeap() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
+}
+
+}  // namespace
 
 // What one load or reload body needs: its own copy of the two paths, so a
 // later loadRules cannot change them under a running body.
@@ -163,7 +173,6 @@ void FilterEngineImpl::runLoad(const LoadJob& job) {
 }
 
 void FilterEngineImpl::finishLoad() {
-  refreshIndex();
   requestFilters.shrink_to_fit();
   elemHideFilters.shrink_to_fit();
   domainRules_.compact();
@@ -171,14 +180,16 @@ void FilterEngineImpl::finishLoad() {
     if (!container.keyed) sequenceOf(container).shrink_to_fit();
   }
   elemHideByDomain.shrinkToFit();
-#ifdef __GLIBC__
   // A load frees its growth leftovers all at once, and a reload the old
   // rules: hand the free pages back, so that the resident size is what the
   // rules hold and repeated reloads do not ratchet it up. (Keeping the
   // leftovers of a first load saves the trim's madvise but adds about
-  // 0.65 MB of resident memory.)
-  malloc_trim(0);
-#endif
+  // 0.65 MB of resident memory.) The first trim comes before the token
+  // index is built, so that the index's working arrays do not come on top
+  // of the leftovers at the load's resident peak.
+  trimHeap();
+  refreshIndex();
+  trimHeap();
 }
 
 void FilterEngineImpl::refreshIndex() {
@@ -212,7 +223,7 @@ EngineStats FilterEngineImpl::stats() {
   for (size_t i = 0; i < kRequestContainers.size(); ++i) {
     const RequestContainer& container = kRequestContainers[i];
     if (container.keyed) {
-      const DomainFilterMap& map = mapOf(container);
+      const DomainLane& map = mapOf(container);
       s.containerRules[i] = map.filterCount();
       s.indexBytes += map.memoryBytes();
     } else {

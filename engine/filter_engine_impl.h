@@ -20,7 +20,7 @@
 // kRequestContainers, below the class (its vocabulary is in
 // request_containers.h). The parts the engine is built from have files and
 // classes of their own: host_candidates.h, domain_rule_table.h,
-// domain_filter_map.h, generic_index.h, keyed_chains.h, rule_file_reader.h.
+// domain_lane.h, generic_index.h, keyed_chains.h, rule_file_reader.h.
 #ifndef QUIBEX_ENGINE_FILTER_ENGINE_IMPL_H_
 #define QUIBEX_ENGINE_FILTER_ENGINE_IMPL_H_
 
@@ -34,7 +34,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/domain_filter_map.h"
+#include "engine/domain_lane.h"
 #include "engine/domain_rule_table.h"
 #include "engine/filter_engine.h"
 #include "engine/generic_index.h"
@@ -193,7 +193,7 @@ class FilterEngineImpl final : public FilterEngine {
   // The map of a keyed request container and the element-hiding site
   // index, for reports on how the keys spread. Valid until the next load,
   // reload or clear. REQUIRES: container.keyed; no load is running.
-  const DomainFilterMap& domainMap(const RequestContainer& container) const {
+  const DomainLane& domainMap(const RequestContainer& container) const {
     return this->*container.map;
   }
   const KeyedChains<const ElemHideFilter>& siteIndex() const {
@@ -251,7 +251,7 @@ class FilterEngineImpl final : public FilterEngine {
   void refreshIndex();
 
   // The map or the sequence of a container of this engine.
-  DomainFilterMap& mapOf(const RequestContainer& container) {
+  DomainLane& mapOf(const RequestContainer& container) {
     return this->*container.map;
   }
   GenericSequence& sequenceOf(const RequestContainer& container) {
@@ -260,7 +260,7 @@ class FilterEngineImpl final : public FilterEngine {
 
   // The plain lookups: each derives the host candidates and, per rule, the
   // request facts anew. They return a matching filter or null.
-  const RequestFilter* matchDomainMap(DomainFilterMap& map,
+  const RequestFilter* matchDomainMap(DomainLane& map,
                                       const std::string& url,
                                       const std::string& pageUrl,
                                       std::string* key);
@@ -269,7 +269,7 @@ class FilterEngineImpl final : public FilterEngine {
                                         const std::string& pageUrl);
   // The shared-candidate lookup of the accelerated path.
   // REQUIRES: the candidates were located (locateCandidates()).
-  const RequestFilter* matchDomainMap(DomainFilterMap& map,
+  const RequestFilter* matchDomainMap(DomainLane& map,
                                       const CandidateList& candidates,
                                       const RequestFacts& request,
                                       std::string* key);
@@ -279,15 +279,15 @@ class FilterEngineImpl final : public FilterEngine {
   // filing order: the engine destroys them when it clears the rules. Every
   // rule's storage is arena_'s.
   std::vector<RequestFilter*> requestFilters;
-  DomainFilterMap exceptionsByDomain1;  // "@@" rules of list 1 with a key
-  DomainFilterMap blockingByDomain1;    // blocking rules of list 1 with a key
+  DomainLane exceptionsByDomain1;  // "@@" rules of list 1 with a key
+  DomainLane blockingByDomain1;    // blocking rules of list 1 with a key
   GenericSequence exceptions1;          // "@@" rules of list 1 without a key
   GenericSequence blocking1;            // blocking rules of list 1, no key
-  DomainFilterMap exceptionsByDomain0;  // as above, for list 0
-  DomainFilterMap blockingByDomain0;
+  DomainLane exceptionsByDomain0;  // as above, for list 0
+  DomainLane blockingByDomain0;
   GenericSequence exceptions0;
   GenericSequence blocking0;
-  DomainFilterMap elemHideExceptionsByDomain;  // "@@...$elemhide" with a key
+  DomainLane elemHideExceptionsByDomain;  // "@@...$elemhide" with a key
   KeyedChains<const ElemHideFilter> elemHideByDomain;  // site -> filters
   std::vector<ElemHideFilter*> elemHideFilters;  // owns all (in arena_)
   std::string firstRulePath;   // first file of the last load body

@@ -61,9 +61,9 @@ void FilterEngineImpl::collectSelectors(const std::string& pageAddress,
   std::string_view hostWithPort;
   const std::string_view host = extractHostView(pageAddress, &hostWithPort);
   auto visit = [&](std::string_view candidate, uint64_t hash) {
-    const uint32_t chain = elemHideByDomain.find(candidate, hash);
-    if (chain == KeyedChains<const ElemHideFilter>::kNoChain) return;
-    for (const ElemHideFilter* rule : elemHideByDomain.chain(chain)) {
+    const uint32_t entry = elemHideByDomain.find(candidate, hash);
+    if (entry == KeyedChains<const ElemHideFilter>::kNoEntry) return;
+    for (const ElemHideFilter* rule : elemHideByDomain.chain(entry)) {
       if (!rule->isActiveOnHost(hostWithPort)) continue;
       const std::string_view selector = rule->getSelector();
       if (selectors != nullptr) selectors->emplace_back(selector);

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "engine/keyed_chains.h"
+#include "engine/table_support.h"
 
 namespace quibex {
 

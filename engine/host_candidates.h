@@ -45,7 +45,7 @@ class CandidateList {
   struct Candidate {
     std::string_view text;  // the candidate, a view into this object
     uint64_t hash;          // hashKey(text)
-    uint32_t ref;    // its entry in the engine's domain table, set by locate()
+    uint32_t entry;  // its entry in the engine's domain table, set by locate()
     uint32_t lanes;  // the containers holding rules under it, ditto
   };
 
@@ -61,7 +61,7 @@ class CandidateList {
   const Candidate& operator[](size_t i) const { return candidates_[i]; }
   auto begin() const { return candidates_.begin(); }
   auto end() const { return candidates_.end(); }
-  // Calls find(&candidate) for each candidate, to set its ref and lanes.
+  // Calls find(&candidate) for each candidate, to set its entry and lanes.
   template <class F>
   void locate(F&& find) {
     for (Candidate& c : candidates_) find(&c);

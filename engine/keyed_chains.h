@@ -3,52 +3,29 @@
 //
 // It backs the element-hiding site index, where a rule is filed under each
 // of its sites (the request rules have DomainRuleTable). A real list files
-// tens of thousands of keys; a node-based map with a vector per key spends well over a
-// hundred bytes per rule on allocator headers, bucket pointers and copied
-// keys. Here keys are views into the rules' own text (no copy), the bucket
-// table is open-addressed 32-bit slots, and every chain is a singly linked
-// list of 16-byte entries inside one pool, linked by index: about 44 bytes
-// per key plus 16 per item (see bench/ for the measurement). A small Bloom
-// filter (two bits of sixteen per key) answers most lookups of absent keys
-// without touching the bucket table, which is far larger than a CPU cache
-// for the big maps.
+// tens of thousands of keys; a node-based map with a vector per key spends
+// well over a hundred bytes per rule on allocator headers, bucket pointers
+// and copied keys. Here keys are views into the rules' own text (no copy),
+// the bucket table is open-addressed 32-bit slots, and every chain is a
+// singly linked list of links (an item and the next link's index) inside
+// one pool: about 44 bytes per key plus 12 per item (see bench/ for the
+// measurement). A small Bloom filter (two bits of sixteen per key) answers
+// most lookups of absent keys without touching the bucket table, which is
+// far larger than a CPU cache for the big maps.
 #ifndef QUIBEX_ENGINE_KEYED_CHAINS_H_
 #define QUIBEX_ENGINE_KEYED_CHAINS_H_
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
 #include "engine/byte_hash.h"
+#include "engine/table_support.h"
 
 namespace quibex {
-
-// The hash used for every domain key lookup. Callers that probe several
-// tables with the same key compute it once. It is 64 bits wide on every
-// target: a KeyedChains slot index takes its low bits while its Bloom
-// filter mixes all of them, and the domain table takes its high bits, so
-// every target lays the tables out alike.
-inline uint64_t hashKey(std::string_view key) { return hashBytes(key); }
-
-// Makes room in v for extra more elements, growing its capacity by
-// doubling so that appends stay amortised constant. Throws bad_alloc,
-// leaving v unchanged, when the room cannot be had.
-template <class V>
-void reserveGeometric(V* v, size_t extra) {
-  if (v->size() + extra <= v->capacity()) return;
-  v->reserve(std::max(v->size() + extra, v->capacity() * 2));
-}
-
-// The slots a lookup of a present key examines, from its home slot to its
-// own, over all keys of a map: the most for any key and the sum (for the
-// mean).
-struct ProbeLengths {
-  size_t slots = 0;      // size of the slot table
-  uint32_t longest = 0;  // the worst key's probe length
-  uint64_t total = 0;    // all keys' probe lengths added up
-};
 
 // Map from key to an insertion-ordered chain of T pointers (not owned).
 //
@@ -59,35 +36,37 @@ struct ProbeLengths {
 template <class T>
 class KeyedChains {
  public:
-  static constexpr uint32_t kNoChain = UINT32_MAX;
+  // A key is named by its entry, stable until clear(); kNoEntry names no
+  // key.
+  static constexpr uint32_t kNoEntry = 0;
 
   // Iterable view of one chain, valid until the next mutation of the map.
   class Chain {
    public:
     class Iterator {
      public:
-      Iterator(const KeyedChains* map, uint32_t entry)
-          : map_(map), entry_(entry) {}
-      T* operator*() const { return map_->items_[entry_]; }
+      Iterator(const KeyedChains* map, uint32_t link)
+          : map_(map), link_(link) {}
+      T* operator*() const { return map_->items_[link_]; }
       Iterator& operator++() {
-        entry_ = map_->next_[entry_];
+        link_ = map_->next_[link_];
         return *this;
       }
       bool operator!=(const Iterator& other) const {
-        return entry_ != other.entry_;
+        return link_ != other.link_;
       }
 
      private:
-      const KeyedChains* map_;  // the map holding the entry pool
-      uint32_t entry_;          // current entry index, kNoChain at the end
+      const KeyedChains* map_;  // the map holding the link pool
+      uint32_t link_;           // current link, kEndLink at the end
     };
     Chain(const KeyedChains* map, uint32_t head) : map_(map), head_(head) {}
     Iterator begin() const { return Iterator(map_, head_); }
-    Iterator end() const { return Iterator(map_, kNoChain); }
+    Iterator end() const { return Iterator(map_, kEndLink); }
 
    private:
-    const KeyedChains* map_;  // the map holding the entry pool
-    uint32_t head_;           // first entry index
+    const KeyedChains* map_;  // the map holding the link pool
+    uint32_t head_;           // first link
   };
 
   KeyedChains() = default;
@@ -96,28 +75,30 @@ class KeyedChains {
 
   // Appends item at the end of key's chain, creating the key if absent.
   // Strong guarantee: if an allocation fails, the map is left unchanged.
+  // REQUIRES: hash == hashKey(key).
   void append(std::string_view key, T* item) {
     append(key, hashKey(key), item);
   }
   void append(std::string_view key, uint64_t hash, T* item) {
-    uint32_t chain = find(key, hash);
-    reserveMore(chain == kNoChain ? 1 : 0, 1);
+    assert(hash == hashKey(key));
+    uint32_t entry = find(key, hash);
+    reserveMore(entry == kNoEntry ? 1 : 0, 1);
     // Nothing below allocates.
-    const uint32_t entry = static_cast<uint32_t>(items_.size());
+    const uint32_t link = static_cast<uint32_t>(items_.size());
     items_.push_back(item);
-    next_.push_back(kNoChain);
-    if (chain == kNoChain) {
-      chain = static_cast<uint32_t>(keys_.size());
-      keys_.push_back(Key{key.data(), static_cast<uint32_t>(key.size()), entry});
-      tails_.push_back(entry);
-      placeInSlot(chain, hash);
+    next_.push_back(kEndLink);
+    if (entry == kNoEntry) {
+      entry = static_cast<uint32_t>(keys_.size()) + 1;
+      keys_.push_back(Key{key.data(), static_cast<uint32_t>(key.size()), link});
+      tails_.push_back(link);
+      placeInSlot(entry, hash);
     } else {
-      next_[tails_[chain]] = entry;
-      tails_[chain] = entry;
+      next_[tails_[entry - 1]] = link;
+      tails_[entry - 1] = link;
     }
   }
 
-  // Makes room for keys new keys and items new entries, so that that many
+  // Makes room for keys new keys and items new items, so that that many
   // append() calls cannot fail. Throws bad_alloc (leaving the map's
   // contents unchanged) when the room cannot be had.
   void reserveMore(size_t keys, size_t items) {
@@ -129,57 +110,36 @@ class KeyedChains {
     reserveGeometric(&next_, items);
   }
 
-  // Index of key's chain (stable until clear()), or kNoChain.
+  // The entry of key, or kNoEntry. REQUIRES: hash == hashKey(key).
   uint32_t find(std::string_view key) const { return find(key, hashKey(key)); }
   uint32_t find(std::string_view key, uint64_t hash) const {
-    if (slots_.empty() || !mayContain(hash)) return kNoChain;
-    return probe(key, hash);
-  }
-  // The same without the map's own filter, for callers that have already
-  // asked a filter of their own. REQUIRES: hash == hashKey(key).
-  uint32_t findUnfiltered(std::string_view key, uint64_t hash) const {
-    if (slots_.empty()) return kNoChain;
-    return probe(key, hash);
-  }
-
-  // The key of each chain, in order of first insertion.
-  template <class F>
-  void forEachKey(F&& f) const {
-    for (uint32_t k = 0; k < keys_.size(); ++k) f(key(k));
-  }
-
-  // The chain with the given index. REQUIRES: index came from find().
-  Chain chain(uint32_t index) const { return Chain(this, keys_[index].head); }
-  std::string_view key(uint32_t index) const {
-    return std::string_view(keys_[index].data, keys_[index].length);
-  }
-
- private:
-  uint32_t probe(std::string_view key, uint64_t hash) const {
+    assert(hash == hashKey(key));
+    if (slots_.empty() || !mayContain(hash)) return kNoEntry;
     const size_t mask = slots_.size() - 1;
     for (size_t i = static_cast<size_t>(hash) & mask;; i = (i + 1) & mask) {
-      const uint32_t slot = slots_[i];
-      if (slot == 0) return kNoChain;
-      const Key& k = keys_[slot - 1];
-      if (k.length == key.size() &&
-          std::string_view(k.data, k.length) == key) {
-        return slot - 1;
-      }
+      const uint32_t entry = slots_[i];
+      if (entry == kNoEntry || keyOf(entry) == key) return entry;
     }
   }
 
- public:
-  // Removes every key and entry; the slot table keeps its size.
+  // The items filed under an entry, in filing order.
+  // REQUIRES: entry came from find() and is not kNoEntry.
+  Chain chain(uint32_t entry) const {
+    assert(entry != kNoEntry && entry <= keys_.size());
+    return Chain(this, keys_[entry - 1].head);
+  }
+
+  // Removes every key and item; the slot table keeps its size.
   void clear() {
     keys_.clear();
     tails_.clear();
     items_.clear();
     next_.clear();
-    std::fill(slots_.begin(), slots_.end(), 0u);
+    std::fill(slots_.begin(), slots_.end(), kNoEntry);
     std::fill(bloom_.begin(), bloom_.end(), uint64_t{0});
   }
 
-  // Releases spare capacity of the key and entry arrays.
+  // Releases spare capacity of the key and link arrays.
   void shrinkToFit() {
     keys_.shrink_to_fit();
     tails_.shrink_to_fit();
@@ -195,10 +155,10 @@ class KeyedChains {
     ProbeLengths lengths;
     lengths.slots = slots_.size();
     const size_t mask = slots_.size() - 1;
-    for (uint32_t k = 0; k < keys_.size(); ++k) {
+    for (uint32_t entry = 1; entry <= keys_.size(); ++entry) {
       uint32_t length = 1;
-      for (size_t i = static_cast<size_t>(hashKey(key(k))) & mask;
-           slots_[i] != k + 1; i = (i + 1) & mask) {
+      for (size_t i = static_cast<size_t>(hashKey(keyOf(entry))) & mask;
+           slots_[i] != entry; i = (i + 1) & mask) {
         ++length;
       }
       lengths.longest = std::max(lengths.longest, length);
@@ -216,11 +176,19 @@ class KeyedChains {
   }
 
  private:
+  // The end of a chain.
+  static constexpr uint32_t kEndLink = UINT32_MAX;
+
   struct Key {
     const char* data;  // key bytes, owned by the caller
     uint32_t length;   // key length
-    uint32_t head;     // first entry of the chain
+    uint32_t head;     // first link of the chain
   };
+
+  std::string_view keyOf(uint32_t entry) const {
+    const Key& k = keys_[entry - 1];
+    return std::string_view(k.data, k.length);
+  }
 
   // The filter word and its two bits for a key's hash. Both bits lie in
   // one 64-bit word, so a lookup costs one memory access. The filter has
@@ -236,11 +204,11 @@ class KeyedChains {
     return (bloom_[word] & bits) == bits;
   }
 
-  void placeInSlot(uint32_t chain, uint64_t hash) {
+  void placeInSlot(uint32_t entry, uint64_t hash) {
     const size_t mask = slots_.size() - 1;
     size_t i = static_cast<size_t>(hash) & mask;
-    while (slots_[i] != 0) i = (i + 1) & mask;
-    slots_[i] = chain + 1;
+    while (slots_[i] != kNoEntry) i = (i + 1) & mask;
+    slots_[i] = entry;
     size_t word;
     const uint64_t bits = bloomWord(hash, &word);
     bloom_[word] |= bits;
@@ -252,20 +220,21 @@ class KeyedChains {
   void grow(size_t keys) {
     size_t size = slots_.empty() ? 16 : slots_.size() * 2;
     while (keys * 4 > size * 3) size *= 2;
-    std::vector<uint32_t> slots(size, 0u);
+    std::vector<uint32_t> slots(size, kNoEntry);
     std::vector<uint64_t> bloom(size * 8 / 64, uint64_t{0});
     slots_.swap(slots);
     bloom_.swap(bloom);
-    for (uint32_t k = 0; k < keys_.size(); ++k) placeInSlot(k, hashKey(key(k)));
+    for (uint32_t entry = 1; entry <= keys_.size(); ++entry) {
+      placeInSlot(entry, hashKey(keyOf(entry)));
+    }
   }
 
-
-  std::vector<uint32_t> slots_;  // open-addressed: key index + 1, 0 = empty
+  std::vector<uint32_t> slots_;  // open-addressed: an entry or kNoEntry
   std::vector<uint64_t> bloom_;  // two bits per key, eight bits per slot
-  std::vector<Key> keys_;        // one per key, in order of first insertion
-  std::vector<uint32_t> tails_;  // last entry of each key's chain
-  std::vector<T*> items_;        // chain entries: the item ...
-  std::vector<uint32_t> next_;   // ... and the next entry, kNoChain at the end
+  std::vector<Key> keys_;        // entry - 1 -> key, in order of insertion
+  std::vector<uint32_t> tails_;  // entry - 1 -> last link of its chain
+  std::vector<T*> items_;        // link -> the item ...
+  std::vector<uint32_t> next_;   // ... and the next link, kEndLink at the end
 };
 
 }  // namespace quibex

@@ -14,7 +14,7 @@
 
 namespace quibex {
 
-class DomainFilterMap;
+class DomainLane;
 class FilterEngineImpl;
 class RequestFilter;
 
@@ -62,11 +62,11 @@ struct RequestContainer {
   DecisionStep id;  // its name; equal to its place in the table
   int list;         // 1 (second file), 0 (first file) or kBothLists
   RuleKind kind;    // exceptions or blocking rules
-  bool keyed;       // a DomainFilterMap by domain key, else a GenericSequence
+  bool keyed;       // a DomainLane by domain key, else a GenericSequence
   bool elemHide;    // holds exceptions with the "elemhide" option only; read
                     // by the selector query, never by the block decision
   const char* member;  // the engine's name for it, e.g. "blockingByDomain1"
-  DomainFilterMap FilterEngineImpl::*map;       // keyed: the map; else null
+  DomainLane FilterEngineImpl::*map;       // keyed: the map; else null
   GenericSequence FilterEngineImpl::*sequence;  // generic: the sequence
   // A keyed container's lane in the shared domain table; a generic
   // container of the block decision's slot in the token index. Numbered by

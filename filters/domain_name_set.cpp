@@ -10,14 +10,16 @@
 namespace quibex {
 
 // Names of two or more bytes sorted by their first two bytes, with the
-// start of each first byte's run; names shorter than two bytes apart.
+// start of each first byte's run, so that a key position looks at the
+// names of its two bytes only; names shorter than two bytes apart.
 struct DomainNameSet::Index {
   struct Name {
     uint8_t second;  // the name's second byte
     uint32_t index;  // position in the name list
+    bool operator<(uint8_t byte) const { return second < byte; }
   };
   std::array<uint32_t, 257> firstStart{};  // runs of names by first byte
-  std::vector<Name> byFirst;               // names grouped by first byte
+  std::vector<Name> byFirst;  // by first byte, then second byte
   bool hasEmpty = false;                   // an empty name: every key hits
   std::vector<char> singles;               // one-byte names
 };
@@ -39,7 +41,11 @@ DomainNameSet::DomainNameSet(const std::vector<std::string>& names)
     }
   }
   std::stable_sort(longer.begin(), longer.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+                   [](const auto& a, const auto& b) {
+                     return a.first != b.first
+                                ? a.first < b.first
+                                : a.second.second < b.second.second;
+                   });
   size_t next = 0;
   for (size_t byte = 0; byte < 256; ++byte) {
     index->firstStart[byte] = static_cast<uint32_t>(next);
@@ -71,10 +77,11 @@ bool DomainNameSet::anyOccursIn(std::string_view key) const {
     const uint8_t first = static_cast<uint8_t>(key[i]);
     const uint8_t second = static_cast<uint8_t>(key[i + 1]);
     const std::string_view rest = key.substr(i);
-    for (uint32_t n = index.firstStart[first]; n < index.firstStart[first + 1];
-         ++n) {
-      if (index.byFirst[n].second != second) continue;
-      if (startsWith(rest, (*names_)[index.byFirst[n].index])) return true;
+    const auto runEnd = index.byFirst.begin() + index.firstStart[first + 1];
+    for (auto n = std::lower_bound(
+             index.byFirst.begin() + index.firstStart[first], runEnd, second);
+         n != runEnd && n->second == second; ++n) {
+      if (startsWith(rest, (*names_)[n->index])) return true;
     }
   }
   return false;

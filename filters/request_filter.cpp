@@ -107,29 +107,32 @@ const std::vector<std::string>& RequestFilter::excludeDomains() const {
 static_assert(sizeof(RequestFilter) == 4 && alignof(RequestFilter) == 2,
               "RequestFilter grew");
 
-RequestFilter* parseRequestFilterInto(std::string_view line,
-                                      void* (*allocate)(size_t, size_t, void*),
-                                      void* context) {
-  if (line.size() > kMaxRuleLineBytes) return nullptr;
-  if (startsWith(line, "!")) return nullptr;  // comment
+// A rule line cut into what its filter keeps.
+struct RequestFilter::LineParts {
+  uint8_t flags = kLeadStar | kTrailStar;  // Flag bits
+  std::string_view body;    // between the prefix and the options' "$"
+  std::string_view suffix;  // from the options' "$" to the end
+  ParsedOptions options;    // what the options say
+};
 
+inline void RequestFilter::cutLine(std::string_view line, LineParts* parts) {
+  uint8_t& flags = parts->flags;
   size_t pos = 0;
-  uint8_t flags = RequestFilter::kLeadStar | RequestFilter::kTrailStar;
   if (startsWith(line, "@@")) {
-    flags |= RequestFilter::kException;
+    flags |= kException;
     pos += 2;
   }
   if (startsWith(line.substr(pos), "||")) {
-    flags |= RequestFilter::kDoublePipe;
+    flags |= kDoublePipe;
     pos += 2;
   }
   if (startsWith(line.substr(pos), "|")) {
-    flags &= ~RequestFilter::kLeadStar;
+    flags &= ~kLeadStar;
     pos += 1;
   }
 
   // Options follow the last "$"; the prefix removed so far holds none.
-  ParsedOptions options;
+  ParsedOptions& options = parts->options;
   size_t bodyEnd = line.size();
   const size_t dollar = findOptionsDollar(line);
   if (dollar != std::string_view::npos) {
@@ -139,12 +142,12 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
                   });
     bodyEnd = dollar;
   }
-  std::string_view body = line.substr(pos, bodyEnd - pos);
-  if (!body.empty() && body.back() == '|') {
-    flags &= ~RequestFilter::kTrailStar;
-    body.remove_suffix(1);
+  parts->body = line.substr(pos, bodyEnd - pos);
+  if (!parts->body.empty() && parts->body.back() == '|') {
+    flags &= ~kTrailStar;
+    parts->body.remove_suffix(1);
   }
-  const std::string_view suffix = line.substr(bodyEnd);
+  parts->suffix = line.substr(bodyEnd);
   flags |= static_cast<uint8_t>(options.thirdParty);
   if (options.domains) {
     if (options.domains->include.empty() && options.domains->exclude.empty()) {
@@ -153,26 +156,31 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
       options.domains->seal();
     }
   }
+}
+
+inline RequestFilter* RequestFilter::layOut(
+    LineParts* parts, void* (*allocate)(size_t, size_t, void*),
+    void* context) {
+  const std::string_view body = parts->body;
+  const std::string_view suffix = parts->suffix;
+  ParsedOptions& options = parts->options;
+  uint8_t flags = parts->flags;
   const bool hasOptions =
       options.typeMask != 0 || options.elemHide || options.domains;
-  const bool wide = body.size() >= RequestFilter::kWide ||
-                    suffix.size() > UINT16_MAX;
+  const bool wide = body.size() >= kWide || suffix.size() > UINT16_MAX;
   // A bare host rule such as "||host^" or "@@||host^" has no suffix, and its
   // pattern closes with "^*" right after the key: with no "/" in the body
   // the key can end nowhere else (or there is none, checked below).
   const bool bare = !hasOptions && !wide && suffix.empty() &&
-                    (flags & RequestFilter::kTrailStar) && !body.empty() &&
+                    (flags & kTrailStar) && !body.empty() &&
                     body.back() == '^' &&
                     std::memchr(body.data(), '/', body.size()) == nullptr;
-  if (!bare) flags |= RequestFilter::kHasSizes;
-  if (hasOptions) flags |= RequestFilter::kHasOptions;
+  if (!bare) flags |= kHasSizes;
+  if (hasOptions) flags |= kHasOptions;
 
   // One allocation holds the record, its blocks and
   // [*?][body][*?][suffix]; nothing below can fail. Each block starts
   // where the one before it ends, aligned as it needs.
-  using Sizes = RequestFilter::Sizes;
-  using Options = RequestFilter::Options;
-  using WideSizes = RequestFilter::WideSizes;
   static_assert(sizeof(Sizes) == 4, "Sizes grew");
   static_assert((sizeof(RequestFilter) + sizeof(Sizes)) % alignof(Options) ==
                         0 &&
@@ -182,18 +190,17 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
                             alignof(WideSizes) ==
                         0,
                 "a block after the record would be misaligned");
-  const uint16_t bodyLen =
-      wide ? RequestFilter::kWide : static_cast<uint16_t>(body.size());
-  const bool leadStar = flags & RequestFilter::kLeadStar;
-  const bool trailStar = flags & RequestFilter::kTrailStar;
-  const size_t charsOffset = RequestFilter::charsOffset(flags, bodyLen);
+  const uint16_t bodyLen = wide ? kWide : static_cast<uint16_t>(body.size());
+  const bool leadStar = flags & kLeadStar;
+  const bool trailStar = flags & kTrailStar;
+  const size_t offset = charsOffset(flags, bodyLen);
   const size_t patternLen =
       body.size() + (leadStar ? 1 : 0) + (trailStar ? 1 : 0);
   size_t alignment = alignof(RequestFilter);
   if (wide) alignment = alignof(WideSizes);
   if (hasOptions) alignment = alignof(Options);
-  void* memory =
-      allocate(charsOffset + patternLen + suffix.size(), alignment, context);
+  void* memory = allocate(offset + patternLen + suffix.size(), alignment,
+                          context);
   RequestFilter* filter = new (memory) RequestFilter();
   filter->flags_ = flags;
   filter->bodyLen_ = bodyLen;
@@ -205,9 +212,8 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
   std::memcpy(out, suffix.data(), suffix.size());
 
   char* const base = reinterpret_cast<char*>(filter);
-  Sizes* sizes = nullptr;
   if (!bare) {
-    sizes = new (base + sizeof(RequestFilter)) Sizes();
+    Sizes* sizes = new (base + sizeof(RequestFilter)) Sizes();
     sizes->suffix = wide ? 0 : static_cast<uint16_t>(suffix.size());
   }
   if (hasOptions) {
@@ -218,26 +224,47 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
     block->elemHide = options.elemHide;
   }
   if (wide) {
-    new (base + charsOffset - sizeof(WideSizes))
+    new (base + offset - sizeof(WideSizes))
         WideSizes{static_cast<uint32_t>(body.size()),
                   static_cast<uint32_t>(suffix.size())};
   }
+  return filter;
+}
 
-  const std::string_view pattern(filter->chars(), patternLen);
-  const std::string_view key = domainKeyView(pattern);
+inline void RequestFilter::storeDomainKey() {
+  const std::string_view stored = pattern();
+  const std::string_view key = quibex::domainKeyView(stored);
   const size_t keyOffset =
-      key.empty() ? 0 : static_cast<size_t>(key.data() - pattern.data());
-  const bool stored =
-      bare ? !key.empty() && keyOffset < RequestFilter::kKeyNotStored &&
-                 keyOffset + key.size() + 2 == patternLen
-           : key.empty() || (keyOffset < RequestFilter::kKeyNotStored &&
-                             key.size() <= UINT16_MAX);
-  if (!stored) {
-    filter->keyOffset_ = RequestFilter::kKeyNotStored;
+      key.empty() ? 0 : static_cast<size_t>(key.data() - stored.data());
+  // A bare host rule has no Sizes block: its key must end right before
+  // the pattern's closing "^*".
+  const bool bare = !(flags_ & kHasSizes);
+  const bool fits =
+      bare ? !key.empty() && keyOffset < kKeyNotStored &&
+                 keyOffset + key.size() + 2 == stored.size()
+           : key.empty() ||
+                 (keyOffset < kKeyNotStored && key.size() <= UINT16_MAX);
+  if (!fits) {
+    keyOffset_ = kKeyNotStored;
   } else if (!key.empty()) {
-    filter->keyOffset_ = static_cast<uint8_t>(keyOffset);
-    if (sizes != nullptr) sizes->keyLen = static_cast<uint16_t>(key.size());
+    keyOffset_ = static_cast<uint8_t>(keyOffset);
+    if (!bare) {
+      reinterpret_cast<Sizes*>(reinterpret_cast<char*>(this) +
+                               sizeof(RequestFilter))
+          ->keyLen = static_cast<uint16_t>(key.size());
+    }
   }
+}
+
+RequestFilter* parseRequestFilterInto(std::string_view line,
+                                      void* (*allocate)(size_t, size_t, void*),
+                                      void* context) {
+  if (line.size() > kMaxRuleLineBytes) return nullptr;
+  if (startsWith(line, "!")) return nullptr;  // comment
+  RequestFilter::LineParts parts;
+  RequestFilter::cutLine(line, &parts);
+  RequestFilter* filter = RequestFilter::layOut(&parts, allocate, context);
+  filter->storeDomainKey();
   return filter;
 }
 
@@ -275,25 +302,25 @@ std::string_view domainKeyView(std::string_view text) {
     if (end < start) end = start;
   }
 
-  // After a wildcard the key starts over behind the next dot.
-  size_t keyStart = start;
-  bool afterWildcard = false;
-  bool dotInKey = false;  // a dot at or after keyStart
-  for (size_t i = start; i < end; ++i) {
-    const char c = bytes[i];
+  // Only the last wildcard before end and the dots after it decide the
+  // key: it starts behind the first dot after that wildcard (at start when
+  // there is no wildcard) and needs a dot of its own beyond that. So the
+  // scan runs back from end and stops at the first wildcard it meets.
+  size_t firstDot = end;  // the first dot after the last wildcard
+  size_t dots = 0;        // dots after the last wildcard
+  bool wildcard = false;
+  for (size_t i = end; i > start;) {
+    const char c = bytes[--i];
     if (c == '.') {
-      if (afterWildcard) {
-        keyStart = i + 1;
-        afterWildcard = false;
-      } else {
-        dotInKey = true;
-      }
+      firstDot = i;
+      ++dots;
     } else if (isWildcard(c)) {
-      keyStart = i + 1;
-      afterWildcard = true;
-      dotInKey = false;
+      wildcard = true;
+      break;
     }
   }
+  const size_t keyStart = wildcard ? firstDot + 1 : start;
+  const bool dotInKey = dots > (wildcard ? 1u : 0u);
   if (!dotInKey || keyStart >= end || bytes[keyStart] == '.' ||
       bytes[end - 1] == '.') {
     return {};

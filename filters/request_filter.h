@@ -175,6 +175,17 @@ class RequestFilter {
 
   RequestFilter() = default;
 
+  // The steps of parseRequestFilterInto. A line is cut into its parts
+  // (flags, body, suffix, options); the filter is laid out in one
+  // allocation from them (the options' domain lists move into it); last it
+  // records where its domain key lies in its pattern.
+  struct LineParts;
+  static void cutLine(std::string_view line, LineParts* parts);
+  static RequestFilter* layOut(LineParts* parts,
+                               void* (*allocate)(size_t, size_t, void*),
+                               void* context);
+  void storeDomainKey();
+
   // Bytes from the record's start to its first stored character. An
   // Options or WideSizes block comes only after a Sizes block.
   static size_t charsOffset(uint8_t flags, uint16_t bodyLen) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <unordered_map>
 #include <string>
 #include <utility>
 
@@ -20,7 +21,7 @@ namespace {
 std::vector<int> items(const KeyedChains<const int>& map, std::string_view key) {
   std::vector<int> out;
   const uint32_t chain = map.find(key);
-  if (chain == KeyedChains<const int>::kNoChain) return out;
+  if (chain == KeyedChains<const int>::kNoEntry) return out;
   for (const int* item : map.chain(chain)) out.push_back(*item);
   return out;
 }
@@ -45,7 +46,7 @@ TEST(KeyedChainsTest, EmptyKeyAndClear) {
   const int one = 1;
   const int two = 2;
   KeyedChains<const int> map;
-  EXPECT_EQ(map.find("x"), KeyedChains<const int>::kNoChain);
+  EXPECT_EQ(map.find("x"), KeyedChains<const int>::kNoEntry);
   map.append("", &one);
   map.append("", &two);
   EXPECT_EQ(items(map, ""), (std::vector<int>{1, 2}));
@@ -85,7 +86,7 @@ TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
       size_t laneRules[5] = {};
       for (const auto& [key, filed] : model) {
         const uint32_t ref = table.find(key, hashKey(key));
-        ASSERT_NE(ref, DomainRuleTable::kNone) << key;
+        ASSERT_NE(ref, DomainRuleTable::kNoEntry) << key;
         EXPECT_EQ(table.keyOf(ref), key);
         for (uint32_t lane = 0; lane < 5; ++lane) {
           std::vector<uint32_t> want;
@@ -109,7 +110,7 @@ TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
       }
       EXPECT_EQ(table.keyCount(), model.size());
       EXPECT_EQ(table.find("absent.test", hashKey("absent.test")),
-                DomainRuleTable::kNone);
+                DomainRuleTable::kNoEntry);
     };
     check("filled");
     const size_t slots = table.probeLengths().slots;
@@ -119,9 +120,72 @@ TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
     table.clear();
     EXPECT_EQ(table.keyCount(), 0u);
     EXPECT_EQ(table.find("k1.test", hashKey("k1.test")),
-              DomainRuleTable::kNone);
+              DomainRuleTable::kNoEntry);
     rules.clear();
     arena.release();
+  }
+}
+
+// Two keys whose hashes agree in every bit a slot keeps share a home slot;
+// only the key bytes tell them apart, whether the other is absent, beside
+// it, or moved by a rebuild. The pair is found by brute force against the
+// real hash (a birthday search over 2^27 tags takes some ten thousand
+// keys).
+TEST(DomainRuleTableTest, KeysWithEqualTagsStayApart) {
+  std::unordered_map<uint32_t, std::string> byTag;
+  std::string first;
+  std::string second;
+  for (uint32_t i = 0; second.empty() && i < (1u << 20); ++i) {
+    std::string key = "c" + std::to_string(i) + ".test";
+    auto [at, added] =
+        byTag.emplace(DomainRuleTable::tagOf(hashKey(key)), key);
+    if (!added) {
+      first = at->second;
+      second = std::move(key);
+    }
+  }
+  ASSERT_FALSE(second.empty());
+  ASSERT_EQ(DomainRuleTable::tagOf(hashKey(first)),
+            DomainRuleTable::tagOf(hashKey(second)));
+
+  RuleArena arena;
+  DomainRuleTable table(&arena);
+  const auto file = [&](const std::string& key, uint32_t lane) {
+    const RequestFilter* rule = parseRequestFilter("||" + key + "^", arena);
+    table.insert(rule->domainKeyView(), hashKey(key), lane, rule);
+    return rule;
+  };
+  const auto rulesOf = [&](const std::string& key, uint32_t lane) {
+    std::vector<const RequestFilter*> rules;
+    const uint32_t entry = table.find(key, hashKey(key));
+    for (const RequestFilter* rule : table.chain(entry, lane)) {
+      rules.push_back(rule);
+    }
+    return rules;
+  };
+  const RequestFilter* a0 = file(first, 0);
+  EXPECT_EQ(table.find(second, hashKey(second)), DomainRuleTable::kNoEntry);
+  const RequestFilter* b0 = file(second, 0);
+  const RequestFilter* a1 = file(first, 1);
+  const RequestFilter* b0again = file(second, 0);
+  for (const char* when : {"filed", "rebuilt"}) {
+    SCOPED_TRACE(when);
+    const uint32_t a = table.find(first, hashKey(first));
+    const uint32_t b = table.find(second, hashKey(second));
+    ASSERT_NE(a, DomainRuleTable::kNoEntry);
+    ASSERT_NE(b, DomainRuleTable::kNoEntry);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(table.keyOf(a), first);
+    EXPECT_EQ(table.keyOf(b), second);
+    EXPECT_EQ(table.lanesOf(a), 3u);
+    EXPECT_EQ(table.lanesOf(b), 1u);
+    EXPECT_EQ(rulesOf(first, 0), std::vector<const RequestFilter*>{a0});
+    EXPECT_EQ(rulesOf(first, 1), std::vector<const RequestFilter*>{a1});
+    EXPECT_EQ(rulesOf(second, 0),
+              (std::vector<const RequestFilter*>{b0, b0again}));
+    EXPECT_TRUE(rulesOf(second, 1).empty());
+    table.reserve(1000);  // both rebuild the slot table
+    table.compact();
   }
 }
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/domain_filter_map.h"
+#include "engine/domain_lane.h"
 #include "engine/domain_rule_table.h"
 #include "engine/filter_engine_impl.h"
 #include "engine/host_candidates.h"
@@ -87,7 +87,7 @@ int run(int argc, char** argv) {
     for (const CandidateList::Candidate& candidate : list) {
       ++candidates;
       held += table.find(candidate.text, candidate.hash) !=
-                      DomainRuleTable::kNone
+                      DomainRuleTable::kNoEntry
                   ? 1
                   : 0;
     }
