@@ -47,6 +47,32 @@ std::vector<Finding> findingsOf(const std::string& out,
   return findings;
 }
 
+// A finding the output must list, in order: its "LINE GRADE" and a part of
+// its reasons.
+struct ExpectedFinding {
+  const char* where;
+  const char* reason;
+};
+
+template <size_t N>
+::testing::AssertionResult sameFindings(
+    const std::vector<Finding>& findings, const ExpectedFinding (&expected)[N]) {
+  if (findings.size() != N) {
+    return ::testing::AssertionFailure()
+           << findings.size() << " findings, expected " << N;
+  }
+  for (size_t i = 0; i < N; ++i) {
+    if (findings[i].where != expected[i].where ||
+        findings[i].reasons.find(expected[i].reason) == std::string::npos) {
+      return ::testing::AssertionFailure()
+             << "finding " << i << " is \"" << findings[i].where << "\" with\n"
+             << findings[i].reasons << "\nexpected \"" << expected[i].where
+             << "\" with \"" << expected[i].reason << "\"";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
 const char kPlanted[] =
     "! a list with planted rules that cannot take effect\n"  // 1
     "||good.example^\n"                                      // 2
@@ -79,10 +105,7 @@ TEST(QuibexCliLint, FindsPlantedRulesWithTheirLineNumbers) {
   const RunResult run = runQuibex({"lint", path});
   ASSERT_EQ(run.code(), 0) << run.err;
   const std::vector<Finding> findings = findingsOf(run.out, path);
-  const struct {
-    const char* where;
-    const char* reason;  // part of the reasons
-  } expected[] = {
+  const ExpectedFinding expected[] = {
       {"3 never", "the domain key \"a.example:8080\" contains \":\""},
       {"4 never", "type options (xmlhttprequest) are never satisfied"},
       {"6 never", "no included site"},
@@ -100,13 +123,7 @@ TEST(QuibexCliLint, FindsPlantedRulesWithTheirLineNumbers) {
       // Matched as a substring elsewhere, but filed here under a key.
       {"24 unlikely", "a label that begins or ends with \"-\""},
   };
-  ASSERT_EQ(findings.size(), std::size(expected)) << run.out;
-  for (size_t i = 0; i < findings.size(); ++i) {
-    EXPECT_EQ(findings[i].where, expected[i].where);
-    EXPECT_NE(findings[i].reasons.find(expected[i].reason), std::string::npos)
-        << findings[i].where << ":\n"
-        << findings[i].reasons;
-  }
+  ASSERT_TRUE(sameFindings(findings, expected)) << run.out;
   // Line 8 names a port too; each unusable site gets its reason.
   EXPECT_NE(findings[4].reasons.find("\"a.example:8080\" contains \":\""),
             std::string::npos);
@@ -234,10 +251,7 @@ TEST(QuibexCliLint, FindsRulesThatMatchEverythingAndSelectorsBrowsersReject) {
   const std::string path = dir.write("dangerous.txt", kDangerous);
   const RunResult run = runQuibex({"lint", path});
   ASSERT_EQ(run.code(), 0) << run.err;
-  const struct {
-    const char* where;
-    const char* reason;  // part of the reasons
-  } expected[] = {
+  const ExpectedFinding expected[] = {
       {"1 everything", "blocks every request, on every page"},
       {"2 everything", "\"*\" matches every address"},
       {"3 everything", "\"**\" matches every address"},
@@ -264,13 +278,7 @@ TEST(QuibexCliLint, FindsRulesThatMatchEverythingAndSelectorsBrowsersReject) {
       {"23 breaks", "does not follow the selector grammar"},
   };
   const std::vector<Finding> findings = findingsOf(run.out, path);
-  ASSERT_EQ(findings.size(), std::size(expected)) << run.out;
-  for (size_t i = 0; i < findings.size(); ++i) {
-    EXPECT_EQ(findings[i].where, expected[i].where);
-    EXPECT_NE(findings[i].reasons.find(expected[i].reason), std::string::npos)
-        << findings[i].where << ":\n"
-        << findings[i].reasons;
-  }
+  ASSERT_TRUE(sameFindings(findings, expected)) << run.out;
   EXPECT_EQ(countOf(run.out, "rules that match every address"), 8);
   EXPECT_EQ(countOf(run.out, "selectors a browser rejects"), 10);
 }
