@@ -55,8 +55,8 @@ struct ExpectedFinding {
 };
 
 template <size_t N>
-::testing::AssertionResult sameFindings(
-    const std::vector<Finding>& findings, const ExpectedFinding (&expected)[N]) {
+::testing::AssertionResult sameFindings(const std::vector<Finding>& findings,
+                                        const ExpectedFinding (&expected)[N]) {
   if (findings.size() != N) {
     return ::testing::AssertionFailure()
            << findings.size() << " findings, expected " << N;
@@ -65,7 +65,8 @@ template <size_t N>
     if (findings[i].where != expected[i].where ||
         findings[i].reasons.find(expected[i].reason) == std::string::npos) {
       return ::testing::AssertionFailure()
-             << "finding " << i << " is \"" << findings[i].where << "\" with\n"
+             << "finding " << i << " is \"" << findings[i].where
+             << "\" with\n"
              << findings[i].reasons << "\nexpected \"" << expected[i].where
              << "\" with \"" << expected[i].reason << "\"";
     }
