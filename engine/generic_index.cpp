@@ -65,6 +65,18 @@ inline void gramBits(uint32_t gram, size_t* a, size_t* b) {
 
 inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
 
+// A token's key is built byte by byte, so the URL scan has it as soon as it
+// has found the token's end: one xor and one multiply per byte (the 64-bit
+// FNV-1a step), then the high half folded into the low one.
+constexpr uint64_t kTokenSeed = 0xcbf29ce484222325ull;
+inline uint64_t tokenStep(uint64_t h, char c) {
+  return (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+}
+inline uint64_t tokenFinish(uint64_t h) {
+  h = (h ^ (h >> 32)) & ~kGramFlag;
+  return h == 0 ? 1 : h;
+}
+
 // Calls f(token) for every token of pattern that every matching URL must
 // contain as a whole token.
 template <class F>
@@ -254,8 +266,9 @@ bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
 }
 
 uint64_t tokenKey(std::string_view token) {
-  const uint64_t h = hashBytes(token) & ~kGramFlag;
-  return h == 0 ? 1 : h;
+  uint64_t h = kTokenSeed;
+  for (const char c : token) h = tokenStep(h, c);
+  return tokenFinish(h);
 }
 
 uint64_t gramKey(const char* gram) {
@@ -485,8 +498,9 @@ void GenericIndex::beginRequest(std::string_view url) {
       continue;
     }
     const size_t start = i;
-    while (i < n && isTokenByte(url[i])) ++i;
-    probe(tokenKey(url.substr(start, i - start)), start);
+    uint64_t h = kTokenSeed;
+    while (i < n && isTokenByte(url[i])) h = tokenStep(h, url[i++]);
+    probe(tokenFinish(h), start);
   }
   if (gramRules_ == 0) return;
   size_t i = 0;
