@@ -463,7 +463,7 @@ inline bool GenericIndex::mayHoldGram(uint32_t gram) const {
   return gramFilter_[g / 64] >> (g % 64) & 1;
 }
 
-void GenericIndex::beginRequest(std::string_view url) {
+void GenericIndex::beginRequest(const std::string& url) {
   hits_.clear();
   unmet_ = 0;
   settled_ = 0;
@@ -491,7 +491,10 @@ void GenericIndex::beginRequest(std::string_view url) {
     }
     const size_t start = i;
     uint64_t h = kTokenSeed;
-    while (i < n && isTokenByte(url[i])) h = tokenStep(h, url[i++]);
+    // url[n] is the string's terminating NUL, not a token byte, so the
+    // scan stops at the end without testing i < n.
+    const char* bytes = url.data();
+    while (isTokenByte(bytes[i])) h = tokenStep(h, bytes[i++]);
     probe(tokenFinish(h), start);
   }
   if (gramRules_ == 0) return;

@@ -67,7 +67,7 @@ class GenericIndex {
 
   // Collects the buckets of the tokens of url for the following match()
   // calls. REQUIRES: url stays valid until the last of them.
-  void beginRequest(std::string_view url);
+  void beginRequest(const std::string& url);
   // A rule of the sequence in slot that matches the request, or null.
   // REQUIRES: beginRequest() was called with request.url(), and every
   // match() since then was for this same request.
