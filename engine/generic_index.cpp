@@ -57,10 +57,10 @@ constexpr unsigned kGramFilterBitsLog = 16;
 
 // The gram filter bit of four URL bytes. Every window of a URL is tested,
 // so this must be cheap and almost always say no: one bit of a filter that
-// holds only the grams, from a multiplier other than the one behind
-// filter_, so the two tests are independent.
+// holds only the grams, from a 32-bit multiplicative hash, independent of
+// the 64-bit one behind filter_.
 inline size_t gramBit(uint32_t gram) {
-  return (uint64_t{gram} * 0xff51afd7ed558ccdull) >> (64 - kGramFilterBitsLog);
+  return static_cast<uint32_t>(gram * 0x9E3779B1u) >> (32 - kGramFilterBitsLog);
 }
 
 inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
