@@ -78,7 +78,8 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
     candidates_.assign(extractHostView(url, nullptr));
     locateCandidates();
   }
-  const RequestFacts request(url, pageUrl);
+  pageKeys_.setPage(pageUrl);
+  const RequestFacts request(url, pageUrl, &pageKeys_);
   bool tokenized = false;
   for (const RequestContainer& container : kRequestContainers) {
     if (!container.decides()) continue;

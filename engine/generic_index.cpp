@@ -53,17 +53,29 @@ constexpr uint32_t kGoodTokenScore = 8;
 constexpr uint32_t kCommonPenalty = 1u << 20;
 constexpr uint32_t kShortTokenPenalty = 64;
 constexpr unsigned kFilterBitsLog = 16;
-constexpr unsigned kGramFilterBitsLog = 15;
+constexpr unsigned kGramFilterBitsLog = 16;
 
-// The two gram filter bits of four URL bytes. Every window of a URL is
-// tested, so this must be cheap and almost always say no.
-inline void gramBits(uint32_t gram, size_t* a, size_t* b) {
-  const uint64_t m = uint64_t{gram} * kHashMultiplier;
-  *a = m >> (64 - kGramFilterBitsLog);
-  *b = (m >> 20) & ((size_t{1} << kGramFilterBitsLog) - 1);
+// The gram filter bit of four URL bytes. Every window of a URL is tested,
+// so this must be cheap and almost always say no: one bit of a filter that
+// holds only the grams, from a 32-bit multiplicative hash, independent of
+// the 64-bit one behind filter_.
+inline size_t gramBit(uint32_t gram) {
+  return static_cast<uint32_t>(gram * 0x9E3779B1u) >> (32 - kGramFilterBitsLog);
 }
 
 inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
+
+// A token's key is built byte by byte, so the URL scan has it as soon as it
+// has found the token's end: one xor and one multiply per byte (the 64-bit
+// FNV-1a step), then the high half folded into the low one.
+constexpr uint64_t kTokenSeed = 0xcbf29ce484222325ull;
+inline uint64_t tokenStep(uint64_t h, char c) {
+  return (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+}
+inline uint64_t tokenFinish(uint64_t h) {
+  h = (h ^ (h >> 32)) & ~kGramFlag;
+  return h == 0 ? 1 : h;
+}
 
 // Calls f(token) for every token of pattern that every matching URL must
 // contain as a whole token.
@@ -254,8 +266,9 @@ bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
 }
 
 uint64_t tokenKey(std::string_view token) {
-  const uint64_t h = hashBytes(token) & ~kGramFlag;
-  return h == 0 ? 1 : h;
+  uint64_t h = kTokenSeed;
+  for (const char c : token) h = tokenStep(h, c);
+  return tokenFinish(h);
 }
 
 uint64_t gramKey(const char* gram) {
@@ -277,7 +290,6 @@ void GenericIndex::clear() {
   table_.clear();
   filter_.clear();
   gramFilter_.clear();
-  gramLeads_.clear();
   gramRules_ = 0;
   gate_.reset();
   gateNames_.clear();
@@ -392,7 +404,6 @@ void GenericIndex::fillTable() {
   table_.assign(tableSize, 0);
   filter_.assign((size_t{1} << kFilterBitsLog) / 64, 0);
   gramFilter_.assign((size_t{1} << kGramFilterBitsLog) / 64, 0);
-  gramLeads_.assign(65536 / 64, 0);
   const size_t mask = tableSize - 1;
   for (uint32_t b = 1; b < buckets_.size(); ++b) {
     const uint64_t m = mix(buckets_[b].key);
@@ -402,12 +413,8 @@ void GenericIndex::fillTable() {
     const size_t bit = m >> (64 - kFilterBitsLog);
     filter_[bit / 64] |= uint64_t{1} << (bit % 64);
     if (buckets_[b].key & kGramFlag) {
-      const uint16_t lead = static_cast<uint16_t>(buckets_[b].key);
-      gramLeads_[lead / 64] |= uint64_t{1} << (lead % 64);
-      size_t g1, g2;
-      gramBits(static_cast<uint32_t>(buckets_[b].key), &g1, &g2);
-      gramFilter_[g1 / 64] |= uint64_t{1} << (g1 % 64);
-      gramFilter_[g2 / 64] |= uint64_t{1} << (g2 % 64);
+      const size_t g = gramBit(static_cast<uint32_t>(buckets_[b].key));
+      gramFilter_[g / 64] |= uint64_t{1} << (g % 64);
     }
   }
   seen_.assign(buckets_.size(), 0);
@@ -451,14 +458,12 @@ void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
   }
 }
 
-bool GenericIndex::mayHoldGram(uint32_t gram) const {
-  size_t a, b;
-  gramBits(gram, &a, &b);
-  return (gramFilter_[a / 64] >> (a % 64) & 1) &&
-         (gramFilter_[b / 64] >> (b % 64) & 1);
+inline bool GenericIndex::mayHoldGram(uint32_t gram) const {
+  const size_t g = gramBit(gram);
+  return gramFilter_[g / 64] >> (g % 64) & 1;
 }
 
-void GenericIndex::beginRequest(std::string_view url) {
+void GenericIndex::beginRequest(const std::string& url) {
   hits_.clear();
   unmet_ = 0;
   settled_ = 0;
@@ -485,29 +490,28 @@ void GenericIndex::beginRequest(std::string_view url) {
       continue;
     }
     const size_t start = i;
-    while (i < n && isTokenByte(url[i])) ++i;
-    probe(tokenKey(url.substr(start, i - start)), start);
+    uint64_t h = kTokenSeed;
+    // url[n] is the string's terminating NUL, not a token byte, so the
+    // scan stops at the end without testing i < n.
+    const char* bytes = url.data();
+    while (isTokenByte(bytes[i])) h = tokenStep(h, bytes[i++]);
+    probe(tokenFinish(h), start);
   }
   if (gramRules_ == 0) return;
   size_t i = 0;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   // Five windows from one 8-byte load: the window at i + k is the load
-  // shifted by k bytes, as a 2- or 4-byte load at i + k would read it.
+  // shifted by k bytes, as a 4-byte load at i + k would read it.
   for (; i + 8 <= n; i += 5) {
     uint64_t bytes;
     std::memcpy(&bytes, url.data() + i, 8);
     for (unsigned k = 0; k < 5; ++k) {
       const uint32_t gram = static_cast<uint32_t>(bytes >> (8 * k));
-      const uint16_t lead = static_cast<uint16_t>(gram);
-      if ((gramLeads_[lead / 64] >> (lead % 64) & 1) == 0) continue;
       if (mayHoldGram(gram)) probe(kGramFlag | gram, i + k);
     }
   }
 #endif
   for (; i + kGramBytes <= n; ++i) {
-    uint16_t lead;
-    std::memcpy(&lead, url.data() + i, 2);
-    if ((gramLeads_[lead / 64] >> (lead % 64) & 1) == 0) continue;
     uint32_t gram;
     std::memcpy(&gram, url.data() + i, kGramBytes);
     if (mayHoldGram(gram)) probe(kGramFlag | gram, i);
@@ -571,7 +575,6 @@ size_t GenericIndex::memoryBytes() const {
          table_.capacity() * sizeof(uint32_t) +
          filter_.capacity() * sizeof(uint64_t) +
          gramFilter_.capacity() * sizeof(uint64_t) +
-         gramLeads_.capacity() * sizeof(uint64_t) +
          hits_.capacity() * sizeof(uint32_t) +
          seen_.capacity() * sizeof(uint32_t);
 }

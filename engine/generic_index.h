@@ -67,7 +67,7 @@ class GenericIndex {
 
   // Collects the buckets of the tokens of url for the following match()
   // calls. REQUIRES: url stays valid until the last of them.
-  void beginRequest(std::string_view url);
+  void beginRequest(const std::string& url);
   // A rule of the sequence in slot that matches the request, or null.
   // REQUIRES: beginRequest() was called with request.url(), and every
   // match() since then was for this same request.
@@ -156,8 +156,7 @@ class GenericIndex {
   std::vector<Bucket> buckets_;   // bucket 0 holds the untokenized rules
   std::vector<uint32_t> table_;   // open-addressed: bucket index + 1
   std::vector<uint64_t> filter_;  // one bit per key hash, to skip probes
-  std::vector<uint64_t> gramFilter_;  // two bits per gram key
-  std::vector<uint64_t> gramLeads_;   // one bit per first two gram bytes
+  std::vector<uint64_t> gramFilter_;  // one bit per gram key
   size_t gramRules_ = 0;          // rules filed under a gram
   // The included domains of every untokenized rule that has only included
   // domains: when none occurs in a page's key, all those rules are out.
