@@ -78,8 +78,7 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
     candidates_.assign(extractHostView(url, nullptr));
     locateCandidates();
   }
-  pageKeys_.setPage(pageUrl);
-  const RequestFacts request(url, pageUrl, &pageKeys_);
+  const RequestFacts request(url, pageUrl);
   bool tokenized = false;
   for (const RequestContainer& container : kRequestContainers) {
     if (!container.decides()) continue;

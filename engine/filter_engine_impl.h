@@ -42,7 +42,6 @@
 #include "engine/keyed_chains.h"
 #include "engine/request_containers.h"
 #include "filters/elem_hide_filter.h"
-#include "filters/request_facts.h"
 #include "filters/request_filter.h"
 #include "filters/rule_arena.h"
 
@@ -314,7 +313,6 @@ class FilterEngineImpl final : public FilterEngine {
   const RequestFilter* lastRequestRule_ = nullptr;  // the last one filed
   bool indexStale_ = false;     // filing changed since the indexes were built
   CandidateList candidates_;    // scratch: host candidates of one query
-  PageKeys pageKeys_;           // keys of the last page asked about
   std::string lineBuffer_;      // scratch: plain text of one rule line
 };
 

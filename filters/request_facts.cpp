@@ -43,41 +43,13 @@ bool isFirstParty(std::string_view requestUrl, std::string_view pageUrl) {
   return contains(requestUrl, siteKeyView(pageUrl));
 }
 
-void PageKeys::setPage(std::string_view pageUrl) {
-  const size_t hostStart = skipSchemeAndStars(pageUrl);
-  if (known_ && hostStart == hostStart_ &&
-      (endsAtSlash_ ? startsWith(pageUrl, origin_) : pageUrl == origin_)) {
-    return;
-  }
-  const size_t slash = pageUrl.find('/', hostStart);
-  endsAtSlash_ = slash != std::string_view::npos;
-  const std::string_view origin =
-      endsAtSlash_ ? pageUrl.substr(0, slash + 1) : pageUrl;
-  origin_.assign(origin.data(), origin.size());
-  hostStart_ = hostStart;
-  known_ = true;
-  domainKey_ = siteKey_ = kUnknown;
-}
-
-PageKeys::Span PageKeys::derive(bool domain) const {
-  const std::string_view key =
-      domain ? domainKeyView(origin_) : siteKeyView(origin_);
-  if (key.empty()) return Span{0, 0};
-  return Span{static_cast<size_t>(key.data() - origin_.data()), key.size()};
-}
-
 void RequestFacts::derivePageDomainKey() const {
-  pageDomainKey_ =
-      page_ != nullptr ? page_->domainKey() : domainKeyView(pageUrl_);
+  pageDomainKey_ = domainKeyView(pageUrl_);
   pageKeyKnown_ = true;
 }
 
 bool RequestFacts::firstParty() const {
-  if (firstParty_ < 0) {
-    const bool first = page_ != nullptr ? contains(url_, page_->siteKey())
-                                        : isFirstParty(url_, pageUrl_);
-    firstParty_ = first ? 1 : 0;
-  }
+  if (firstParty_ < 0) firstParty_ = isFirstParty(url_, pageUrl_) ? 1 : 0;
   return firstParty_ == 1;
 }
 

@@ -135,25 +135,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SiteKeyCase{"http://a.b./", ""},
                       SiteKeyCase{"**x.a.b", "a.b"}));
 
-// One PageKeys asked about a sequence of pages gives each page the keys
-// derived from the page alone, whether or not it shares an origin with the
-// page before it.
-TEST(PageKeysTest, KeysFollowEveryPage) {
-  const char* const pages[] = {
-      "http://s.a.b/x/y.c.d",   "http://s.a.b/z", "http://s.a.b",
-      "http://s.a.b:81/q",      "http://s.a.bc/", "http:/",
-      "http://x.y/p",           "**x.e.f",        "**x.e.f*",
-      "https://g.h/u?v=http://i.j/", "",          "a.b",
-      "http://*.k.l/"};
-  PageKeys keys;
-  for (const char* page : pages) {
-    keys.setPage(page);
-    EXPECT_EQ(keys.siteKey(), siteKeyView(page)) << page;
-    EXPECT_EQ(keys.domainKey(), domainKeyView(page)) << page;
-    EXPECT_EQ(keys.domainKey(), domainKeyView(page)) << page;
-  }
-}
-
 TEST(EndsWithTest, SuffixRules) {
   EXPECT_EQ(contentTypesOf("a.js"), kTypeScript);
   EXPECT_EQ(contentTypesOf(".js"), kTypeScript);
