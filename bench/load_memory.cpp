@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "engine/line_decoder.h"
-#include "tools/quibex/process_memory.h"
+#include "measure/process_memory.h"
 
 namespace quibex::bench {
 
@@ -22,13 +22,13 @@ LoadMemory measureLoadMemory(const std::string& firstPath,
   PassThroughDecoder decoder;
   EngineOptions options;
   options.matchMode = mode;
-  memory.residentBefore = tool::residentBytes();
+  memory.residentBefore = residentBytes();
   memory.heapBefore = heapBytesInUse();
   // On the heap, as the library keeps it: the engine object is counted too.
   auto engine = std::make_unique<FilterEngineImpl>(decoder, options);
   engine->loadRules(firstPath, secondPath);
   engine->waitForLoads();
-  memory.residentAfter = tool::residentBytes();
+  memory.residentAfter = residentBytes();
   memory.heapAfter = heapBytesInUse();
   const EngineStats stats = engine->stats();
   memory.requestRules = stats.requestRules;

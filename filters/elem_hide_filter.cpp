@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "filters/request_filter.h"
 #include "filters/rule_arena.h"
+#include "filters/rule_line.h"
 #include "filters/text_util.h"
 
 namespace quibex {

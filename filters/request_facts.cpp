@@ -1,7 +1,7 @@
 // Site key, suffix typing and party of a request; see request_facts.h.
 #include "filters/request_facts.h"
 
-#include "filters/request_filter.h"
+#include "filters/domain_key.h"
 #include "filters/rule_options.h"
 #include "filters/text_util.h"
 

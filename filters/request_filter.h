@@ -31,7 +31,9 @@
 #include <utility>
 #include <vector>
 
+#include "filters/domain_key.h"
 #include "filters/domain_name_set.h"
+#include "filters/rule_line.h"
 #include "filters/rule_options.h"
 
 namespace quibex {
@@ -55,15 +57,6 @@ struct DomainLists {
   std::unique_ptr<DomainNameSet> includeSet;  // search over include
   std::unique_ptr<DomainNameSet> excludeSet;  // search over exclude
 };
-
-// The domain key of a text (a pattern, or a page URL): the host-like run of
-// its first path segment, cut after any wildcard at the next dot. Empty, or
-// a string with a "." that neither begins nor ends with ".". The view points
-// into text.
-std::string_view domainKeyView(std::string_view text);
-inline std::string domainKey(std::string_view text) {
-  return std::string(domainKeyView(text));
-}
 
 // A parsed request rule. Immutable once parseRequestFilter() returns it.
 //
@@ -236,10 +229,6 @@ class RequestFilter {
   uint8_t keyOffset_ = 0;  // key position inside pattern(), or kKeyNotStored
   // The blocks and the stored characters follow in the same allocation.
 };
-
-// Longest line the parsers accept; longer lines are dropped (the loader
-// never hands over lines of more than 1 MiB anyway).
-inline constexpr size_t kMaxRuleLineBytes = 0x7fffffff;
 
 // Parses one request rule line. Returns the new filter, or null for a
 // comment (a line beginning with "!") or a line over kMaxRuleLineBytes.

@@ -1,12 +1,18 @@
-// routeRuleLine: which parser a plain rule line goes to. The engine's line
-// intake, the list linter and the benchmarks all route lines through it, so
-// they cannot disagree about what a line is.
+// routeRuleLine: which parser a plain rule line goes to, and the longest
+// line the parsers accept. The engine's line intake, the list linter and the
+// benchmarks all route lines through it, so they cannot disagree about what
+// a line is.
 #ifndef QUIBEX_FILTERS_RULE_LINE_H_
 #define QUIBEX_FILTERS_RULE_LINE_H_
 
+#include <cstddef>
 #include <string_view>
 
 namespace quibex {
+
+// Longest line the parsers accept; longer lines are dropped (the loader
+// never hands over lines of more than 1 MiB anyway).
+inline constexpr size_t kMaxRuleLineBytes = 0x7fffffff;
 
 // What a plain rule line is. Lines reach the router exactly as deciphered,
 // untrimmed, so a blank before "!" makes a request rule.

@@ -11,7 +11,7 @@ packages=(
   # Java bridge: javac and the JVM (with libjsig.so) for the JVM tests,
   # Bouncy Castle to open the keystore image, nm and readelf to check the
   # library's symbols and segments, openssl and python3 for
-  # scripts/make_keystore.py.
+  # scripts/make_keystore.py; python3 also for scripts/check_links.py.
   binutils
   # Android's targets approximated: LLVM's libc++ with GoogleTest's sources
   # to build against it, the 64-bit ARM, 32-bit ARM (soft-float, for

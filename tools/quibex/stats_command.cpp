@@ -7,7 +7,7 @@
 #include "tools/quibex/decision_text.h"
 #include "tools/quibex/json_output.h"
 #include "tools/quibex/output.h"
-#include "tools/quibex/process_memory.h"
+#include "measure/process_memory.h"
 #include "tools/quibex/rule_files.h"
 
 namespace quibex::tool {

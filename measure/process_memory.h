@@ -1,11 +1,11 @@
 // The memory of the running process as the kernel reports it, for the
-// "stats" command and the benchmark report.
-#ifndef QUIBEX_TOOLS_QUIBEX_PROCESS_MEMORY_H_
-#define QUIBEX_TOOLS_QUIBEX_PROCESS_MEMORY_H_
+// quibex tool's "stats" command and the benchmarks.
+#ifndef QUIBEX_MEASURE_PROCESS_MEMORY_H_
+#define QUIBEX_MEASURE_PROCESS_MEMORY_H_
 
 #include <cstddef>
 
-namespace quibex::tool {
+namespace quibex {
 
 // Resident memory now, in bytes (from /proc/self/statm); 0 when unknown.
 size_t residentBytes();
@@ -14,6 +14,6 @@ size_t residentBytes();
 // /proc/self/status); 0 when unknown.
 size_t peakResidentBytes();
 
-}  // namespace quibex::tool
+}  // namespace quibex
 
-#endif  // QUIBEX_TOOLS_QUIBEX_PROCESS_MEMORY_H_
+#endif  // QUIBEX_MEASURE_PROCESS_MEMORY_H_

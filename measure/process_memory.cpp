@@ -1,12 +1,12 @@
 // Process memory from /proc; see process_memory.h.
-#include "tools/quibex/process_memory.h"
+#include "measure/process_memory.h"
 
 #include <unistd.h>
 
 #include <fstream>
 #include <string>
 
-namespace quibex::tool {
+namespace quibex {
 
 size_t residentBytes() {
   std::ifstream statm("/proc/self/statm");
@@ -29,4 +29,4 @@ size_t peakResidentBytes() {
   return 0;
 }
 
-}  // namespace quibex::tool
+}  // namespace quibex
