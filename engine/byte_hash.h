@@ -1,6 +1,6 @@
 // hashBytes: the hash of every key the engine looks up per request (domain
 // candidates, URL tokens). It takes eight bytes per multiply; std::hash on
-// strings took about a tenth of a decision's instructions on the real
+// strings costs about a tenth of a decision's instructions on the real
 // workload, this about a third of that. Also the multiplier that the hash,
 // the engine's Bloom filters and its open-addressed tables share.
 #ifndef QUIBEX_ENGINE_BYTE_HASH_H_

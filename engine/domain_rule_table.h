@@ -3,11 +3,11 @@
 // that domain key.
 //
 // A real list files about a hundred thousand rules under about as many
-// keys, and 98 % of the keys hold a single rule. A map per container spent
-// some 45 bytes per key on key records, chain entries and slot tables, and
-// a decision probed each container's map (or a presence filter in front of
-// them) for every host candidate. Here one probe per candidate answers for
-// every container at once:
+// keys, and 98 % of the keys hold a single rule. A map per container would
+// spend some 45 bytes per key on key records, chain entries and slot
+// tables, and a decision would probe each container's map (or a presence
+// filter in front of them) for every host candidate. Here one probe per
+// candidate answers for every container at once:
 //   - a slot is 8 bytes: a meta word with 27 bits of the key's hash and the
 //     lane (the container) of its rule, and a 32-bit reference, kept in two
 //     arrays, so that probing reads only the meta words (4 bytes a slot:

@@ -140,8 +140,7 @@ void FilterEngineImpl::runLoad(const LoadJob& job) {
   try {
     firstRulePath = job.firstPath;
     secondRulePath = job.secondPath;
-    FilterEngine& self = *this;
-    if (job.reload) self.clearRules();
+    if (job.reload) clearRules();
     // Each file copes with running out of memory itself (a line that cannot
     // be handled is dropped), so this catches only what is left over: the
     // paths and the index build.
@@ -182,11 +181,11 @@ void FilterEngineImpl::finishLoad() {
   elemHideByDomain.shrinkToFit();
   // A load frees its growth leftovers all at once, and a reload the old
   // rules: hand the free pages back, so that the resident size is what the
-  // rules hold and repeated reloads do not ratchet it up. (Keeping the
-  // leftovers of a first load saves the trim's madvise but adds about
-  // 0.65 MB of resident memory.) The first trim comes before the token
-  // index is built, so that the index's working arrays do not come on top
-  // of the leftovers at the load's resident peak.
+  // rules hold and repeated reloads do not ratchet it up. A first load's
+  // leftovers are handed back too: the allocator would otherwise keep them
+  // resident. The first trim comes before the token index is built, so that
+  // the index's working arrays do not come on top of the leftovers at the
+  // load's resident peak.
   trimHeap();
   refreshIndex();
   trimHeap();

@@ -319,32 +319,36 @@ class FilterEngineImpl final : public FilterEngine {
 // The table of the request containers. Each list's exceptions come before
 // its blocking rules and domain-keyed containers before generic ones, the
 // second list before the first; the "elemhide" exceptions, of both lists,
-// come last.
+// come last. A container's member name, map and sequence are written as
+// QUIBEX_KEYED(member) or QUIBEX_GENERIC(member), so that the name the
+// statistics and explanations print is the member declaration's own.
+#define QUIBEX_KEYED(name) #name, &FilterEngineImpl::name, nullptr
+#define QUIBEX_GENERIC(name) #name, nullptr, &FilterEngineImpl::name
 inline constexpr std::array<RequestContainer, kRequestContainerCount>
     FilterEngineImpl::kRequestContainers = withSlots<kRequestContainerCount>({{
         // id, list, kind, keyed, elemHide, member, map, sequence
         {DecisionStep::kExceptionsByDomain1, 1, RuleKind::kException, true,
-         false, "exceptionsByDomain1", &FilterEngineImpl::exceptionsByDomain1,
-         nullptr},
+         false, QUIBEX_KEYED(exceptionsByDomain1)},
         {DecisionStep::kExceptions1, 1, RuleKind::kException, false, false,
-         "exceptions1", nullptr, &FilterEngineImpl::exceptions1},
+         QUIBEX_GENERIC(exceptions1)},
         {DecisionStep::kBlockingByDomain1, 1, RuleKind::kBlocking, true, false,
-         "blockingByDomain1", &FilterEngineImpl::blockingByDomain1, nullptr},
+         QUIBEX_KEYED(blockingByDomain1)},
         {DecisionStep::kBlocking1, 1, RuleKind::kBlocking, false, false,
-         "blocking1", nullptr, &FilterEngineImpl::blocking1},
+         QUIBEX_GENERIC(blocking1)},
         {DecisionStep::kExceptionsByDomain0, 0, RuleKind::kException, true,
-         false, "exceptionsByDomain0", &FilterEngineImpl::exceptionsByDomain0,
-         nullptr},
+         false, QUIBEX_KEYED(exceptionsByDomain0)},
         {DecisionStep::kExceptions0, 0, RuleKind::kException, false, false,
-         "exceptions0", nullptr, &FilterEngineImpl::exceptions0},
+         QUIBEX_GENERIC(exceptions0)},
         {DecisionStep::kBlockingByDomain0, 0, RuleKind::kBlocking, true, false,
-         "blockingByDomain0", &FilterEngineImpl::blockingByDomain0, nullptr},
+         QUIBEX_KEYED(blockingByDomain0)},
         {DecisionStep::kBlocking0, 0, RuleKind::kBlocking, false, false,
-         "blocking0", nullptr, &FilterEngineImpl::blocking0},
+         QUIBEX_GENERIC(blocking0)},
         {DecisionStep::kElemHideExceptionsByDomain, kBothLists,
-         RuleKind::kException, true, true, "elemHideExceptionsByDomain",
-         &FilterEngineImpl::elemHideExceptionsByDomain, nullptr},
+         RuleKind::kException, true, true,
+         QUIBEX_KEYED(elemHideExceptionsByDomain)},
     }});
+#undef QUIBEX_GENERIC
+#undef QUIBEX_KEYED
 
 static_assert(idsFollowTable(FilterEngineImpl::kRequestContainers),
               "the table must list the containers in DecisionStep order");

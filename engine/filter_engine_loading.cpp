@@ -56,7 +56,6 @@ void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
     }
     RuleFileReader reader(file.get());
     std::string stored;  // the stored (enciphered) line, reused for each line
-    FilterEngine& self = *this;
     {
       const DecodedFile decoding(decoder_);
       while (reader.next(&stored)) {
@@ -67,7 +66,7 @@ void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
             if (!stored.empty()) ++undecodable;
             continue;
           }
-          if (!lineBuffer_.empty()) self.addRuleLine(lineBuffer_, listIndex);
+          if (!lineBuffer_.empty()) addRuleLine(lineBuffer_, listIndex);
         } catch (const std::bad_alloc&) {
           // Out of memory on this line: drop it, as an unparsable line is
           // dropped, and go on with the next. Filing leaves no part of a
@@ -116,10 +115,9 @@ FiledRule FilterEngineImpl::addTrackedLine(const std::string& line,
   std::lock_guard<std::mutex> lock(mutex);
   const size_t requestsBefore = requestRules_;
   const size_t elemHideBefore = elemHideFilters.size();
-  // Through the interface, as the loader adds its lines. A line adds at
-  // most one rule, at the end of its owning sequence.
-  FilterEngine& self = *this;
-  self.addRuleLine(line, listIndex);
+  // Filed as the loader files each line. A line adds at most one rule, at
+  // the end of its owning sequence.
+  addRuleLine(line, listIndex);
   FiledRule filed;
   if (requestRules_ > requestsBefore) filed.request = lastRequestRule_;
   if (elemHideFilters.size() > elemHideBefore) {

@@ -105,8 +105,8 @@ std::string jstringToString(JNIEnv* env, jstring string);
 // the VM (GetStringUTFRegion) straight into *out's own storage: a buffer
 // reused call after call allocates nothing once it has room for three
 // bytes per UTF-16 unit of the longest string. A null string leaves *out
-// empty. Two calls into the VM: asking it for the exact length as well
-// measured twice as slow on a desktop VM.
+// empty. Two calls into the VM: asking it for the exact length as well is
+// twice as slow on a desktop VM.
 // REQUIRES: env is the calling thread's environment. May throw bad_alloc
 // (when *out must grow).
 void copyJavaString(JNIEnv* env, jstring string, std::string* out);

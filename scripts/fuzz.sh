@@ -12,16 +12,16 @@ scripts/setup.sh
 seconds=${1:-600}
 shift || true
 targets=("$@")
-if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_request_rule fuzz_elem_hide_rule fuzz_host_candidates
-           fuzz_rule_file fuzz_differential)
-fi
 
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
   -DQUIBEX_SANITIZE=address,undefined -DQUIBEX_BUILD_FUZZERS=ON \
   -DQUIBEX_BUILD_TESTS=OFF -DQUIBEX_BUILD_JNI=OFF -DQUIBEX_BUILD_TOOLS=OFF \
   -DQUIBEX_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build/fuzz -j "$(nproc)"
+# Every target, as fuzz/CMakeLists.txt lists them, unless some are named.
+if [ ${#targets[@]} -eq 0 ]; then
+  mapfile -t targets <build/fuzz/fuzz/targets.txt
+fi
 
 status=0
 for target in "${targets[@]}"; do

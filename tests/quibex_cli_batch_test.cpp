@@ -12,17 +12,10 @@
 namespace quibex::testing {
 namespace {
 
-std::vector<std::string> batchArgs(const std::vector<std::string>& extra) {
-  std::vector<std::string> args = {"batch"};
-  for (const std::string& arg : sampleLists()) args.push_back(arg);
-  args.insert(args.end(), extra.begin(), extra.end());
-  return args;
-}
-
 TEST(QuibexCliBatch, AgreesWithCheckOnTheSampleRequests) {
   const std::string requests = readFile(exampleFile("requests.tsv"));
   ASSERT_FALSE(requests.empty());
-  const RunResult batch = runQuibex(batchArgs({}), requests);
+  const RunResult batch = runQuibex(commandArgs("batch"), requests);
   ASSERT_EQ(batch.code(), 0) << batch.err;
   const std::vector<std::string> answers = splitLines(batch.out);
   const std::vector<std::string> lines = splitLines(requests);
@@ -30,11 +23,8 @@ TEST(QuibexCliBatch, AgreesWithCheckOnTheSampleRequests) {
   size_t blocked = 0;
   for (size_t i = 0; i < lines.size(); ++i) {
     const size_t tab = lines[i].find('\t');
-    std::vector<std::string> args = {"check"};
-    for (const std::string& arg : sampleLists()) args.push_back(arg);
-    args.push_back(lines[i].substr(0, tab));
-    args.push_back(lines[i].substr(tab + 1));
-    const RunResult check = runQuibex(args);
+    const RunResult check = runQuibex(commandArgs(
+        "check", {lines[i].substr(0, tab), lines[i].substr(tab + 1)}));
     EXPECT_EQ(check.out, answers[i] == "1" ? "blocked\n" : "allowed\n")
         << lines[i];
     blocked += answers[i] == "1" ? 1 : 0;
@@ -58,7 +48,7 @@ TEST(QuibexCliBatch, EveryLineGetsItsAnswerInOrder) {
       "https://static.example.com/banner/x.png\r\n"
       "\t\n"
       "https://cdn.example.com/promo/x.png\t";
-  const RunResult run = runQuibex(batchArgs({}), input);
+  const RunResult run = runQuibex(commandArgs("batch"), input);
   EXPECT_EQ(run.code(), 0) << run.err;
   EXPECT_EQ(run.out, "1\n0\n1\n1\n0\n1\n");
   EXPECT_NE(run.err.find("6 requests, 4 blocked"), std::string::npos)
@@ -66,7 +56,7 @@ TEST(QuibexCliBatch, EveryLineGetsItsAnswerInOrder) {
 }
 
 TEST(QuibexCliBatch, EmptyInputGivesNoAnswers) {
-  const RunResult run = runQuibex(batchArgs({}), "");
+  const RunResult run = runQuibex(commandArgs("batch"), "");
   EXPECT_EQ(run.code(), 0) << run.err;
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("0 requests, 0 blocked"), std::string::npos)
@@ -76,7 +66,8 @@ TEST(QuibexCliBatch, EmptyInputGivesNoAnswers) {
 TEST(QuibexCliBatch, SelectorsJoinedByUnitSeparator) {
   const std::string pages = readFile(exampleFile("pages.tsv"));
   ASSERT_FALSE(pages.empty());
-  const RunResult run = runQuibex(batchArgs({"--selectors"}), pages);
+  const RunResult run =
+      runQuibex(commandArgs("batch", {"--selectors"}), pages);
   ASSERT_EQ(run.code(), 0) << run.err;
   EXPECT_EQ(run.out,
             "div.sponsored\x1f.ad-banner\x1f#top-ad\n"
@@ -91,8 +82,7 @@ TEST(QuibexCliBatch, SelectorsJoinedByUnitSeparator) {
   const std::vector<std::string> lines = splitLines(pages);
   const std::vector<std::string> answers = splitLines(run.out);
   for (size_t i = 0; i < lines.size(); ++i) {
-    std::vector<std::string> args = {"selectors"};
-    for (const std::string& arg : sampleLists()) args.push_back(arg);
+    std::vector<std::string> args = commandArgs("selectors");
     size_t start = 0;
     for (int field = 0; field < 3; ++field) {
       const size_t tab = lines[i].find('\t', start);
@@ -110,7 +100,7 @@ TEST(QuibexCliBatch, AnswersArriveWhileInputStaysOpen) {
   // A program that writes one request and waits for its answer before
   // writing the next must not wait forever: answers are flushed whenever
   // the tool waits for input. The timeout only guards against a hang.
-  QuibexProcess child(batchArgs({}));
+  QuibexProcess child(commandArgs("batch"));
   const struct {
     const char* request;
     const char* answer;

@@ -8,13 +8,6 @@
 namespace quibex::testing {
 namespace {
 
-std::vector<std::string> checkArgs(const std::vector<std::string>& extra) {
-  std::vector<std::string> args = {"check"};
-  for (const std::string& arg : sampleLists()) args.push_back(arg);
-  args.insert(args.end(), extra.begin(), extra.end());
-  return args;
-}
-
 struct ExplainedCase {
   const char* url;
   const char* page;
@@ -68,7 +61,7 @@ TEST(QuibexCliCheck, PlainAnswerIsTheDecisionAlone) {
   for (const ExplainedCase& c : kCases) {
     std::vector<std::string> extra = {c.url};
     if (*c.page != '\0') extra.push_back(c.page);
-    const RunResult run = runQuibex(checkArgs(extra));
+    const RunResult run = runQuibex(commandArgs("check", extra));
     EXPECT_EQ(run.code(), 0) << c.url << "\n" << run.err;
     EXPECT_EQ(run.out, std::string(c.decision) + "\n") << c.url;
     EXPECT_EQ(run.err, "");
@@ -80,7 +73,7 @@ TEST(QuibexCliCheck, ExplainNamesRuleListAndContainer) {
     SCOPED_TRACE(std::string(c.url) + " page " + c.page);
     std::vector<std::string> extra = {"--explain", c.url};
     if (*c.page != '\0') extra.push_back(c.page);
-    const RunResult run = runQuibex(checkArgs(extra));
+    const RunResult run = runQuibex(commandArgs("check", extra));
     ASSERT_EQ(run.code(), 0) << run.err;
     const std::vector<std::string> lines = splitLines(run.out);
     ASSERT_FALSE(lines.empty());
@@ -124,12 +117,12 @@ TEST(QuibexCliCheck, StdinAnswersEveryLineInOrder) {
     input += std::string(c.url) + "\t" + c.page + "\n";
     expected += std::string(c.decision) + "\n";
   }
-  const RunResult plain = runQuibex(checkArgs({"--stdin"}), input);
+  const RunResult plain = runQuibex(commandArgs("check", {"--stdin"}), input);
   EXPECT_EQ(plain.code(), 0) << plain.err;
   EXPECT_EQ(plain.out, expected);
 
   const RunResult explained =
-      runQuibex(checkArgs({"--stdin", "--explain"}), input);
+      runQuibex(commandArgs("check", {"--stdin", "--explain"}), input);
   ASSERT_EQ(explained.code(), 0) << explained.err;
   std::string decisions;
   size_t blocks = 0;

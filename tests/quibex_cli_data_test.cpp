@@ -58,15 +58,11 @@ class QuibexCliData : public ::testing::Test {
 
 TEST_F(QuibexCliData, CheckAgreesWithBatchOnEveryRequest) {
   EXPECT_EQ(unrepresentable_, 0u);
-  std::vector<std::string> batchArgs = {"batch"};
-  std::vector<std::string> checkArgs = {"check", "--explain", "--stdin"};
-  for (const std::string& arg : lists()) {
-    batchArgs.push_back(arg);
-    checkArgs.push_back(arg);
-  }
-  const RunResult batch = runQuibex(batchArgs, input_);
+  const RunResult batch =
+      runQuibex(commandArgs("batch", {}, lists()), input_);
   ASSERT_EQ(batch.code(), 0) << batch.err;
-  const RunResult check = runQuibex(checkArgs, input_);
+  const RunResult check = runQuibex(
+      commandArgs("check", {"--explain", "--stdin"}, lists()), input_);
   ASSERT_EQ(check.code(), 0) << check.err;
 
   const std::vector<std::string> answers = splitLines(batch.out);
@@ -117,8 +113,7 @@ TEST_F(QuibexCliData, CheckAgreesWithBatchOnEveryRequest) {
 TEST_F(QuibexCliData, BatchDecidesAsTheLibraryDoes) {
   std::unique_ptr<LoadedEngine> engine =
       LoadedEngine::fromFiles(first_, second_);
-  std::vector<std::string> args = {"batch"};
-  for (const std::string& arg : lists()) args.push_back(arg);
+  std::vector<std::string> args = commandArgs("batch", {}, lists());
   const RunResult batch = runQuibex(args, input_);
   ASSERT_EQ(batch.code(), 0) << batch.err;
   const std::vector<std::string> answers = splitLines(batch.out);
@@ -153,9 +148,10 @@ TEST_F(QuibexCliData, BatchDecidesAsTheLibraryDoes) {
 
 TEST_F(QuibexCliData, DiffWithItselfIsEmptyAndCoverageAddsUp) {
   // The same files on both sides, loaded twice: nothing changes.
-  std::vector<std::string> args = {
-      "diff", "--new-first", first_, "--new-second", second_, "--exit-code"};
-  for (const std::string& arg : lists()) args.push_back(arg);
+  std::vector<std::string> args = commandArgs(
+      "diff",
+      {"--new-first", first_, "--new-second", second_, "--exit-code"},
+      lists());
   const RunResult requests = runQuibex(args, input_);
   EXPECT_EQ(requests.code(), 0) << requests.err;
   const std::string n = std::to_string(requests_.size());
@@ -179,9 +175,8 @@ TEST_F(QuibexCliData, DiffWithItselfIsEmptyAndCoverageAddsUp) {
         engine->engine().explainBlock(request.url, request.page);
     decided += why.step != DecisionStep::kNone ? 1 : 0;
   }
-  std::vector<std::string> coverageArgs = {"coverage"};
-  for (const std::string& arg : lists()) coverageArgs.push_back(arg);
-  const RunResult coverage = runQuibex(coverageArgs, input_);
+  const RunResult coverage =
+      runQuibex(commandArgs("coverage", {}, lists()), input_);
   ASSERT_EQ(coverage.code(), 0) << coverage.err;
   const std::vector<std::string> fileLines[2] = {splitLines(readFile(first_)),
                                                  splitLines(readFile(second_))};
@@ -233,8 +228,7 @@ std::string firstDifference(const std::string& here, const std::string& native) 
 // the same selectors for every page, and the probe report of the domain
 // maps (which depends only on the hash values) is the same, byte for byte.
 TEST_F(QuibexCliData, AnswersAsTheNativeBuildDoes) {
-  std::vector<std::string> requests = {"batch"};
-  for (const std::string& arg : lists()) requests.push_back(arg);
+  const std::vector<std::string> requests = commandArgs("batch", {}, lists());
   std::vector<std::string> selectors = requests;
   selectors.push_back("--selectors");
   const std::vector<std::string> probes = {first_, second_,

@@ -218,6 +218,15 @@ std::vector<std::string> sampleLists() {
           exampleFile("lists/second.txt")};
 }
 
+std::vector<std::string> commandArgs(const std::string& command,
+                                     const std::vector<std::string>& extra,
+                                     const std::vector<std::string>& lists) {
+  std::vector<std::string> args = {command};
+  args.insert(args.end(), lists.begin(), lists.end());
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
 RunResult runQuibex(const std::vector<std::string>& args,
                     const std::string& input, const std::string& stdoutFile) {
   return runProgram(quibexCommand(args), input, stdoutFile);

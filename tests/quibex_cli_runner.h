@@ -68,6 +68,12 @@ std::map<std::string, std::string> explanationFields(
 // The arguments that name the bundled sample lists.
 std::vector<std::string> sampleLists();
 
+// The arguments of "quibex command": the command, the list arguments
+// (the bundled sample lists unless others are given), then extra.
+std::vector<std::string> commandArgs(
+    const std::string& command, const std::vector<std::string>& extra = {},
+    const std::vector<std::string>& lists = sampleLists());
+
 // A quibex child driven step by step: write a line, wait for an answer.
 //
 // Thread-safety: none; one test thread drives it.

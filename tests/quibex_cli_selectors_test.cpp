@@ -9,13 +9,6 @@
 namespace quibex::testing {
 namespace {
 
-std::vector<std::string> selectorsArgs(const std::vector<std::string>& extra) {
-  std::vector<std::string> args = {"selectors"};
-  for (const std::string& arg : sampleLists()) args.push_back(arg);
-  args.insert(args.end(), extra.begin(), extra.end());
-  return args;
-}
-
 struct PageCase {
   std::vector<std::string> operands;  // PAGE [DOCUMENT [REFERRER]]
   const char* expected;               // stdout, one selector per line
@@ -41,7 +34,7 @@ TEST(QuibexCliSelectors, PrintsTheEnginesSelectorsInOrder) {
       {{"https://NEWS.EXAMPLE.COM/"}, ""},
   };
   for (const PageCase& c : cases) {
-    const RunResult run = runQuibex(selectorsArgs(c.operands));
+    const RunResult run = runQuibex(commandArgs("selectors", c.operands));
     EXPECT_EQ(run.code(), 0) << c.operands[0] << "\n" << run.err;
     EXPECT_EQ(run.out, c.expected) << c.operands[0];
   }
@@ -62,7 +55,8 @@ TEST(QuibexCliSelectors, RepeatsAreKept) {
 
 TEST(QuibexCliSelectors, ExplainNamesEachSelectorsRule) {
   const RunResult run =
-      runQuibex(selectorsArgs({"--explain", "https://news.example.com/s"}));
+      runQuibex(commandArgs("selectors",
+                            {"--explain", "https://news.example.com/s"}));
   ASSERT_EQ(run.code(), 0) << run.err;
   const std::vector<std::string> lines = splitLines(run.out);
   std::map<std::string, std::string> fields = explanationFields(lines);
@@ -105,7 +99,7 @@ TEST(QuibexCliSelectors, ExplainSaysWhyThereAreNone) {
   for (const auto& c : cases) {
     std::vector<std::string> operands = {"--explain"};
     operands.insert(operands.end(), c.operands.begin(), c.operands.end());
-    const RunResult run = runQuibex(selectorsArgs(operands));
+    const RunResult run = runQuibex(commandArgs("selectors", operands));
     ASSERT_EQ(run.code(), 0) << run.err;
     std::map<std::string, std::string> fields =
         explanationFields(splitLines(run.out));
