@@ -318,11 +318,13 @@ void measureLongUrls(const BenchData& data, FilterEngineImpl& engine,
 // its rule; keeps the slowest.
 void measureDenseKeys(int runs, ModeFigures* out) {
   for (const DenseKeyShape& shape : denseKeyShapes()) {
-    TextEngine engine(shape.rule, "", out->mode);
+    const std::unique_ptr<BenchEngine> engine =
+        textEngine(shape.rule, "", out->mode);
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
       const Clock::time_point start = Clock::now();
-      const int answer = engine.engine().shouldBlock(shape.url, shape.pageUrl);
+      const int answer =
+          engine->engine().shouldBlock(shape.url, shape.pageUrl);
       times.push_back(nanosSince(start) / 1e6);
       out->denseAnswersRight &= answer == shape.blocked;
     }

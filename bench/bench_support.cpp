@@ -132,22 +132,25 @@ std::vector<WorkloadRequest> longUrlRequests(const Workload& workload) {
   return out;
 }
 
-TextEngine::TextEngine(const std::string& firstRules,
-                       const std::string& secondRules, MatchMode mode) {
-  EngineOptions options;
-  options.matchMode = mode;
-  engine_ = std::make_unique<FilterEngineImpl>(decoder_, options);
+std::unique_ptr<BenchEngine> textEngine(const std::string& firstRules,
+                                        const std::string& secondRules,
+                                        MatchMode mode) {
   char folder[] = "/tmp/quibex-bench-XXXXXX";
-  if (::mkdtemp(folder) == nullptr) return;  // an engine without rules
+  if (::mkdtemp(folder) == nullptr) {
+    return std::make_unique<BenchEngine>("", "", mode);
+  }
   const std::string first = std::string(folder) + "/first.txt";
   const std::string second = std::string(folder) + "/second.txt";
+  std::unique_ptr<BenchEngine> engine;
   if (writeFile(first, firstRules) && writeFile(second, secondRules)) {
-    engine_->loadRules(first, second);
-    engine_->waitForLoads();
+    engine = std::make_unique<BenchEngine>(first, second, mode);
+  } else {
+    engine = std::make_unique<BenchEngine>("", "", mode);
   }
   std::remove(first.c_str());
   std::remove(second.c_str());
   ::rmdir(folder);
+  return engine;
 }
 
 std::string dataFile(const std::string& name) {
@@ -168,11 +171,12 @@ const char* modeName(MatchMode mode) {
   return mode == MatchMode::kPlain ? "plain" : "accelerated";
 }
 
-BenchEngine::BenchEngine(const BenchData& data, MatchMode mode) {
+BenchEngine::BenchEngine(const std::string& firstPath,
+                         const std::string& secondPath, MatchMode mode) {
   EngineOptions options;
   options.matchMode = mode;
   engine_ = std::make_unique<FilterEngineImpl>(decoder_, options);
-  engine_->loadRules(data.firstPath, data.secondPath);
+  engine_->loadRules(firstPath, secondPath);
   engine_->waitForLoads();
 }
 

@@ -58,13 +58,17 @@ const BenchData* benchData(std::string* why);
 // "plain" or "accelerated".
 const char* modeName(MatchMode mode);
 
-// A pass-through decoder and an engine loaded from both rule files in one
+// A pass-through decoder and an engine loaded from two rule files in one
 // match mode; the load has finished when the constructor returns.
 //
 // Thread-safety: as FilterEngineImpl.
 class BenchEngine {
  public:
-  BenchEngine(const BenchData& data, MatchMode mode);
+  BenchEngine(const std::string& firstPath, const std::string& secondPath,
+              MatchMode mode);
+  // The engine of both reference lists.
+  BenchEngine(const BenchData& data, MatchMode mode)
+      : BenchEngine(data.firstPath, data.secondPath, mode) {}
   BenchEngine(const BenchEngine&) = delete;
   BenchEngine& operator=(const BenchEngine&) = delete;
 
@@ -96,23 +100,11 @@ struct KeyedItem {
 std::vector<KeyedItem> domainKeys(const ParsedRules& rules);
 
 // An engine in the given mode loaded from rule texts instead of files (the
-// texts are written to a temporary folder, removed once loaded).
-//
-// Thread-safety: as FilterEngineImpl.
-class TextEngine {
- public:
-  TextEngine(const std::string& firstRules, const std::string& secondRules,
-             MatchMode mode);
-  TextEngine(const TextEngine&) = delete;
-  TextEngine& operator=(const TextEngine&) = delete;
-
-  // Valid for the lifetime of this object.
-  FilterEngineImpl& engine() { return *engine_; }
-
- private:
-  PassThroughDecoder decoder_;                // outlives engine_
-  std::unique_ptr<FilterEngineImpl> engine_;  // the loaded engine
-};
+// texts are written to a temporary folder, removed once loaded; an engine
+// without rules when the folder cannot be written).
+std::unique_ptr<BenchEngine> textEngine(const std::string& firstRules,
+                                        const std::string& secondRules,
+                                        MatchMode mode);
 
 // The domain candidates of the host of every workload request (empty
 // requests and one-label hosts contribute none), in request order.

@@ -121,10 +121,11 @@ template <MatchMode kMode>
 void BM_DenseKeyShape(benchmark::State& state) {
   const DenseKeyShape shape =
       denseKeyShapes()[static_cast<size_t>(state.range(0))];
-  TextEngine engine(shape.rule, "", kMode);
+  const std::unique_ptr<BenchEngine> engine =
+      textEngine(shape.rule, "", kMode);
   int answer = shape.blocked;
   for (auto _ : state) {
-    answer = engine.engine().shouldBlock(shape.url, shape.pageUrl);
+    answer = engine->engine().shouldBlock(shape.url, shape.pageUrl);
   }
   if (answer != shape.blocked) state.SkipWithError("wrong answer");
   state.SetLabel(shape.name);
