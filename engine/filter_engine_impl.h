@@ -352,6 +352,8 @@ inline constexpr std::array<RequestContainer, kRequestContainerCount>
 
 static_assert(idsFollowTable(FilterEngineImpl::kRequestContainers),
               "the table must list the containers in DecisionStep order");
+static_assert(membersFollowShape(FilterEngineImpl::kRequestContainers),
+              "a keyed container names a map, a generic one a sequence");
 static_assert(everyRuleHasAContainer(FilterEngineImpl::kRequestContainers),
               "every request rule must have a container");
 static_assert(keyedContainers(FilterEngineImpl::kRequestContainers) <=

@@ -174,6 +174,21 @@ constexpr bool idsFollowTable(const std::array<RequestContainer, N>& table) {
   return true;
 }
 
+// Whether every entry's shape agrees with its members: a keyed container
+// names a map and no sequence, a generic one a sequence and no map.
+template <size_t N>
+constexpr bool membersFollowShape(
+    const std::array<RequestContainer, N>& table) {
+  for (const RequestContainer& container : table) {
+    const bool hasMap = container.map != nullptr;
+    const bool hasSequence = container.sequence != nullptr;
+    if (hasMap != container.keyed || hasSequence == container.keyed) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace quibex
 
 #endif  // QUIBEX_ENGINE_REQUEST_CONTAINERS_H_

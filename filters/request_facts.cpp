@@ -28,13 +28,8 @@ std::string_view siteKeyView(std::string_view url) {
 }
 
 uint32_t contentTypesOf(std::string_view requestUrl) {
-  if (endsWith(requestUrl, ".js")) return kTypeScript;
-  if (endsWith(requestUrl, ".css")) return kTypeStylesheet;
-  if (endsWith(requestUrl, ".swf")) return kTypeObject;
-  static constexpr std::string_view kImageSuffixes[] = {
-      ".jpg", ".jpeg", ".png", ".gif", ".ico", ".bmp"};
-  for (const std::string_view suffix : kImageSuffixes) {
-    if (endsWith(requestUrl, suffix)) return kTypeImage;
+  for (const UrlSuffixType& entry : kUrlSuffixTypes) {
+    if (endsWith(requestUrl, entry.suffix)) return entry.type;
   }
   return 0;
 }

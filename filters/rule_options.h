@@ -24,9 +24,30 @@ inline constexpr uint32_t kTypeSubdocument = 0x40;
 inline constexpr uint32_t kTypeDocument = 0x80;
 inline constexpr uint32_t kTypeOther = 0x100;
 
-// The only content-type bits the matcher can ever satisfy (by URL suffix).
-inline constexpr uint32_t kSatisfiableTypes =
-    kTypeScript | kTypeImage | kTypeStylesheet | kTypeObject;
+// A request's content type is known only from the end of its URL: the
+// first suffix of this table that the URL ends with gives its type bit, and
+// a URL that ends with none has no type at all.
+struct UrlSuffixType {
+  std::string_view suffix;  // compared with the URL's last bytes, exactly
+  uint32_t type;            // the content-type bit it gives
+};
+inline constexpr UrlSuffixType kUrlSuffixTypes[] = {
+    {".js", kTypeScript},  {".css", kTypeStylesheet}, {".swf", kTypeObject},
+    {".jpg", kTypeImage},  {".jpeg", kTypeImage},     {".png", kTypeImage},
+    {".gif", kTypeImage},  {".ico", kTypeImage},      {".bmp", kTypeImage},
+};
+
+// The type bits of kUrlSuffixTypes OR-ed together.
+constexpr uint32_t satisfiableTypesOf(const UrlSuffixType* table,
+                                      size_t size) {
+  uint32_t types = 0;
+  for (size_t i = 0; i < size; ++i) types |= table[i].type;
+  return types;
+}
+
+// The only content-type bits the matcher can ever satisfy.
+inline constexpr uint32_t kSatisfiableTypes = satisfiableTypesOf(
+    kUrlSuffixTypes, sizeof kUrlSuffixTypes / sizeof kUrlSuffixTypes[0]);
 
 // Party bits of RequestFilter::thirdParty(): which forms of the
 // "third-party" option a rule carries. A rule with neither has no party

@@ -108,7 +108,10 @@ TEST(QuibexCliLint, FindsPlantedRulesWithTheirLineNumbers) {
   const std::vector<Finding> findings = findingsOf(run.out, path);
   const ExpectedFinding expected[] = {
       {"3 never", "the domain key \"a.example:8080\" contains \":\""},
-      {"4 never", "type options (xmlhttprequest) are never satisfied"},
+      {"4 never",
+       "type options (xmlhttprequest) are never satisfied: a request's type "
+       "is known only from the end of its URL (\".js\", \".css\", "
+       "\".swf\" and image suffixes)"},
       {"6 never", "no included site"},
       {"7 never", "the site \"com\" has a single label"},
       {"8 never", "the site \"b\" has a single label"},

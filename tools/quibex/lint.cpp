@@ -64,6 +64,33 @@ std::string typeNames(uint32_t mask) {
   return names;
 }
 
+// The URL suffixes that give a request a type, as a reader would list
+// them: a type with one suffix shows it quoted, a type with several is named
+// ("\".js\", \".css\", \".swf\" and image suffixes").
+std::string typedSuffixes() {
+  std::vector<std::string> shownTypes;
+  uint32_t listed = 0;
+  for (const UrlSuffixType& entry : kUrlSuffixTypes) {
+    if ((listed & entry.type) != 0) continue;
+    listed |= entry.type;
+    std::string suffix;
+    size_t count = 0;
+    for (const UrlSuffixType& other : kUrlSuffixTypes) {
+      if (other.type != entry.type) continue;
+      ++count;
+      suffix = other.suffix;
+    }
+    shownTypes.push_back(count == 1 ? "\"" + suffix + "\""
+                                    : typeNames(entry.type) + " suffixes");
+  }
+  std::string text;
+  for (size_t i = 0; i < shownTypes.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == shownTypes.size() ? " and " : ", ") +
+            shownTypes[i];
+  }
+  return text;
+}
+
 // Why text can never equal a domain candidate, or "" when it can. A
 // candidate is a run of two or more non-empty host labels joined by single
 // dots, taken from the first kSplitBufferBytes bytes of a host that ends
@@ -403,8 +430,8 @@ void ListLinter::addRequestRule(size_t number, const std::string& line,
   if (mask != 0 && (mask & kSatisfiableTypes) == 0) {
     verdict.never("its type options (" + typeNames(mask) +
                   ") are never satisfied: a request's type is known only "
-                  "from the end of its URL (\".js\", \".css\", \".swf\" and "
-                  "image suffixes), so the content-type test always fails");
+                  "from the end of its URL (" + typedSuffixes() +
+                  "), so the content-type test always fails");
   }
   for (const std::string& name : rule.excludeDomains()) {
     if (name.empty()) {
