@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev
+  cmake ninja-build g++ clang libclang-rt-14-dev clang-format-14
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   openjdk-17-jdk-headless libbcprov-java openssl python3
   # Java bridge: javac and the JVM (with libjsig.so) for the JVM tests,
