@@ -54,6 +54,16 @@ constexpr uint32_t kCommonPenalty = 1u << 20;
 constexpr uint32_t kShortTokenPenalty = 64;
 constexpr unsigned kFilterBitsLog = 16;
 constexpr unsigned kGramFilterBitsLog = 16;
+constexpr size_t kGateLeadBytes = 4;
+constexpr unsigned kGateLeadBitsLog = 13;
+constexpr size_t kGateLeadBits = size_t{1} << kGateLeadBitsLog;
+
+// The gate's bit for the four bytes at p.
+inline size_t gateLeadBit(const char* p) {
+  uint32_t bytes;
+  std::memcpy(&bytes, p, kGateLeadBytes);
+  return static_cast<uint32_t>(bytes * 0x9E3779B1u) >> (32 - kGateLeadBitsLog);
+}
 
 // The gram filter bit of four URL bytes. Every window of a URL is tested,
 // so this must be cheap and almost always say no: one bit of a filter that
@@ -293,8 +303,7 @@ void GenericIndex::clear() {
   gramRules_ = 0;
   gate_.reset();
   gateNames_.clear();
-  gateKey_.clear();
-  gateKnown_ = false;
+  gateLeads_.clear();
   hits_.clear();
   seen_.clear();
 }
@@ -396,6 +405,31 @@ void GenericIndex::gateUnkeyedRules() {
                       rule.includeDomains().end());
   }
   gate_ = std::make_unique<DomainNameSet>(gateNames_);
+  // The first four bytes of every name, one bit each: a key that holds no
+  // such four bytes holds no name, which most keys show without the search.
+  gateLeads_.assign(gateNames_.empty() ? 0 : kGateLeadBits / 64, 0);
+  gateShortName_ = false;
+  for (const std::string& name : gateNames_) {
+    if (name.size() < kGateLeadBytes) {
+      gateShortName_ = true;
+      continue;
+    }
+    const size_t bit = gateLeadBit(name.data());
+    gateLeads_[bit / 64] |= uint64_t{1} << (bit % 64);
+  }
+}
+
+bool GenericIndex::gateOpens(std::string_view pageKey) const {
+  if (gateNames_.empty()) return false;
+  if (!gateShortName_) {
+    bool lead = false;
+    for (size_t i = 0; !lead && i + kGateLeadBytes <= pageKey.size(); ++i) {
+      const size_t bit = gateLeadBit(pageKey.data() + i);
+      lead = (gateLeads_[bit / 64] >> (bit % 64) & 1) != 0;
+    }
+    if (!lead) return false;
+  }
+  return gate_->anyOccursIn(pageKey);
 }
 
 void GenericIndex::fillTable() {
@@ -518,15 +552,6 @@ void GenericIndex::beginRequest(const std::string& url) {
   }
 }
 
-bool GenericIndex::gateOpens(std::string_view pageKey) {
-  if (!gateKnown_ || pageKey != gateKey_) {
-    gateOpen_ = gate_->anyOccursIn(pageKey);
-    gateKey_.assign(pageKey.data(), pageKey.size());
-    gateKnown_ = true;
-  }
-  return gateOpen_;
-}
-
 const RequestFilter* GenericIndex::match(size_t slot,
                                          const RequestFacts& request) {
   for (const uint32_t b : hits_) {
@@ -536,11 +561,18 @@ const RequestFilter* GenericIndex::match(size_t slot,
       if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
         continue;
       }
-      if (entry.needs & ~settled_) settle(entry.needs, request);
+      // unmet_ holds only facts already derived: a rule they rule out is
+      // turned away at once. The facts not yet derived (the page's key,
+      // the party, the gate) cost more than the piece check, which turns
+      // most candidates away, so they are derived after it.
       if (entry.needs & unmet_) continue;
       if (entry.pieceSize != 0 && !wholeUrlOnly_ &&
           !pieceFits(entry, b, request.url())) {
         continue;
+      }
+      if (entry.needs & ~settled_) {
+        settle(entry.needs, request);
+        if (entry.needs & unmet_) continue;
       }
       if (entry.filter->matches(request)) return entry.filter;
     }
@@ -576,7 +608,8 @@ size_t GenericIndex::memoryBytes() const {
          filter_.capacity() * sizeof(uint64_t) +
          gramFilter_.capacity() * sizeof(uint64_t) +
          hits_.capacity() * sizeof(uint32_t) +
-         seen_.capacity() * sizeof(uint32_t);
+         seen_.capacity() * sizeof(uint32_t) +
+         gateLeads_.capacity() * sizeof(uint64_t);
 }
 
 }  // namespace quibex
