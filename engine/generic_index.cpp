@@ -75,6 +75,12 @@ inline size_t gramBit(uint32_t gram) {
 
 inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
 
+// The home slot of a key in the bucket table, m = mix(key). The low bits of
+// a product depend only on the low bits of the key (for a gram, its first
+// bytes), so the slot is taken from the middle of the product, where every
+// byte of a gram and most bits of a token key have a say.
+inline size_t tableSlot(uint64_t m, size_t mask) { return (m >> 32) & mask; }
+
 // A token's key is built byte by byte, so the URL scan has it as soon as it
 // has found the token's end: one xor and one multiply per byte (the 64-bit
 // FNV-1a step), then the high half folded into the low one.
@@ -441,7 +447,7 @@ void GenericIndex::fillTable() {
   const size_t mask = tableSize - 1;
   for (uint32_t b = 1; b < buckets_.size(); ++b) {
     const uint64_t m = mix(buckets_[b].key);
-    size_t i = m & mask;
+    size_t i = tableSlot(m, mask);
     while (table_[i] != 0) i = (i + 1) & mask;
     table_[i] = b + 1;
     const size_t bit = m >> (64 - kFilterBitsLog);
@@ -465,7 +471,7 @@ inline void GenericIndex::probe(uint64_t key, size_t position) {
 
 void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
   const size_t mask = table_.size() - 1;
-  for (size_t i = m & mask;; i = (i + 1) & mask) {
+  for (size_t i = tableSlot(m, mask);; i = (i + 1) & mask) {
     const uint32_t b = table_[i];
     if (b == 0) return;
     if (buckets_[b - 1].key == key) {
