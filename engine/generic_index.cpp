@@ -33,12 +33,21 @@ constexpr uint64_t kGramFlag = uint64_t{1} << 63;
 constexpr size_t kGramBytes = 4;
 
 // Tokens and grams nearly every URL carries: a rule filed under one of them
-// would be a candidate for almost every request.
+// would be a candidate for almost every request. The query keys are those
+// that long URLs carry most (campaign tags, referrers, cache busters, the
+// ids of an ad client or tag): a rule filed under one of them would be a
+// candidate for most URLs with a query string.
 constexpr std::string_view kCommonTokens[] = {
-    "http", "https", "www",    "com",     "net", "org", "js",  "html",
-    "htm",  "php",   "css",    "jpg",     "png", "gif", "img", "static",
-    "cdn",  "api",   "min",    "v1",      "v2",  "id",  "co",  "uk",
-    "de",   "wp",    "assets", "content", "index"};
+    // schemes, hosts and paths
+    "http", "https", "www", "com", "net", "org", "co", "uk", "de",
+    "cdn", "static", "api", "assets", "content", "index", "wp",
+    // file names
+    "js", "min", "html", "htm", "php", "css", "jpg", "png", "gif", "img",
+    "v1", "v2",
+    // query keys
+    "id", "url", "ref", "client", "tag", "sid", "pid", "cid", "uid", "cb",
+    "ts", "utm", "source", "medium", "campaign", "lang", "type", "ver"};
+
 constexpr std::string_view kCommonGrams[] = {
     "http", "ttp:", "tp:/", "p://", "ttps", "tps:", "ps:/", "s://", "://w",
     "//ww", "/www", "www.", ".com", "com/", ".net", ".org", ".htm", "html",
