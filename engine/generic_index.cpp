@@ -33,12 +33,21 @@ constexpr uint64_t kGramFlag = uint64_t{1} << 63;
 constexpr size_t kGramBytes = 4;
 
 // Tokens and grams nearly every URL carries: a rule filed under one of them
-// would be a candidate for almost every request.
+// would be a candidate for almost every request. The query keys are those
+// that long URLs carry most (campaign tags, referrers, cache busters, the
+// ids of an ad client or tag): a rule filed under one of them would be a
+// candidate for most URLs with a query string.
 constexpr std::string_view kCommonTokens[] = {
-    "http", "https", "www",    "com",     "net", "org", "js",  "html",
-    "htm",  "php",   "css",    "jpg",     "png", "gif", "img", "static",
-    "cdn",  "api",   "min",    "v1",      "v2",  "id",  "co",  "uk",
-    "de",   "wp",    "assets", "content", "index"};
+    // schemes, hosts and paths
+    "http", "https", "www", "com", "net", "org", "co", "uk", "de",
+    "cdn", "static", "api", "assets", "content", "index", "wp",
+    // file names
+    "js", "min", "html", "htm", "php", "css", "jpg", "png", "gif", "img",
+    "v1", "v2",
+    // query keys
+    "id", "url", "ref", "client", "tag", "sid", "pid", "cid", "uid", "cb",
+    "ts", "utm", "source", "medium", "campaign", "lang", "type", "ver"};
+
 constexpr std::string_view kCommonGrams[] = {
     "http", "ttp:", "tp:/", "p://", "ttps", "tps:", "ps:/", "s://", "://w",
     "//ww", "/www", "www.", ".com", "com/", ".net", ".org", ".htm", "html",
@@ -54,6 +63,16 @@ constexpr uint32_t kCommonPenalty = 1u << 20;
 constexpr uint32_t kShortTokenPenalty = 64;
 constexpr unsigned kFilterBitsLog = 16;
 constexpr unsigned kGramFilterBitsLog = 16;
+constexpr size_t kGateLeadBytes = 4;
+constexpr unsigned kGateLeadBitsLog = 13;
+constexpr size_t kGateLeadBits = size_t{1} << kGateLeadBitsLog;
+
+// The gate's bit for the four bytes at p.
+inline size_t gateLeadBit(const char* p) {
+  uint32_t bytes;
+  std::memcpy(&bytes, p, kGateLeadBytes);
+  return static_cast<uint32_t>(bytes * 0x9E3779B1u) >> (32 - kGateLeadBitsLog);
+}
 
 // The gram filter bit of four URL bytes. Every window of a URL is tested,
 // so this must be cheap and almost always say no: one bit of a filter that
@@ -64,6 +83,12 @@ inline size_t gramBit(uint32_t gram) {
 }
 
 inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
+
+// The home slot of a key in the bucket table, m = mix(key). The low bits of
+// a product depend only on the low bits of the key (for a gram, its first
+// bytes), so the slot is taken from the middle of the product, where every
+// byte of a gram and most bits of a token key have a say.
+inline size_t tableSlot(uint64_t m, size_t mask) { return (m >> 32) & mask; }
 
 // A token's key is built byte by byte, so the URL scan has it as soon as it
 // has found the token's end: one xor and one multiply per byte (the 64-bit
@@ -293,8 +318,7 @@ void GenericIndex::clear() {
   gramRules_ = 0;
   gate_.reset();
   gateNames_.clear();
-  gateKey_.clear();
-  gateKnown_ = false;
+  gateLeads_.clear();
   hits_.clear();
   seen_.clear();
 }
@@ -396,6 +420,31 @@ void GenericIndex::gateUnkeyedRules() {
                       rule.includeDomains().end());
   }
   gate_ = std::make_unique<DomainNameSet>(gateNames_);
+  // The first four bytes of every name, one bit each: a key that holds no
+  // such four bytes holds no name, which most keys show without the search.
+  gateLeads_.assign(gateNames_.empty() ? 0 : kGateLeadBits / 64, 0);
+  gateShortName_ = false;
+  for (const std::string& name : gateNames_) {
+    if (name.size() < kGateLeadBytes) {
+      gateShortName_ = true;
+      continue;
+    }
+    const size_t bit = gateLeadBit(name.data());
+    gateLeads_[bit / 64] |= uint64_t{1} << (bit % 64);
+  }
+}
+
+bool GenericIndex::gateOpens(std::string_view pageKey) const {
+  if (gateNames_.empty()) return false;
+  if (!gateShortName_) {
+    bool lead = false;
+    for (size_t i = 0; !lead && i + kGateLeadBytes <= pageKey.size(); ++i) {
+      const size_t bit = gateLeadBit(pageKey.data() + i);
+      lead = (gateLeads_[bit / 64] >> (bit % 64) & 1) != 0;
+    }
+    if (!lead) return false;
+  }
+  return gate_->anyOccursIn(pageKey);
 }
 
 void GenericIndex::fillTable() {
@@ -407,7 +456,7 @@ void GenericIndex::fillTable() {
   const size_t mask = tableSize - 1;
   for (uint32_t b = 1; b < buckets_.size(); ++b) {
     const uint64_t m = mix(buckets_[b].key);
-    size_t i = m & mask;
+    size_t i = tableSlot(m, mask);
     while (table_[i] != 0) i = (i + 1) & mask;
     table_[i] = b + 1;
     const size_t bit = m >> (64 - kFilterBitsLog);
@@ -431,7 +480,7 @@ inline void GenericIndex::probe(uint64_t key, size_t position) {
 
 void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
   const size_t mask = table_.size() - 1;
-  for (size_t i = m & mask;; i = (i + 1) & mask) {
+  for (size_t i = tableSlot(m, mask);; i = (i + 1) & mask) {
     const uint32_t b = table_[i];
     if (b == 0) return;
     if (buckets_[b - 1].key == key) {
@@ -518,15 +567,6 @@ void GenericIndex::beginRequest(const std::string& url) {
   }
 }
 
-bool GenericIndex::gateOpens(std::string_view pageKey) {
-  if (!gateKnown_ || pageKey != gateKey_) {
-    gateOpen_ = gate_->anyOccursIn(pageKey);
-    gateKey_.assign(pageKey.data(), pageKey.size());
-    gateKnown_ = true;
-  }
-  return gateOpen_;
-}
-
 const RequestFilter* GenericIndex::match(size_t slot,
                                          const RequestFacts& request) {
   for (const uint32_t b : hits_) {
@@ -536,11 +576,18 @@ const RequestFilter* GenericIndex::match(size_t slot,
       if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
         continue;
       }
-      if (entry.needs & ~settled_) settle(entry.needs, request);
+      // unmet_ holds only facts already derived: a rule they rule out is
+      // turned away at once. The facts not yet derived (the page's key,
+      // the party, the gate) cost more than the piece check, which turns
+      // most candidates away, so they are derived after it.
       if (entry.needs & unmet_) continue;
       if (entry.pieceSize != 0 && !wholeUrlOnly_ &&
           !pieceFits(entry, b, request.url())) {
         continue;
+      }
+      if (entry.needs & ~settled_) {
+        settle(entry.needs, request);
+        if (entry.needs & unmet_) continue;
       }
       if (entry.filter->matches(request)) return entry.filter;
     }
@@ -576,7 +623,8 @@ size_t GenericIndex::memoryBytes() const {
          filter_.capacity() * sizeof(uint64_t) +
          gramFilter_.capacity() * sizeof(uint64_t) +
          hits_.capacity() * sizeof(uint32_t) +
-         seen_.capacity() * sizeof(uint32_t);
+         seen_.capacity() * sizeof(uint32_t) +
+         gateLeads_.capacity() * sizeof(uint64_t);
 }
 
 }  // namespace quibex

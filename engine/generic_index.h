@@ -130,6 +130,8 @@ class GenericIndex {
   // per-bucket scratch.
   void fileBuckets(const std::vector<Placement>& placements);
   void gateUnkeyedRules();
+  // Whether an included domain of a gated rule occurs in pageKey.
+  bool gateOpens(std::string_view pageKey) const;
   void fillTable();
   Entry makeEntry(const RequestFilter* filter, size_t keyOffset,
                   size_t keyLength);
@@ -142,8 +144,6 @@ class GenericIndex {
   // REQUIRES: needs holds kNeedsPage with a party bit and kNeedsPageKey
   // with kNeedsGate (makeEntry and build() file them so).
   void settle(uint32_t needs, const RequestFacts& request);
-  // Whether an included domain of a gated rule occurs in pageKey.
-  bool gateOpens(std::string_view pageKey);
   // Records an occurrence of key at position when the key has a bucket;
   // most keys are turned away by filter_ before the table is read.
   void probe(uint64_t key, size_t position);
@@ -162,11 +162,8 @@ class GenericIndex {
   // domains: when none occurs in a page's key, all those rules are out.
   std::vector<std::string> gateNames_;
   std::unique_ptr<DomainNameSet> gate_;
-  // The gate's last answer and the page key it was for: requests come page
-  // by page, so most ask again about the same key.
-  std::string gateKey_;
-  bool gateOpen_ = false;     // the answer for gateKey_
-  bool gateKnown_ = false;    // whether gateKey_ holds a key at all
+  std::vector<uint64_t> gateLeads_;  // one bit per first four bytes of a name
+  bool gateShortName_ = false;       // a name is shorter than four bytes
   std::vector<uint32_t> hits_;    // scratch: buckets of this request
   std::vector<uint32_t> seen_;    // scratch: request stamp per bucket
   std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen

@@ -119,6 +119,39 @@ TEST(GenericIndexDifferentialTest, AcceleratedAnswersEqualPlainAnswers) {
   EXPECT_LT(blocked, total - total / 20);
 }
 
+// Rules without a key and with only included page domains wait behind one
+// gate on the page's key: asked page after page, it opens for exactly the
+// pages whose key holds one of the names, whatever page came before.
+TEST(GenericIndexGateTest, OpensForThePagesHoldingAName) {
+  const std::string rules =
+      "/$domain=example.com|news.example.org\n"
+      "$script,domain=tracker-site.net\n";
+  struct Case {
+    const char* url;
+    const char* page;
+    int blocked;
+  };
+  const Case cases[] = {
+      {"http://x.y/", "http://example.com/", 1},
+      {"http://x.y/", "http://other.com/", 0},
+      {"http://x.y/", "http://www.example.com/a", 1},
+      {"http://x.y/", "http://example.co/", 0},
+      {"http://x.y/", "http://news.example.org/", 1},
+      {"http://x.y/a.js", "http://tracker-site.net/", 1},
+      {"http://x.y/a.png", "http://tracker-site.net/", 0},
+      {"http://x.y/", "", 0},
+      {"http://x.y/", "http://example.com/", 1},
+  };
+  for (const MatchMode mode : {MatchMode::kAccelerated, MatchMode::kPlain}) {
+    testing::LoadedEngine engine(rules, "", mode);
+    for (const Case& c : cases) {
+      EXPECT_EQ(engine.block(c.url, c.page), c.blocked)
+          << c.url << " on " << c.page << ", "
+          << (mode == MatchMode::kPlain ? "plain" : "accelerated");
+    }
+  }
+}
+
 // Long literal rules whose key repeats densely in a long URL: both modes
 // must still answer, and answer alike (each candidate check is linear in
 // the URL's length, so these decide in milliseconds).
