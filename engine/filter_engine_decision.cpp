@@ -139,17 +139,17 @@ void FilterEngineImpl::locateCandidates() {
 }
 
 const RequestFilter* FilterEngineImpl::matchDomainMap(
-    DomainLane& map, const CandidateList& candidates,
-    const RequestFacts& request, std::string* key) {
+    DomainLane& map, CandidateList& candidates, const RequestFacts& request,
+    std::string* key) {
   if (candidates.empty() || map.keyCount() == 0) return nullptr;
   map.beginLookup();
   const uint32_t lane = map.lane();
-  for (const CandidateList::Candidate& candidate : candidates) {
+  for (CandidateList::Candidate& candidate : candidates) {
     if ((candidate.lanes >> lane & 1) == 0 || !map.markTried(candidate.entry)) {
       continue;
     }
     for (const RequestFilter* rule : map.chain(candidate.entry)) {
-      if (rule->matches(request)) {
+      if (rule->matches(request, &candidate.place)) {
         key->assign(candidate.text.data(), candidate.text.size());
         return rule;
       }

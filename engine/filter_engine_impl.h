@@ -268,9 +268,10 @@ class FilterEngineImpl final : public FilterEngine {
                                         const std::string& url,
                                         const std::string& pageUrl);
   // The shared-candidate lookup of the accelerated path.
-  // REQUIRES: the candidates were located (locateCandidates()).
+  // REQUIRES: the candidates were located (locateCandidates()) and assigned
+  // a host that is a view into request.url().
   const RequestFilter* matchDomainMap(DomainLane& map,
-                                      const CandidateList& candidates,
+                                      CandidateList& candidates,
                                       const RequestFacts& request,
                                       std::string* key);
 

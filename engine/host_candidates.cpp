@@ -42,32 +42,9 @@ std::vector<std::string> splitTokens(std::string_view text,
   return tokens;
 }
 
-std::vector<std::string> domainCandidates(std::string_view host) {
-  const std::vector<std::string> labels = splitTokens(host, ".");
-  std::vector<std::string> candidates;
-  const size_t n = labels.size();
-  if (n < 2) return candidates;
-  candidates.reserve(n * (n - 1) / 2);
-  for (size_t j = n - 1; j-- > 0;) {
-    std::string run = labels[j];
-    for (size_t i = j + 1; i < n; ++i) {
-      run += '.';
-      run += labels[i];
-      candidates.push_back(run);
-    }
-  }
-  return candidates;
-}
-
-void CandidateList::assign(std::string_view host) {
-  candidates_.clear();
+void HostLabels::assign(std::string_view host) {
   host = host.substr(0, kSplitBufferBytes);
-
-  // Join the labels with single dots, remembering where each one starts and
-  // ends; at most 64 labels fit in 128 bytes.
-  size_t starts[kSplitBufferBytes / 2 + 1];
-  size_t ends[kSplitBufferBytes / 2 + 1];
-  size_t labels = 0;
+  count_ = 0;
   size_t length = 0;
   for (size_t pos = 0; pos < host.size();) {
     if (host[pos] == '.') {
@@ -76,21 +53,50 @@ void CandidateList::assign(std::string_view host) {
     }
     size_t end = host.find('.', pos);
     if (end == std::string_view::npos) end = host.size();
-    if (labels > 0) joined_[length++] = '.';
-    starts[labels] = length;
+    if (count_ > 0) joined_[length++] = '.';
+    starts_[count_] = static_cast<uint8_t>(length);
+    hostStarts_[count_] = static_cast<uint8_t>(pos);
     std::memcpy(joined_ + length, host.data() + pos, end - pos);
     length += end - pos;
-    ends[labels] = length;
-    ++labels;
+    ends_[count_] = static_cast<uint8_t>(length);
+    hostEnds_[count_] = static_cast<uint8_t>(end);
+    ++count_;
     pos = end;
   }
-  if (labels < 2) return;
-  for (size_t j = labels - 1; j-- > 0;) {
-    for (size_t i = j + 1; i < labels; ++i) {
-      const std::string_view text(joined_ + starts[j], ends[i] - starts[j]);
-      candidates_.push_back(Candidate{text, hashKey(text), 0, 0});
-    }
-  }
+}
+
+std::vector<std::string> domainCandidates(std::string_view host) {
+  const HostLabels labels(host);
+  std::vector<std::string> candidates;
+  const size_t n = labels.count();
+  if (n >= 2) candidates.reserve(n * (n - 1) / 2);
+  labels.forEachCandidate([&](size_t first, size_t last) {
+    candidates.emplace_back(labels.run(first, last));
+  });
+  return candidates;
+}
+
+bool isDomainCandidate(std::string_view text) {
+  const HostLabels labels(extractHostView(text, nullptr));
+  bool found = false;
+  labels.forEachCandidate([&](size_t first, size_t last) {
+    found = found || labels.run(first, last) == text;
+  });
+  return found;
+}
+
+void CandidateList::assign(std::string_view host) {
+  candidates_.clear();
+  host_ = host;
+  labels_.assign(host);
+  labels_.forEachCandidate([this, host](size_t first, size_t last) {
+    const std::string_view text = labels_.run(first, last);
+    const size_t place = labels_.place(first, last);
+    candidates_.push_back(Candidate{
+        text, hashKey(text), 0, 0,
+        KeyPlace(place == HostLabels::kNotInHost ? nullptr
+                                                 : host.data() + place)});
+  });
 }
 
 }  // namespace quibex
