@@ -245,7 +245,8 @@ class FilterEngineImpl final : public FilterEngine {
   // container has changed. REQUIRES: rule is in arena_; the caller holds
   // the engine mutex.
   void fileRequestFilter(const RequestFilter* rule, bool list1);
-  // Looks every candidate of candidates_ up in the domain table once.
+  // Looks every candidate of candidates_ up in the domain table once; a
+  // candidate repeating an earlier one's key is left with no lanes.
   void locateCandidates();
   // Rebuilds the generic token index when filing changed the sequences.
   void refreshIndex();

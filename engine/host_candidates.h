@@ -131,13 +131,9 @@ class CandidateList {
   const Candidate& operator[](size_t i) const { return candidates_[i]; }
   auto begin() const { return candidates_.begin(); }
   auto end() const { return candidates_.end(); }
+  // Mutable, for the caller to set each candidate's entry and lanes.
   auto begin() { return candidates_.begin(); }
   auto end() { return candidates_.end(); }
-  // Calls find(&candidate) for each candidate, to set its entry and lanes.
-  template <class F>
-  void locate(F&& find) {
-    for (Candidate& c : candidates_) find(&c);
-  }
 
  private:
   std::string_view host_;              // the host split

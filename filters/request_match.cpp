@@ -43,6 +43,27 @@ bool occursOtherThanAt(std::string_view text, size_t at, size_t size) {
   return false;
 }
 
+// wildcardMatch(text.substr(from), pattern): the bytes before the first
+// "*" are compared in place, which settles most rules tried at their key's
+// place within a byte or two.
+bool matchesAfter(std::string_view text, size_t from,
+                  std::string_view pattern) {
+  size_t t = from;
+  const size_t n = text.size();
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char p = pattern[i];
+    if (p == '*') return wildcardMatch(text.substr(t), pattern.substr(i));
+    if (p == '^') {
+      if (t == n) continue;
+      if (!isSeparator(static_cast<unsigned char>(text[t]))) return false;
+    } else if (t == n || text[t] != p) {
+      return false;
+    }
+    ++t;
+  }
+  return t == n;
+}
+
 }  // namespace
 
 // Page-domain test against an already derived domain key of the page.
@@ -135,7 +156,7 @@ bool RequestFilter::patternMatchesAt(std::string_view url,
   // The key stands at at; the rest of the pattern must match after it. A
   // match there is a match; when the key stands nowhere else, there is no
   // other place to try.
-  if (wildcardMatch(url.substr(at + key), whole.substr(1 + key))) return true;
+  if (matchesAfter(url, at + key, whole.substr(1 + key))) return true;
   return place->occursElsewhere(url, key) && wildcardMatch(url, whole);
 }
 
