@@ -44,25 +44,39 @@ std::vector<std::string> splitTokens(std::string_view text,
 
 void HostLabels::assign(std::string_view host) {
   host = host.substr(0, kSplitBufferBytes);
+  const char* const bytes = host.data();
   count_ = 0;
-  size_t length = 0;
+  bool gaps = false;  // an empty label lies between two labels
   for (size_t pos = 0; pos < host.size();) {
-    if (host[pos] == '.') {
-      ++pos;
-      continue;
+    const void* dot = std::memchr(bytes + pos, '.', host.size() - pos);
+    const size_t end =
+        dot == nullptr
+            ? host.size()
+            : static_cast<size_t>(static_cast<const char*>(dot) - bytes);
+    if (end > pos) {
+      gaps = gaps || (count_ > 0 && pos != ends_[count_ - 1] + 1u);
+      starts_[count_] = static_cast<uint8_t>(pos);
+      ends_[count_] = static_cast<uint8_t>(end);
+      ++count_;
     }
-    size_t end = host.find('.', pos);
-    if (end == std::string_view::npos) end = host.size();
-    if (count_ > 0) joined_[length++] = '.';
-    starts_[count_] = static_cast<uint8_t>(length);
-    hostStarts_[count_] = static_cast<uint8_t>(pos);
-    std::memcpy(joined_ + length, host.data() + pos, end - pos);
-    length += end - pos;
-    ends_[count_] = static_cast<uint8_t>(length);
-    hostEnds_[count_] = static_cast<uint8_t>(end);
-    ++count_;
-    pos = end;
+    pos = end + 1;
   }
+  text_ = bytes;
+  joined_ = gaps;
+  if (!gaps) return;
+  // Join the labels with single dots in buffer_, keeping their places.
+  size_t length = 0;
+  for (size_t k = 0; k < count_; ++k) {
+    hostStarts_[k] = starts_[k];
+    hostEnds_[k] = ends_[k];
+    if (k > 0) buffer_[length++] = '.';
+    const size_t size = ends_[k] - starts_[k];
+    std::memcpy(buffer_ + length, bytes + starts_[k], size);
+    starts_[k] = static_cast<uint8_t>(length);
+    length += size;
+    ends_[k] = static_cast<uint8_t>(length);
+  }
+  text_ = buffer_;
 }
 
 std::vector<std::string> domainCandidates(std::string_view host) {

@@ -38,11 +38,13 @@ std::vector<std::string> splitTokens(std::string_view text,
 
 // The labels of a host: the non-empty runs between dots of its first
 // kSplitBufferBytes bytes, joined by single dots so that every run of
-// consecutive labels is one contiguous text. The single place where the
-// domain candidates of a host are formed: domainCandidates, CandidateList
-// and isDomainCandidate all read them from here.
+// consecutive labels is one contiguous text (the host itself, unless an
+// empty label inside it is dropped). The single place where the domain
+// candidates of a host are formed: domainCandidates, CandidateList and
+// isDomainCandidate all read them from here.
 //
-// Thread-safety: none; the views returned point into the object.
+// Thread-safety: none. The views returned point into the host or into the
+// object: valid until the next assign() and while the host text lives.
 class HostLabels {
  public:
   // At most this many labels fit in kSplitBufferBytes bytes.
@@ -62,12 +64,13 @@ class HostLabels {
   // The labels first..last joined by single dots.
   // REQUIRES: first <= last < count().
   std::string_view run(size_t first, size_t last) const {
-    return std::string_view(joined_ + starts_[first],
+    return std::string_view(text_ + starts_[first],
                             ends_[last] - starts_[first]);
   }
   // Where run(first, last) stands in the host, byte for byte, or kNotInHost
   // when empty labels were dropped inside it. REQUIRES: as run().
   size_t place(size_t first, size_t last) const {
+    if (!joined_) return starts_[first];
     return hostEnds_[last] - hostStarts_[first] == ends_[last] - starts_[first]
                ? hostStarts_[first]
                : kNotInHost;
@@ -85,12 +88,15 @@ class HostLabels {
   }
 
  private:
-  char joined_[kSplitBufferBytes];     // the labels joined by single dots
-  uint8_t starts_[kMaxLabels];         // each label's start in joined_
-  uint8_t ends_[kMaxLabels];           // and its end
-  uint8_t hostStarts_[kMaxLabels];     // each label's start in the host
-  uint8_t hostEnds_[kMaxLabels];       // and its end
-  size_t count_ = 0;                   // labels
+  const char* text_ = nullptr;        // the joined labels: host or buffer_
+  bool joined_ = false;               // text_ is buffer_
+  char buffer_[kSplitBufferBytes];    // the labels joined, when empty
+                                      // labels lie between them
+  uint8_t starts_[kMaxLabels];        // each label's start in text_
+  uint8_t ends_[kMaxLabels];          // and its end
+  uint8_t hostStarts_[kMaxLabels];    // each label's start in the host,
+  uint8_t hostEnds_[kMaxLabels];      // and its end, when joined_
+  size_t count_ = 0;                  // labels
 };
 
 // The domain candidates of a host, in order, repeats kept.
@@ -104,11 +110,12 @@ bool isDomainCandidate(std::string_view text);
 // the host, built without allocating once the list has grown to the
 // largest host seen.
 //
-// Thread-safety: none. Views returned stay valid until the next assign().
+// Thread-safety: none. Views returned stay valid until the next assign()
+// and while the host text lives.
 class CandidateList {
  public:
   struct Candidate {
-    std::string_view text;  // the candidate, a view into this object
+    std::string_view text;  // the candidate, a view into the host or here
     uint64_t hash;          // hashKey(text)
     uint32_t entry;  // its entry in the engine's domain table, set by locate()
     uint32_t lanes;  // the containers holding rules under it, ditto
