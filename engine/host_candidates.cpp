@@ -100,16 +100,17 @@ bool isDomainCandidate(std::string_view text) {
 }
 
 void CandidateList::assign(std::string_view host) {
-  candidates_.clear();
-  host_ = host;
   labels_.assign(host);
-  labels_.forEachCandidate([this, host](size_t first, size_t last) {
+  const size_t labels = labels_.count();
+  candidates_.resize(labels < 2 ? 0 : labels * (labels - 1) / 2);
+  Candidate* next = candidates_.data();
+  labels_.forEachCandidate([this, host, &next](size_t first, size_t last) {
     const std::string_view text = labels_.run(first, last);
     const size_t place = labels_.place(first, last);
-    candidates_.push_back(Candidate{
+    *next++ = Candidate{
         text, hashKey(text), 0, 0,
         KeyPlace(place == HostLabels::kNotInHost ? nullptr
-                                                 : host.data() + place)});
+                                                 : host.data() + place)};
   });
 }
 

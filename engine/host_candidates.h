@@ -131,8 +131,6 @@ class CandidateList {
   // Replaces the list with the candidates of host.
   void assign(std::string_view host);
 
-  // The host of the last assign().
-  std::string_view host() const { return host_; }
   size_t size() const { return candidates_.size(); }
   bool empty() const { return candidates_.empty(); }
   const Candidate& operator[](size_t i) const { return candidates_[i]; }
@@ -143,7 +141,6 @@ class CandidateList {
   auto end() { return candidates_.end(); }
 
  private:
-  std::string_view host_;              // the host split
   HostLabels labels_;                  // its labels; the texts point here
   std::vector<Candidate> candidates_;  // in candidate order
 };
