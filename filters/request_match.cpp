@@ -15,27 +15,45 @@ namespace {
 // Domain lists up to this length are tested before the pattern.
 constexpr size_t kShortDomainList = 4;
 
+// Dots visited before the search for other places of a key turns into a
+// literal search of the rest of the text: a key's dot is cheaper to look
+// for than the key itself unless the text is full of dots.
+constexpr size_t kDotVisits = 32;
+
+// True when needle occurs in text at or after from at a place other than
+// at.
+bool occursFromOtherThanAt(std::string_view text, size_t from, size_t at,
+                           std::string_view needle) {
+  for (size_t p = findLiteral(text, from, needle); p != std::string_view::npos;
+       p = findLiteral(text, p + 1, needle)) {
+    if (p != at) return true;
+  }
+  return false;
+}
+
 // True when the size bytes at at occur in text at another place too. A
-// needle with a dot has it at the same offset in every place, so only the
-// dots of the text are visited (a domain key always has one).
+// needle with a dot has it at the same offset in every place, so the dots
+// of the text are visited (a domain key always has one), up to
+// kDotVisits of them.
 bool occursOtherThanAt(std::string_view text, size_t at, size_t size) {
   const std::string_view needle = text.substr(at, size);
   const size_t dot = needle.find('.');
   if (dot == std::string_view::npos) {
-    for (size_t p = text.find(needle); p != std::string_view::npos;
-         p = text.find(needle, p + 1)) {
-      if (p != at) return true;
-    }
-    return false;
+    return occursFromOtherThanAt(text, 0, at, needle);
   }
   const char* const base = text.data();
   // The dot of a place that ends by the text's end lies at last at most.
   const char* const last = base + (text.size() - size) + dot;
+  size_t visits = 0;
   for (const char* p = base + dot; p <= last; ++p) {
     p = static_cast<const char*>(
         std::memchr(p, '.', static_cast<size_t>(last - p) + 1));
     if (p == nullptr) return false;
     const char* const start = p - dot;
+    if (++visits > kDotVisits) {
+      return occursFromOtherThanAt(text, static_cast<size_t>(start - base),
+                                   at, needle);
+    }
     if (start != base + at && std::memcmp(start, needle.data(), size) == 0) {
       return true;
     }

@@ -139,6 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
 // the same answers as the plain matcher, whether the rule is settled at the
 // key's place or the key stands elsewhere too.
 TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
+  const std::string dots(80, '.');
   const struct {
     std::string rule;
     std::string url;
@@ -162,6 +163,9 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
       {"||a.b/x$script", "http://a.b/x.js", true, true},
       {"||a.b/x$script", "http://a.b/x.css", true, false},
       {"|http://a.b/ads", "http://a.b/ads", true, true},
+      // Past many dots the other places are searched for as a whole.
+      {"||a.b/ads/", "http://a.b/?" + dots + "a.b/ads/", true, true},
+      {"||a.b/ads/", "http://a.b/?" + dots + "a.b/", true, false},
   };
   for (const auto& c : cases) {
     const std::unique_ptr<RequestFilter> f = parseRequestFilter(c.rule);
