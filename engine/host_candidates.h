@@ -117,7 +117,8 @@ class CandidateList {
   struct Candidate {
     std::string_view text;  // the candidate, a view into the host or here
     uint64_t hash;          // hashKey(text)
-    uint32_t entry;  // its entry in the engine's domain table, set by locate()
+    uint32_t entry;  // its entry in the engine's domain table, set by the
+                     // caller after assign()
     uint32_t lanes;  // the containers holding rules under it, ditto
     // Where text stands in the host text given to assign(), byte for byte;
     // nowhere when empty labels were dropped inside it.
