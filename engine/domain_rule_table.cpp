@@ -12,59 +12,6 @@
 
 namespace quibex {
 
-DomainRuleTable::Chain::Iterator::Iterator(const DomainRuleTable* table,
-                                           uint32_t lane, uint32_t ref,
-                                           uint32_t link)
-    : table_(table), lane_(lane), ref_(ref), link_(link) {
-  settle();
-}
-
-const RequestFilter* DomainRuleTable::Chain::Iterator::operator*() const {
-  return table_->ruleAt(ref_);
-}
-
-DomainRuleTable::Chain::Iterator&
-DomainRuleTable::Chain::Iterator::operator++() {
-  follow();
-  settle();
-  return *this;
-}
-
-void DomainRuleTable::Chain::Iterator::follow() {
-  const uint32_t next = link_ >> kLaneBits;
-  if (next == kEndLink) {
-    ref_ = kNoRule;
-    return;
-  }
-  const Link& link = table_->links_[next];
-  ref_ = link.ref;
-  link_ = link.link;
-}
-
-void DomainRuleTable::Chain::Iterator::settle() {
-  while (ref_ != kNoRule && (link_ & kLaneMask) != lane_) follow();
-}
-
-DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin() const {
-  if (entry_ == kNoEntry) return end();
-  const uint32_t meta = table_->metas_[entry_ - 1];
-  const uint32_t ref = table_->refs_[entry_ - 1];
-  if (meta & kGroupBit) {
-    const Link& head = table_->links_[table_->groups_[ref].head];
-    return Iterator(table_, lane_, head.ref, head.link);
-  }
-  return Iterator(table_, lane_, ref,
-                  kEndLink << kLaneBits | (meta & kLaneMask));
-}
-
-DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::end() const {
-  return Iterator(table_, lane_, kNoRule, kEndLink << kLaneBits);
-}
-
-const RequestFilter* DomainRuleTable::ruleAt(uint32_t ref) const {
-  return static_cast<const RequestFilter*>(arena_->at(ref));
-}
-
 size_t DomainRuleTable::distanceAt(size_t i) const {
   const size_t home = homeOf(metas_[i] >> kTagShift);
   return i >= home ? i - home : i + metas_.size() - home;

@@ -32,11 +32,11 @@
 #include <vector>
 
 #include "engine/table_support.h"
+#include "filters/rule_arena.h"
 
 namespace quibex {
 
 class RequestFilter;
-class RuleArena;
 
 // Thread-safety: const methods may run concurrently with each other; any
 // mutation needs external exclusion (the engine mutex).
@@ -212,6 +212,63 @@ class DomainRuleTable {
   size_t laneKeys_[kLanes] = {};   // keys with rules in each lane
   size_t laneRules_[kLanes] = {};  // rules filed in each lane
 };
+
+// The chain iteration runs once per rule a decision tries, so it is
+// inline.
+inline DomainRuleTable::Chain::Iterator::Iterator(const DomainRuleTable* table,
+                                                  uint32_t lane, uint32_t ref,
+                                                  uint32_t link)
+    : table_(table), lane_(lane), ref_(ref), link_(link) {
+  settle();
+}
+
+inline const RequestFilter* DomainRuleTable::Chain::Iterator::operator*()
+    const {
+  return table_->ruleAt(ref_);
+}
+
+inline DomainRuleTable::Chain::Iterator&
+DomainRuleTable::Chain::Iterator::operator++() {
+  follow();
+  settle();
+  return *this;
+}
+
+inline void DomainRuleTable::Chain::Iterator::follow() {
+  const uint32_t next = link_ >> kLaneBits;
+  if (next == kEndLink) {
+    ref_ = kNoRule;
+    return;
+  }
+  const Link& link = table_->links_[next];
+  ref_ = link.ref;
+  link_ = link.link;
+}
+
+inline void DomainRuleTable::Chain::Iterator::settle() {
+  while (ref_ != kNoRule && (link_ & kLaneMask) != lane_) follow();
+}
+
+inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin()
+    const {
+  if (entry_ == kNoEntry) return end();
+  const uint32_t meta = table_->metas_[entry_ - 1];
+  const uint32_t ref = table_->refs_[entry_ - 1];
+  if (meta & kGroupBit) {
+    const Link& head = table_->links_[table_->groups_[ref].head];
+    return Iterator(table_, lane_, head.ref, head.link);
+  }
+  return Iterator(table_, lane_, ref,
+                  kEndLink << kLaneBits | (meta & kLaneMask));
+}
+
+inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::end() const {
+  return Iterator(table_, lane_, kNoRule, kEndLink << kLaneBits);
+}
+
+inline const RequestFilter* DomainRuleTable::ruleAt(uint32_t ref) const {
+  return static_cast<const RequestFilter*>(arena_->at(ref));
+}
 
 }  // namespace quibex
 

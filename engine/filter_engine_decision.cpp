@@ -132,24 +132,31 @@ void FilterEngineImpl::locateCandidates() {
   for (const CandidateList::Candidate& candidate : candidates_) {
     domainRules_.prefetch(candidate.hash);
   }
-  candidates_.locate([this](CandidateList::Candidate* candidate) {
+  // A key that an earlier candidate repeats (a.a.a has a.a twice) keeps
+  // its lanes only at its first place, so each chain is tried once.
+  for (auto candidate = candidates_.begin(); candidate != candidates_.end();
+       ++candidate) {
     candidate->entry = domainRules_.find(candidate->text, candidate->hash);
     candidate->lanes = domainRules_.lanesOf(candidate->entry);
-  });
+    if (candidate->lanes == 0) continue;
+    for (auto earlier = candidates_.begin(); earlier != candidate; ++earlier) {
+      if (earlier->lanes != 0 && earlier->entry == candidate->entry) {
+        candidate->lanes = 0;
+        break;
+      }
+    }
+  }
 }
 
 const RequestFilter* FilterEngineImpl::matchDomainMap(
-    DomainLane& map, const CandidateList& candidates,
-    const RequestFacts& request, std::string* key) {
+    DomainLane& map, CandidateList& candidates, const RequestFacts& request,
+    std::string* key) {
   if (candidates.empty() || map.keyCount() == 0) return nullptr;
-  map.beginLookup();
   const uint32_t lane = map.lane();
-  for (const CandidateList::Candidate& candidate : candidates) {
-    if ((candidate.lanes >> lane & 1) == 0 || !map.markTried(candidate.entry)) {
-      continue;
-    }
+  for (CandidateList::Candidate& candidate : candidates) {
+    if ((candidate.lanes >> lane & 1) == 0) continue;
     for (const RequestFilter* rule : map.chain(candidate.entry)) {
-      if (rule->matches(request)) {
+      if (rule->matches(request, &candidate.place)) {
         key->assign(candidate.text.data(), candidate.text.size());
         return rule;
       }

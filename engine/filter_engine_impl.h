@@ -245,7 +245,8 @@ class FilterEngineImpl final : public FilterEngine {
   // container has changed. REQUIRES: rule is in arena_; the caller holds
   // the engine mutex.
   void fileRequestFilter(const RequestFilter* rule, bool list1);
-  // Looks every candidate of candidates_ up in the domain table once.
+  // Looks every candidate of candidates_ up in the domain table once; a
+  // candidate repeating an earlier one's key is left with no lanes.
   void locateCandidates();
   // Rebuilds the generic token index when filing changed the sequences.
   void refreshIndex();
@@ -268,9 +269,10 @@ class FilterEngineImpl final : public FilterEngine {
                                         const std::string& url,
                                         const std::string& pageUrl);
   // The shared-candidate lookup of the accelerated path.
-  // REQUIRES: the candidates were located (locateCandidates()).
+  // REQUIRES: the candidates were located (locateCandidates()) and assigned
+  // a host that is a view into request.url().
   const RequestFilter* matchDomainMap(DomainLane& map,
-                                      const CandidateList& candidates,
+                                      CandidateList& candidates,
                                       const RequestFacts& request,
                                       std::string* key);
 

@@ -42,55 +42,76 @@ std::vector<std::string> splitTokens(std::string_view text,
   return tokens;
 }
 
-std::vector<std::string> domainCandidates(std::string_view host) {
-  const std::vector<std::string> labels = splitTokens(host, ".");
-  std::vector<std::string> candidates;
-  const size_t n = labels.size();
-  if (n < 2) return candidates;
-  candidates.reserve(n * (n - 1) / 2);
-  for (size_t j = n - 1; j-- > 0;) {
-    std::string run = labels[j];
-    for (size_t i = j + 1; i < n; ++i) {
-      run += '.';
-      run += labels[i];
-      candidates.push_back(run);
+void HostLabels::assign(std::string_view host) {
+  host = host.substr(0, kSplitBufferBytes);
+  const char* const bytes = host.data();
+  count_ = 0;
+  bool gaps = false;  // an empty label lies between two labels
+  for (size_t pos = 0; pos < host.size();) {
+    const void* dot = std::memchr(bytes + pos, '.', host.size() - pos);
+    const size_t end =
+        dot == nullptr
+            ? host.size()
+            : static_cast<size_t>(static_cast<const char*>(dot) - bytes);
+    if (end > pos) {
+      gaps = gaps || (count_ > 0 && pos != ends_[count_ - 1] + 1u);
+      starts_[count_] = static_cast<uint8_t>(pos);
+      ends_[count_] = static_cast<uint8_t>(end);
+      ++count_;
     }
+    pos = end + 1;
   }
+  text_ = bytes;
+  joined_ = gaps;
+  if (!gaps) return;
+  // Join the labels with single dots in buffer_, keeping their places.
+  size_t length = 0;
+  for (size_t k = 0; k < count_; ++k) {
+    hostStarts_[k] = starts_[k];
+    hostEnds_[k] = ends_[k];
+    if (k > 0) buffer_[length++] = '.';
+    const size_t size = ends_[k] - starts_[k];
+    std::memcpy(buffer_ + length, bytes + starts_[k], size);
+    starts_[k] = static_cast<uint8_t>(length);
+    length += size;
+    ends_[k] = static_cast<uint8_t>(length);
+  }
+  text_ = buffer_;
+}
+
+std::vector<std::string> domainCandidates(std::string_view host) {
+  const HostLabels labels(host);
+  std::vector<std::string> candidates;
+  const size_t n = labels.count();
+  if (n >= 2) candidates.reserve(n * (n - 1) / 2);
+  labels.forEachCandidate([&](size_t first, size_t last) {
+    candidates.emplace_back(labels.run(first, last));
+  });
   return candidates;
 }
 
-void CandidateList::assign(std::string_view host) {
-  candidates_.clear();
-  host = host.substr(0, kSplitBufferBytes);
+bool isDomainCandidate(std::string_view text) {
+  const HostLabels labels(extractHostView(text, nullptr));
+  bool found = false;
+  labels.forEachCandidate([&](size_t first, size_t last) {
+    found = found || labels.run(first, last) == text;
+  });
+  return found;
+}
 
-  // Join the labels with single dots, remembering where each one starts and
-  // ends; at most 64 labels fit in 128 bytes.
-  size_t starts[kSplitBufferBytes / 2 + 1];
-  size_t ends[kSplitBufferBytes / 2 + 1];
-  size_t labels = 0;
-  size_t length = 0;
-  for (size_t pos = 0; pos < host.size();) {
-    if (host[pos] == '.') {
-      ++pos;
-      continue;
-    }
-    size_t end = host.find('.', pos);
-    if (end == std::string_view::npos) end = host.size();
-    if (labels > 0) joined_[length++] = '.';
-    starts[labels] = length;
-    std::memcpy(joined_ + length, host.data() + pos, end - pos);
-    length += end - pos;
-    ends[labels] = length;
-    ++labels;
-    pos = end;
-  }
-  if (labels < 2) return;
-  for (size_t j = labels - 1; j-- > 0;) {
-    for (size_t i = j + 1; i < labels; ++i) {
-      const std::string_view text(joined_ + starts[j], ends[i] - starts[j]);
-      candidates_.push_back(Candidate{text, hashKey(text), 0, 0});
-    }
-  }
+void CandidateList::assign(std::string_view host) {
+  labels_.assign(host);
+  const size_t labels = labels_.count();
+  candidates_.resize(labels < 2 ? 0 : labels * (labels - 1) / 2);
+  Candidate* next = candidates_.data();
+  labels_.forEachCandidate([this, host, &next](size_t first, size_t last) {
+    const std::string_view text = labels_.run(first, last);
+    const size_t place = labels_.place(first, last);
+    *next++ = Candidate{
+        text, hashKey(text), 0, 0,
+        KeyPlace(place == HostLabels::kNotInHost ? nullptr
+                                                 : host.data() + place)};
+  });
 }
 
 }  // namespace quibex

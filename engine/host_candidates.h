@@ -5,7 +5,8 @@
 // For labels L0..L(n-1) the candidates are, for j from n-2 down to 0, the
 // runs Lj..Li for i from j+1 up to n-1: a.b.c.d gives c.d, b.c, b.c.d, a.b,
 // a.b.c, a.b.c.d. Only the first 128 bytes of a host are split; empty labels
-// vanish; repeats are kept.
+// vanish; repeats are kept. HostLabels forms them; the rest of this file
+// reads them from there.
 #ifndef QUIBEX_ENGINE_HOST_CANDIDATES_H_
 #define QUIBEX_ENGINE_HOST_CANDIDATES_H_
 
@@ -14,6 +15,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "filters/request_filter.h"
 
 namespace quibex {
 
@@ -33,20 +36,93 @@ std::string_view extractHostView(std::string_view address,
 std::vector<std::string> splitTokens(std::string_view text,
                                      std::string_view delimiters);
 
+// The labels of a host: the non-empty runs between dots of its first
+// kSplitBufferBytes bytes, joined by single dots so that every run of
+// consecutive labels is one contiguous text (the host itself, unless an
+// empty label inside it is dropped). The single place where the domain
+// candidates of a host are formed: domainCandidates, CandidateList and
+// isDomainCandidate all read them from here.
+//
+// Thread-safety: none. The views returned point into the host or into the
+// object: valid until the next assign() and while the host text lives.
+class HostLabels {
+ public:
+  // At most this many labels fit in kSplitBufferBytes bytes.
+  static constexpr size_t kMaxLabels = kSplitBufferBytes / 2 + 1;
+  // place() of a run that does not stand in the host as it is.
+  static constexpr size_t kNotInHost = SIZE_MAX;
+
+  HostLabels() = default;
+  explicit HostLabels(std::string_view host) { assign(host); }
+  HostLabels(const HostLabels&) = delete;
+  HostLabels& operator=(const HostLabels&) = delete;
+
+  // Replaces the labels with those of host.
+  void assign(std::string_view host);
+
+  size_t count() const { return count_; }
+  // The labels first..last joined by single dots.
+  // REQUIRES: first <= last < count().
+  std::string_view run(size_t first, size_t last) const {
+    return std::string_view(text_ + starts_[first],
+                            ends_[last] - starts_[first]);
+  }
+  // Where run(first, last) stands in the host, byte for byte, or kNotInHost
+  // when empty labels were dropped inside it. REQUIRES: as run().
+  size_t place(size_t first, size_t last) const {
+    if (!joined_) return starts_[first];
+    return hostEnds_[last] - hostStarts_[first] == ends_[last] - starts_[first]
+               ? hostStarts_[first]
+               : kNotInHost;
+  }
+
+  // Calls visit(first, last) for every domain candidate in candidate order:
+  // for first from count() - 2 down to 0, last from first + 1 up to
+  // count() - 1.
+  template <class Visit>
+  void forEachCandidate(Visit&& visit) const {
+    if (count_ < 2) return;
+    for (size_t first = count_ - 1; first-- > 0;) {
+      for (size_t last = first + 1; last < count_; ++last) visit(first, last);
+    }
+  }
+
+ private:
+  const char* text_ = nullptr;        // the joined labels: host or buffer_
+  bool joined_ = false;               // text_ is buffer_
+  char buffer_[kSplitBufferBytes];    // the labels joined, when empty
+                                      // labels lie between them
+  uint8_t starts_[kMaxLabels];        // each label's start in text_
+  uint8_t ends_[kMaxLabels];          // and its end
+  uint8_t hostStarts_[kMaxLabels];    // each label's start in the host,
+  uint8_t hostEnds_[kMaxLabels];      // and its end, when joined_
+  size_t count_ = 0;                  // labels
+};
+
 // The domain candidates of a host, in order, repeats kept.
 std::vector<std::string> domainCandidates(std::string_view host);
 
-// The domain candidates of one host with their hashes, built without
-// allocating once the list has grown to the largest host seen.
+// True when text is a domain candidate of some address: a candidate of the
+// host of the address text itself.
+bool isDomainCandidate(std::string_view text);
+
+// The domain candidates of one host with their hashes and their places in
+// the host, built without allocating once the list has grown to the
+// largest host seen.
 //
-// Thread-safety: none. Views returned stay valid until the next assign().
+// Thread-safety: none. Views returned stay valid until the next assign()
+// and while the host text lives.
 class CandidateList {
  public:
   struct Candidate {
-    std::string_view text;  // the candidate, a view into this object
+    std::string_view text;  // the candidate, a view into the host or here
     uint64_t hash;          // hashKey(text)
-    uint32_t entry;  // its entry in the engine's domain table, set by locate()
+    uint32_t entry;  // its entry in the engine's domain table, set by the
+                     // caller after assign()
     uint32_t lanes;  // the containers holding rules under it, ditto
+    // Where text stands in the host text given to assign(), byte for byte;
+    // nowhere when empty labels were dropped inside it.
+    KeyPlace place;
   };
 
   CandidateList() = default;
@@ -61,15 +137,12 @@ class CandidateList {
   const Candidate& operator[](size_t i) const { return candidates_[i]; }
   auto begin() const { return candidates_.begin(); }
   auto end() const { return candidates_.end(); }
-  // Calls find(&candidate) for each candidate, to set its entry and lanes.
-  template <class F>
-  void locate(F&& find) {
-    for (Candidate& c : candidates_) find(&c);
-  }
+  // Mutable, for the caller to set each candidate's entry and lanes.
+  auto begin() { return candidates_.begin(); }
+  auto end() { return candidates_.end(); }
 
  private:
-  // The labels joined by single dots, so every candidate is a contiguous run.
-  char joined_[kSplitBufferBytes];
+  HostLabels labels_;                  // its labels; the texts point here
   std::vector<Candidate> candidates_;  // in candidate order
 };
 

@@ -58,6 +58,33 @@ struct DomainLists {
   std::unique_ptr<DomainNameSet> excludeSet;  // search over exclude
 };
 
+// Where the domain key of the rules looked up under one host candidate
+// stands in the request URL. A rule whose pattern is "*" and then its key
+// can match only with that key at one of its places in the URL; when the
+// key stands nowhere but here, the rule is tested here alone instead of
+// searched for along the URL. One object serves every rule tried under its
+// candidate during one decision, so the URL is looked through for other
+// places of the key at most once.
+//
+// Thread-safety: none (occursElsewhere() remembers its answer).
+class KeyPlace {
+ public:
+  // where: the first byte of the key inside the request URL, or null when
+  // the key does not stand in the URL as one run.
+  explicit KeyPlace(const char* where = nullptr) : where_(where) {}
+
+  const char* where() const { return where_; }
+  // True when the size bytes at where() occur in url at another place too
+  // (overlapping places count). Worked out on the first call.
+  // REQUIRES: where() is not null and lies in url with size bytes after
+  // it; the same url and size on every call.
+  bool occursElsewhere(std::string_view url, size_t size);
+
+ private:
+  const char* where_;      // the key's first byte in the URL, or null
+  int8_t elsewhere_ = -1;  // -1 until worked out, then 0 or 1
+};
+
 // A parsed request rule. Immutable once parseRequestFilter() returns it.
 //
 // Thread-safety: all const methods may be called from any number of threads
@@ -125,6 +152,11 @@ class RequestFilter {
   // The same decision as matches(url, page), with the facts of the request
   // (page domain key, party, URL suffix type) computed once by the caller.
   bool matches(const RequestFacts& request) const;
+  // The same decision again, for a rule looked up under its domain key:
+  // place tells where that key stands in request.url().
+  // REQUIRES: place->where() is null, or domainKeyView() stands in
+  // request.url() at place->where().
+  bool matches(const RequestFacts& request, KeyPlace* place) const;
 
  private:
   friend RequestFilter* parseRequestFilterInto(
@@ -223,6 +255,13 @@ class RequestFilter {
   }
   bool matchesDomainKey(std::string_view pageKey) const;
   bool passesParty(bool firstParty) const;
+  // The option tests of matches(request) and the pattern test
+  // patternMatches(), cheap tests first.
+  template <class PatternTest>
+  bool matchesWith(const RequestFacts& request, PatternTest patternMatches)
+      const;
+  // wildcardMatch(url, pattern()), tried first with the key at place.
+  bool patternMatchesAt(std::string_view url, KeyPlace* place) const;
 
   uint16_t bodyLen_ = 0;   // pattern length without the added stars, or kWide
   uint8_t flags_ = 0;      // Flag bits

@@ -1,6 +1,8 @@
 // Matching one request against one RequestFilter: the page-domain test, the
 // third-party test, the content-type test and the wildcard match, in that
 // order, each failing fast.
+#include <cstring>
+
 #include "filters/request_facts.h"
 #include "filters/request_filter.h"
 #include "filters/rule_options.h"
@@ -12,6 +14,73 @@ namespace {
 
 // Domain lists up to this length are tested before the pattern.
 constexpr size_t kShortDomainList = 4;
+
+// Dots visited before the search for other places of a key turns into a
+// literal search of the rest of the text: a key's dot is cheaper to look
+// for than the key itself unless the text is full of dots.
+constexpr size_t kDotVisits = 32;
+
+// True when needle occurs in text at or after from at a place other than
+// at.
+bool occursFromOtherThanAt(std::string_view text, size_t from, size_t at,
+                           std::string_view needle) {
+  for (size_t p = findLiteral(text, from, needle); p != std::string_view::npos;
+       p = findLiteral(text, p + 1, needle)) {
+    if (p != at) return true;
+  }
+  return false;
+}
+
+// True when the size bytes at at occur in text at another place too. A
+// needle with a dot has it at the same offset in every place, so the dots
+// of the text are visited (a domain key always has one), up to
+// kDotVisits of them.
+bool occursOtherThanAt(std::string_view text, size_t at, size_t size) {
+  const std::string_view needle = text.substr(at, size);
+  const size_t dot = needle.find('.');
+  if (dot == std::string_view::npos) {
+    return occursFromOtherThanAt(text, 0, at, needle);
+  }
+  const char* const base = text.data();
+  // The dot of a place that ends by the text's end lies at last at most.
+  const char* const last = base + (text.size() - size) + dot;
+  size_t visits = 0;
+  for (const char* p = base + dot; p <= last; ++p) {
+    p = static_cast<const char*>(
+        std::memchr(p, '.', static_cast<size_t>(last - p) + 1));
+    if (p == nullptr) return false;
+    const char* const start = p - dot;
+    if (++visits > kDotVisits) {
+      return occursFromOtherThanAt(text, static_cast<size_t>(start - base),
+                                   at, needle);
+    }
+    if (start != base + at && std::memcmp(start, needle.data(), size) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// wildcardMatch(text.substr(from), pattern): the bytes before the first
+// "*" are compared in place, which settles most rules tried at their key's
+// place within a byte or two.
+bool matchesAfter(std::string_view text, size_t from,
+                  std::string_view pattern) {
+  size_t t = from;
+  const size_t n = text.size();
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char p = pattern[i];
+    if (p == '*') return wildcardMatch(text.substr(t), pattern.substr(i));
+    if (p == '^') {
+      if (t == n) continue;
+      if (!isSeparator(static_cast<unsigned char>(text[t]))) return false;
+    } else if (t == n || text[t] != p) {
+      return false;
+    }
+    ++t;
+  }
+  return t == n;
+}
 
 }  // namespace
 
@@ -56,27 +125,65 @@ bool RequestFilter::matches(std::string_view requestUrl,
          wildcardMatch(requestUrl, pattern());
 }
 
-bool RequestFilter::matches(const RequestFacts& request) const {
+template <class PatternTest>
+bool RequestFilter::matchesWith(const RequestFacts& request,
+                                PatternTest patternMatches) const {
   // The four tests form a conjunction, so they may run in any order: the
   // cheap ones first, and a long page-domain list after the pattern.
   if (flags_ & kPartyBits) {
     if (request.pageUrl().empty()) return false;
     if (!passesParty(request.firstParty())) return false;
   }
-  if (!(flags_ & kHasOptions)) return wildcardMatch(request.url(), pattern());
+  if (!(flags_ & kHasOptions)) return patternMatches();
   const Options& more = options();
   if (more.typeMask != 0 && (more.typeMask & request.urlTypes()) == 0) {
     return false;
   }
-  if (!more.domains) return wildcardMatch(request.url(), pattern());
+  if (!more.domains) return patternMatches();
   const size_t names =
       more.domains->include.size() + more.domains->exclude.size();
   if (names <= kShortDomainList) {
-    return matchesDomainKey(request.pageDomainKey()) &&
-           wildcardMatch(request.url(), pattern());
+    return matchesDomainKey(request.pageDomainKey()) && patternMatches();
   }
-  return wildcardMatch(request.url(), pattern()) &&
-         matchesDomainKey(request.pageDomainKey());
+  return patternMatches() && matchesDomainKey(request.pageDomainKey());
+}
+
+bool RequestFilter::matches(const RequestFacts& request) const {
+  return matchesWith(request, [this, &request] {
+    return wildcardMatch(request.url(), pattern());
+  });
+}
+
+bool RequestFilter::matches(const RequestFacts& request,
+                            KeyPlace* place) const {
+  return matchesWith(request, [this, &request, place] {
+    return patternMatchesAt(request.url(), place);
+  });
+}
+
+bool RequestFilter::patternMatchesAt(std::string_view url,
+                                     KeyPlace* place) const {
+  const std::string_view whole = pattern();
+  // Only a pattern "*" key ... is placed by its key: any match of its first
+  // piece puts the key (which holds no wildcard) at that piece's start.
+  if (place->where() == nullptr || keyOffset_ != 1 || !(flags_ & kLeadStar)) {
+    return wildcardMatch(url, whole);
+  }
+  const size_t key = domainKeyView().size();
+  const size_t at = static_cast<size_t>(place->where() - url.data());
+  // The key stands at at; the rest of the pattern must match after it. A
+  // match there is a match; when the key stands nowhere else, there is no
+  // other place to try.
+  if (matchesAfter(url, at + key, whole.substr(1 + key))) return true;
+  return place->occursElsewhere(url, key) && wildcardMatch(url, whole);
+}
+
+bool KeyPlace::occursElsewhere(std::string_view url, size_t size) {
+  if (elsewhere_ < 0) {
+    const size_t at = static_cast<size_t>(where_ - url.data());
+    elsewhere_ = occursOtherThanAt(url, at, size) ? 1 : 0;
+  }
+  return elsewhere_ == 1;
 }
 
 }  // namespace quibex

@@ -87,6 +87,43 @@ TEST(CandidateListTest, AgreesWithPlainEnumerationOnRandomHosts) {
     for (char& c : host) c = bytes[rng() % bytes.size()];
     list.assign(host);
     ASSERT_EQ(listed(list), domainCandidates(host)) << host;
+    const bool isHost = extractHostView(host, nullptr) == host;
+    for (const CandidateList::Candidate& c : list) {
+      ASSERT_TRUE(!isHost || isDomainCandidate(c.text)) << c.text;
+      if (c.place.where() != nullptr) {
+        ASSERT_EQ(std::string_view(c.place.where(), c.text.size()), c.text);
+      }
+    }
+  }
+}
+
+TEST(CandidateListTest, PlaceInHostOnlyWithoutDroppedLabels) {
+  CandidateList list;
+  const std::string_view host = "a..b.c";
+  list.assign(host);
+  ASSERT_EQ(listed(list), (Strings{"b.c", "a.b", "a.b.c"}));
+  EXPECT_EQ(list[0].place.where(), host.data() + 3);
+  EXPECT_EQ(list[1].place.where(), nullptr);
+  EXPECT_EQ(list[2].place.where(), nullptr);
+  const std::string_view dotted = ".x.y";
+  list.assign(dotted);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].place.where(), dotted.data() + 1);
+}
+
+TEST(IsDomainCandidateTest, OnlyRunsOfTwoOrMoreLabels) {
+  const std::string longest = std::string(126, 'x') + ".y";
+  const struct {
+    std::string text;
+    bool candidate;
+  } cases[] = {
+      {"a.b", true},        {"a.b.c", true},      {longest, true},
+      {longest + "z", false}, {"", false},      {"a", false},
+      {"a..b", false},      {".a.b", false},      {"a.b.", false},
+      {"a.b:80", false},    {"x://a.b", false},   {"a.b/c", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(isDomainCandidate(c.text), c.candidate) << c.text;
   }
 }
 

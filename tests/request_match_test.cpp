@@ -135,6 +135,53 @@ INSTANTIATE_TEST_SUITE_P(
                       SiteKeyCase{"http://a.b./", ""},
                       SiteKeyCase{"**x.a.b", "a.b"}));
 
+// A rule looked up under its key, with the place of that key in the URL:
+// the same answers as the plain matcher, whether the rule is settled at the
+// key's place or the key stands elsewhere too.
+TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
+  const std::string dots(80, '.');
+  const struct {
+    std::string rule;
+    std::string url;
+    bool placed;  // the key's first place after "://" is given
+    bool expected;
+  } cases[] = {
+      {"||a.b^", "http://a.b/p", true, true},
+      {"||a.b^", "http://a.b:8080/", true, true},
+      {"||a.b^", "http://a.b", true, true},
+      {"||a.b^", "http://a.b.c/", true, false},
+      {"||a.b^", "http://a.b.c/?u=a.b/", true, true},
+      {"||a.b^", "http://a.b%/", true, false},
+      {"||a.b^", "http://x.a.b/", false, true},
+      {"||a.a^", "http://a.a.a/", true, true},
+      {"||a.b/ads/", "http://a.b/ads/x", true, true},
+      {"||a.b/ads/", "http://a.b/search", true, false},
+      {"||a.b/ads/", "http://a.b/search?x=a.b/ads/", true, true},
+      {"||a.b/ads|", "http://a.b/ads", true, true},
+      {"||a.b/ads|", "http://a.b/adsx", true, false},
+      {"||a.b/*/ads^", "http://a.b/x/ads?", true, true},
+      {"||a.b/x$script", "http://a.b/x.js", true, true},
+      {"||a.b/x$script", "http://a.b/x.css", true, false},
+      {"|http://a.b/ads", "http://a.b/ads", true, true},
+      // Past many dots the other places are searched for as a whole.
+      {"||a.b/ads/", "http://a.b/?" + dots + "a.b/ads/", true, true},
+      {"||a.b/ads/", "http://a.b/?" + dots + "a.b/", true, false},
+  };
+  for (const auto& c : cases) {
+    const std::unique_ptr<RequestFilter> f = parseRequestFilter(c.rule);
+    ASSERT_NE(f, nullptr);
+    const std::string_view key = f->domainKeyView();
+    const size_t at = c.url.find(key, c.url.find("://") + 3);
+    ASSERT_TRUE(!c.placed || at != std::string::npos) << c.rule;
+    KeyPlace place(c.placed ? c.url.data() + at : nullptr);
+    const RequestFacts facts(c.url, "");
+    EXPECT_EQ(f->matches(c.url, ""), c.expected) << c.rule << " " << c.url;
+    EXPECT_EQ(f->matches(facts, &place), c.expected) << c.rule << " " << c.url;
+    // Asked again, the place's remembered answer gives the same.
+    EXPECT_EQ(f->matches(facts, &place), c.expected) << c.rule << " " << c.url;
+  }
+}
+
 TEST(EndsWithTest, SuffixRules) {
   EXPECT_EQ(contentTypesOf("a.js"), kTypeScript);
   EXPECT_EQ(contentTypesOf(".js"), kTypeScript);

@@ -91,11 +91,14 @@ std::string typedSuffixes() {
   return text;
 }
 
-// Why text can never equal a domain candidate, or "" when it can. A
-// candidate is a run of two or more non-empty host labels joined by single
-// dots, taken from the first kSplitBufferBytes bytes of a host that ends
-// before the first "/" and is cut at the first ":".
+// Why text can never equal a domain candidate, or "" when it can. Whether it
+// can is isDomainCandidate's answer; the reasons below say which part of
+// candidate formation rules it out (a run of two or more non-empty host
+// labels joined by single dots, taken from the first kSplitBufferBytes
+// bytes of a host that ends before the first "/" and is cut at the first
+// ":").
 std::string neverCandidate(std::string_view text) {
+  if (isDomainCandidate(text)) return "";
   if (text.empty()) return "is empty";
   if (text.find(':') != std::string_view::npos) {
     return "contains \":\", and hosts are cut at the first \":\"";
@@ -114,10 +117,8 @@ std::string neverCandidate(std::string_view text) {
     return "begins or ends with \".\", and candidates are labels joined by "
            "single dots";
   }
-  if (text.find("..") != std::string_view::npos) {
-    return "has an empty label (\"..\"), and candidates have none";
-  }
-  return "";
+  // What is left: a label inside is empty.
+  return "has an empty label (\"..\"), and candidates have none";
 }
 
 bool hostByte(char c) {
