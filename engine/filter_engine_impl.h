@@ -133,7 +133,7 @@ class FilterEngineImpl final : public FilterEngine {
   void reloadRules(const std::string& firstPath,
                    const std::string& secondPath) override;
   void clearRules() override;
-  void addRuleLine(const std::string& line, int listIndex) override;
+  void addRuleLine(std::string_view line, int listIndex) override;
   int shouldBlock(const std::string& url, const std::string& pageUrl) override;
   std::vector<std::string> getSelectors(
       const std::string& pageAddress, const std::string& documentUrl,
@@ -159,7 +159,7 @@ class FilterEngineImpl final : public FilterEngine {
   // themselves and need to tell which rule came from which line: the engine
   // keeps nothing per line. Call finishAddingLines() after the last line.
   // REQUIRES: no load body runs meanwhile.
-  FiledRule addTrackedLine(const std::string& line, int listIndex);
+  FiledRule addTrackedLine(std::string_view line, int listIndex);
   // Compacts the containers and builds the indexes after a series of
   // addTrackedLine calls, as the end of a load does.
   void finishAddingLines();
@@ -313,7 +313,6 @@ class FilterEngineImpl final : public FilterEngine {
   const RequestFilter* lastRequestRule_ = nullptr;  // the last one filed
   bool indexStale_ = false;     // filing changed since the indexes were built
   CandidateList candidates_;    // scratch: host candidates of one query
-  std::string lineBuffer_;      // scratch: plain text of one rule line
 };
 
 // The table of the request containers. Each list's exceptions come before
