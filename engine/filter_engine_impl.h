@@ -8,8 +8,8 @@
 //                                loadRules and reloadRules with their load
 //                                bodies, waitForLoads, stats, the paths,
 //                                getFilterEngine
-//   filter_engine_loading.cpp    loadRuleFile, addRuleLine, addTrackedLine,
-//                                finishAddingLines
+//   filter_engine_loading.cpp    reserveForFiles, loadRuleFile, addRuleLine,
+//                                addTrackedLine, finishAddingLines
 //   filter_engine_filing.cpp     addRequestFilter, addElemHideFilter
 //   filter_engine_decision.cpp   shouldBlock, explainBlock, and the lookups
 //                                matchDomainMap and matchGenericList;
@@ -143,6 +143,10 @@ class FilterEngineImpl final : public FilterEngine {
   // listIndex. A file that cannot be opened is skipped; reading stops at
   // the first read error. REQUIRES: the caller holds the engine mutex.
   void loadRuleFile(const std::string& path, int listIndex);
+  // Makes room in the domain table for the keys the two files are guessed
+  // to hold, from their sizes. REQUIRES: the caller holds the engine mutex.
+  void reserveForFiles(const std::string& firstPath,
+                       const std::string& secondPath);
 
   // Takes ownership of filter and files it into the container chosen by its
   // list, exception flag, elemhide option and domain key. REQUIRES: filter

@@ -22,13 +22,29 @@ namespace {
 // bytes; the guess errs on the side of room, since a table that fills up
 // mid-load is rebuilt twice its size.
 constexpr size_t kStoredBytesPerKey = 24;
-// The most keys one file's guess makes room for (the real lists hold about
+// The most keys the guess makes room for (the real lists hold about
 // a hundred thousand): a huge file, of comments say, must not size the
 // table for millions of keys it may never hold. Larger lists grow the
 // table as they fill it.
 constexpr size_t kMostKeysGuessed = size_t{1} << 18;
 
 }  // namespace
+
+void FilterEngineImpl::reserveForFiles(const std::string& firstPath,
+                                       const std::string& secondPath) {
+  // Room for the domain keys of both files up front, guessed from their
+  // sizes, instead of growing the table in a dozen steps, or rebuilding it
+  // between the files; the end of the load trims it to size.
+  unsigned long long bytes = 0;
+  for (const std::string* path : {&firstPath, &secondPath}) {
+    struct stat info;
+    if (stat(path->c_str(), &info) == 0 && info.st_size > 0) {
+      bytes += static_cast<unsigned long long>(info.st_size);
+    }
+  }
+  domainRules_.reserve(static_cast<size_t>(std::min<unsigned long long>(
+      bytes / kStoredBytesPerKey, kMostKeysGuessed)));
+}
 
 void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
   const size_t rulesBefore = requestRules_ + elemHideFilters.size();
@@ -41,16 +57,6 @@ void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
                  listIndex, path.c_str(),
                  std::generic_category().message(error).c_str());
       return;
-    }
-    // Room for the file's domain keys up front, guessed from its size,
-    // instead of growing the table in a dozen steps; the end of the load
-    // trims it to size.
-    struct stat info;
-    if (fstat(fileno(file.get()), &info) == 0 && info.st_size > 0) {
-      const auto bytes = static_cast<unsigned long long>(info.st_size);
-      domainRules_.reserve(static_cast<size_t>(
-          std::min<unsigned long long>(bytes / kStoredBytesPerKey,
-                                       kMostKeysGuessed)));
     }
     // A line that runs out of memory while filed is dropped, as an
     // unparsable line is, and counted; filing leaves no part of it behind.
