@@ -1,6 +1,7 @@
 // The domain key of a pattern or page URL; see domain_key.h.
 #include "filters/domain_key.h"
 
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 
@@ -24,18 +25,12 @@ inline uint64_t bytesEqual(uint64_t word, char c) {
   return ~(((x & kLow7) + kLow7) | x | kLow7);
 }
 
-}  // namespace
-
-std::string_view domainKeyView(std::string_view text) {
-  if (text.empty()) return {};
-  const size_t start = skipSchemeAndStars(text);
+// The key of text, whose first "/" after start is at slash (npos: none).
+std::string_view keyBefore(std::string_view text, size_t start,
+                           size_t slash) {
   const char* bytes = text.data();
-
-  size_t end = start;
-  const void* slash = std::memchr(bytes + start, '/', text.size() - start);
-  if (slash != nullptr) {
-    end = static_cast<size_t>(static_cast<const char*>(slash) - bytes);
-  } else {
+  size_t end = slash;
+  if (slash == std::string_view::npos) {
     end = text.size();
     if (isWildcard(bytes[end - 1])) {
       --end;
@@ -96,6 +91,26 @@ std::string_view domainKeyView(std::string_view text) {
     return {};
   }
   return text.substr(keyStart, end - keyStart);
+}
+
+}  // namespace
+
+std::string_view domainKeyView(std::string_view text) {
+  if (text.empty()) return {};
+  const size_t start = skipSchemeAndStars(text);
+  const void* slash =
+      std::memchr(text.data() + start, '/', text.size() - start);
+  return keyBefore(text, start,
+                   slash != nullptr
+                       ? static_cast<size_t>(static_cast<const char*>(slash) -
+                                             text.data())
+                       : std::string_view::npos);
+}
+
+std::string_view slashlessDomainKeyView(std::string_view text) {
+  assert(text.find('/') == std::string_view::npos);
+  if (text.empty()) return {};
+  return keyBefore(text, skipSchemeAndStars(text), std::string_view::npos);
 }
 
 }  // namespace quibex
