@@ -186,25 +186,25 @@ ParsedRules parseRules(const BenchData& data) {
   for (const std::string* path : {&data.firstPath, &data.secondPath}) {
     UniqueFile file(std::fopen(path->c_str(), "r"));
     if (!file) continue;
-    RuleFileReader reader(file.get());
-    std::string stored, line;
-    while (reader.next(&stored)) {
-      if (!decoder.decryptLine(stored, &line)) continue;
-      switch (routeRuleLine(line)) {
-        case RuleLineKind::kComment:
-          break;
-        case RuleLineKind::kElemHide:
-          if (auto rule = ElemHideFilter::fromText(line)) {
-            rules.elemHide.push_back(std::move(rule));
+    readRuleLines(
+        file.get(), &decoder,
+        [&rules](size_t, std::string_view line) {
+          switch (routeRuleLine(line)) {
+            case RuleLineKind::kComment:
+              break;
+            case RuleLineKind::kElemHide:
+              if (auto rule = ElemHideFilter::fromText(line)) {
+                rules.elemHide.push_back(std::move(rule));
+              }
+              break;
+            case RuleLineKind::kRequest:
+              if (auto rule = parseRequestFilter(line)) {
+                rules.requests.push_back(std::move(rule));
+              }
+              break;
           }
-          break;
-        case RuleLineKind::kRequest:
-          if (auto rule = parseRequestFilter(line)) {
-            rules.requests.push_back(std::move(rule));
-          }
-          break;
-      }
-    }
+        },
+        [](size_t) {});
   }
   return rules;
 }

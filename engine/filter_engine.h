@@ -4,6 +4,7 @@
 #define QUIBEX_ENGINE_FILTER_ENGINE_H_
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quibex {
@@ -36,7 +37,7 @@ class FilterEngine {
   // Parses one plain rule line and files it. listIndex 0 is the first list,
   // any other value the second. REQUIRES: no load body runs meanwhile (the
   // loader calls it with the engine mutex held).
-  virtual void addRuleLine(const std::string& line, int listIndex) = 0;
+  virtual void addRuleLine(std::string_view line, int listIndex) = 0;
   // 1 when the request url, fetched by the page pageUrl (may be empty), is
   // to be blocked; otherwise 0.
   virtual int shouldBlock(const std::string& url,

@@ -144,6 +144,7 @@ void FilterEngineImpl::runLoad(const LoadJob& job) {
     // Each file copes with running out of memory itself (a line that cannot
     // be handled is dropped), so this catches only what is left over: the
     // paths and the index build.
+    reserveForFiles(job.firstPath, job.secondPath);
     loadRuleFile(job.firstPath, 0);
     loadRuleFile(job.secondPath, 1);
     finishLoad();

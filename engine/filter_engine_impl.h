@@ -8,8 +8,8 @@
 //                                loadRules and reloadRules with their load
 //                                bodies, waitForLoads, stats, the paths,
 //                                getFilterEngine
-//   filter_engine_loading.cpp    loadRuleFile, addRuleLine, addTrackedLine,
-//                                finishAddingLines
+//   filter_engine_loading.cpp    reserveForFiles, loadRuleFile, addRuleLine,
+//                                addTrackedLine, finishAddingLines
 //   filter_engine_filing.cpp     addRequestFilter, addElemHideFilter
 //   filter_engine_decision.cpp   shouldBlock, explainBlock, and the lookups
 //                                matchDomainMap and matchGenericList;
@@ -133,7 +133,7 @@ class FilterEngineImpl final : public FilterEngine {
   void reloadRules(const std::string& firstPath,
                    const std::string& secondPath) override;
   void clearRules() override;
-  void addRuleLine(const std::string& line, int listIndex) override;
+  void addRuleLine(std::string_view line, int listIndex) override;
   int shouldBlock(const std::string& url, const std::string& pageUrl) override;
   std::vector<std::string> getSelectors(
       const std::string& pageAddress, const std::string& documentUrl,
@@ -143,6 +143,10 @@ class FilterEngineImpl final : public FilterEngine {
   // listIndex. A file that cannot be opened is skipped; reading stops at
   // the first read error. REQUIRES: the caller holds the engine mutex.
   void loadRuleFile(const std::string& path, int listIndex);
+  // Makes room in the domain table for the keys the two files are guessed
+  // to hold, from their sizes. REQUIRES: the caller holds the engine mutex.
+  void reserveForFiles(const std::string& firstPath,
+                       const std::string& secondPath);
 
   // Takes ownership of filter and files it into the container chosen by its
   // list, exception flag, elemhide option and domain key. REQUIRES: filter
@@ -159,7 +163,7 @@ class FilterEngineImpl final : public FilterEngine {
   // themselves and need to tell which rule came from which line: the engine
   // keeps nothing per line. Call finishAddingLines() after the last line.
   // REQUIRES: no load body runs meanwhile.
-  FiledRule addTrackedLine(const std::string& line, int listIndex);
+  FiledRule addTrackedLine(std::string_view line, int listIndex);
   // Compacts the containers and builds the indexes after a series of
   // addTrackedLine calls, as the end of a load does.
   void finishAddingLines();
@@ -315,7 +319,6 @@ class FilterEngineImpl final : public FilterEngine {
   const RequestFilter* lastRequestRule_ = nullptr;  // the last one filed
   bool indexStale_ = false;     // filing changed since the indexes were built
   CandidateList candidates_;    // scratch: host candidates of one query
-  std::string lineBuffer_;      // scratch: plain text of one rule line
 };
 
 // The table of the request containers. Each list's exceptions come before

@@ -22,7 +22,7 @@ namespace {
 // bytes; the guess errs on the side of room, since a table that fills up
 // mid-load is rebuilt twice its size.
 constexpr size_t kStoredBytesPerKey = 24;
-// The most keys one file's guess makes room for (the real lists hold about
+// The most keys the guess makes room for (the real lists hold about
 // a hundred thousand): a huge file, of comments say, must not size the
 // table for millions of keys it may never hold. Larger lists grow the
 // table as they fill it.
@@ -30,10 +30,24 @@ constexpr size_t kMostKeysGuessed = size_t{1} << 18;
 
 }  // namespace
 
+void FilterEngineImpl::reserveForFiles(const std::string& firstPath,
+                                       const std::string& secondPath) {
+  // Room for the domain keys of both files up front, guessed from their
+  // sizes, instead of growing the table in a dozen steps, or rebuilding it
+  // between the files; the end of the load trims it to size.
+  unsigned long long bytes = 0;
+  for (const std::string* path : {&firstPath, &secondPath}) {
+    struct stat info;
+    if (stat(path->c_str(), &info) == 0 && info.st_size > 0) {
+      bytes += static_cast<unsigned long long>(info.st_size);
+    }
+  }
+  domainRules_.reserve(static_cast<size_t>(std::min<unsigned long long>(
+      bytes / kStoredBytesPerKey, kMostKeysGuessed)));
+}
+
 void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
   const size_t rulesBefore = requestRules_ + elemHideFilters.size();
-  size_t undecodable = 0;  // lines the decoder gave no plain text for
-  size_t outOfMemory = 0;  // lines dropped for lack of memory while filed
   try {
     UniqueFile file(std::fopen(path.c_str(), "r"));
     if (!file) {
@@ -44,44 +58,21 @@ void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
                  std::generic_category().message(error).c_str());
       return;
     }
-    // Room for the file's domain keys up front, guessed from its size,
-    // instead of growing the table in a dozen steps; the end of the load
-    // trims it to size.
-    struct stat info;
-    if (fstat(fileno(file.get()), &info) == 0 && info.st_size > 0) {
-      const auto bytes = static_cast<unsigned long long>(info.st_size);
-      domainRules_.reserve(static_cast<size_t>(
-          std::min<unsigned long long>(bytes / kStoredBytesPerKey,
-                                       kMostKeysGuessed)));
-    }
-    RuleFileReader reader(file.get());
-    std::string stored;  // the stored (enciphered) line, reused for each line
-    {
-      const DecodedFile decoding(decoder_);
-      while (reader.next(&stored)) {
-        try {
-          if (!decoder_.decryptLine(stored, &lineBuffer_)) {
-            // An empty stored line (the one after a final line feed) has
-            // no plain text by design and is not counted.
-            if (!stored.empty()) ++undecodable;
-            continue;
-          }
-          if (!lineBuffer_.empty()) addRuleLine(lineBuffer_, listIndex);
-        } catch (const std::bad_alloc&) {
-          // Out of memory on this line: drop it, as an unparsable line is
-          // dropped, and go on with the next. Filing leaves no part of a
-          // line behind.
-          ++outOfMemory;
-        }
-      }
-    }
+    // A line that runs out of memory while filed is dropped, as an
+    // unparsable line is, and counted; filing leaves no part of it behind.
+    const RuleLineTally tally = readRuleLines(
+        file.get(), &decoder_,
+        [this, listIndex](size_t, std::string_view line) {
+          addRuleLine(line, listIndex);
+        },
+        [](size_t) {});
     logMessage(LogPriority::kInfo,
                "list %d: %zu rules filed from %s; lines skipped: %zu "
                "undecodable, %zu too long, %zu out of memory%s",
                listIndex, requestRules_ + elemHideFilters.size() - rulesBefore,
-               path.c_str(), undecodable, reader.longLines(),
-               outOfMemory + reader.memoryLines(),
-               reader.failed() ? "; reading stopped at a read error" : "");
+               path.c_str(), tally.undecodable, tally.tooLong,
+               tally.outOfMemory(),
+               tally.readFailed ? "; reading stopped at a read error" : "");
   } catch (const std::bad_alloc&) {
     // Not even the file's read buffer could be had: the file is skipped,
     // like one that cannot be opened, and the load goes on.
@@ -92,7 +83,7 @@ void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
   }
 }
 
-void FilterEngineImpl::addRuleLine(const std::string& line, int listIndex) {
+void FilterEngineImpl::addRuleLine(std::string_view line, int listIndex) {
   switch (routeRuleLine(line)) {
     case RuleLineKind::kComment:
       return;
@@ -110,7 +101,7 @@ void FilterEngineImpl::addRuleLine(const std::string& line, int listIndex) {
 // Adding lines one at a time, for a caller that needs to know which rule
 // each line became (the quibex tool's reports name a rule by its file and
 // line, which only the caller knows).
-FiledRule FilterEngineImpl::addTrackedLine(const std::string& line,
+FiledRule FilterEngineImpl::addTrackedLine(std::string_view line,
                                            int listIndex) {
   std::lock_guard<std::mutex> lock(mutex);
   const size_t requestsBefore = requestRules_;

@@ -29,6 +29,11 @@ class LineDecoder {
   // skipped as well.
   virtual bool decryptLine(std::string_view line, std::string* plain) = 0;
 
+  // True when every plain text is the stored line itself, and an empty
+  // line has none: the reader then hands each line on without calling
+  // decryptLine() or copying it.
+  virtual bool passesThrough() const { return false; }
+
   // Ends the file begun by the matching beginFile(). Called exactly once
   // for every beginFile() that returned, however reading ended, from a
   // destructor: it must not throw.
@@ -65,6 +70,7 @@ class PassThroughDecoder final : public LineDecoder {
     return true;
   }
   void endFile() override {}
+  bool passesThrough() const override { return true; }
 };
 
 }  // namespace quibex

@@ -14,6 +14,9 @@ namespace quibex {
 // a string with a "." that neither begins nor ends with ".". The view points
 // into text.
 std::string_view domainKeyView(std::string_view text);
+// domainKeyView(text) for a text that holds no "/", found without looking
+// for one. REQUIRES: text holds no "/".
+std::string_view slashlessDomainKeyView(std::string_view text);
 inline std::string domainKey(std::string_view text) {
   return std::string(domainKeyView(text));
 }

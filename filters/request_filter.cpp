@@ -233,12 +233,14 @@ inline RequestFilter* RequestFilter::layOut(
 
 inline void RequestFilter::storeDomainKey() {
   const std::string_view stored = pattern();
-  const std::string_view key = quibex::domainKeyView(stored);
+  // A bare host rule has no Sizes block: its key must end right before
+  // the pattern's closing "^*". Its body holds no "/", so neither does
+  // the pattern.
+  const bool bare = !(flags_ & kHasSizes);
+  const std::string_view key = bare ? quibex::slashlessDomainKeyView(stored)
+                                    : quibex::domainKeyView(stored);
   const size_t keyOffset =
       key.empty() ? 0 : static_cast<size_t>(key.data() - stored.data());
-  // A bare host rule has no Sizes block: its key must end right before
-  // the pattern's closing "^*".
-  const bool bare = !(flags_ & kHasSizes);
   const bool fits =
       bare ? !key.empty() && keyOffset < kKeyNotStored &&
                  keyOffset + key.size() + 2 == stored.size()

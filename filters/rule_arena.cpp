@@ -12,8 +12,9 @@ void* RuleArena::allocate(size_t bytes, size_t alignment) {
   assert(alignment != 0 && (alignment & (alignment - 1)) == 0 &&
          alignment <= alignof(std::max_align_t));
   // Chunks start at an address aligned for anything, so the padding in
-  // front of a piece follows from its offset in the current chunk.
-  size_t pad = (alignment - (kChunkBytes - left_) % alignment) % alignment;
+  // front of a piece follows from its offset in the current chunk (a mask,
+  // the alignment being a power of two, where a remainder would divide).
+  size_t pad = (0 - (kChunkBytes - left_)) & (alignment - 1);
   if (pad + bytes > left_) {
     // Large pieces get a chunk of their own so the current one keeps its
     // free space.

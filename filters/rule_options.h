@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace quibex {
@@ -112,6 +113,12 @@ constexpr const RuleOption* findRuleOption(std::string_view option) {
 // Where the options of a request rule line begin: the position of its
 // last "$", or npos when it has none.
 inline size_t findOptionsDollar(std::string_view line) {
+  // Most lines have no "$": one memchr tells, where a byte-wise search back
+  // from the end would read the whole line. Otherwise the search back stops
+  // at the last "$", which lies no earlier than the first.
+  if (line.empty() || std::memchr(line.data(), '$', line.size()) == nullptr) {
+    return std::string_view::npos;
+  }
   return line.rfind('$');
 }
 

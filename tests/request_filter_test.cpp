@@ -173,7 +173,17 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"https://a.b/?u=http://c.d/", "a.b"},
         KeyCase{"http://a.b?x=c.d", "a.b?x=c.d"},
         KeyCase{"***a.b", ""}, KeyCase{"^^", ""}, KeyCase{"a.b^^", "a.b"},
-        KeyCase{"a.b*^*", ""}, KeyCase{"a.b/^*", "a.b"}));
+        KeyCase{"a.b*^*", ""}, KeyCase{"a.b/^*", "a.b"},
+        // Texts longer than a word of eight bytes, wildcards and dots on
+        // either side of a word's edges.
+        KeyCase{"*sub.ads.example.com^*", "sub.ads.example.com"},
+        KeyCase{"*ads*.tracker.example.com/x", "tracker.example.com"},
+        KeyCase{"*a*bcdefghij.klmnopq.rs^*", "klmnopq.rs"},
+        KeyCase{"*abcdefgh*.ijklmnop^*", ""},
+        KeyCase{"abcdefg.hijklmno*pqrst.uvwxyz.ab", "uvwxyz.ab"},
+        KeyCase{"abcdefg.hijklmn^.pqrstuvw.xyz", "pqrstuvw.xyz"},
+        KeyCase{".abcdefghijklmnop.q", ""},
+        KeyCase{"abcdefghijklmnopqrstuvwxyz", ""}));
 
 }  // namespace
 }  // namespace quibex

@@ -666,39 +666,13 @@ bool scanBytes(const std::string& path, FileBytes* bytes, std::string* error) {
 bool lintFile(const std::string& path, ListLinter* linter, FileBytes* bytes,
               std::string* error) {
   if (bytes != nullptr && !scanBytes(path, bytes, error)) return false;
-  const UniqueFile file = openRuleFile(path, error);
-  if (!file) return false;
-  RuleFileReader reader(file.get());
-  std::string line;
-  size_t number = 0;         // lines seen, skipped ones included
-  size_t skippedBefore = 0;  // reader.skippedLines() already accounted for
-  size_t pendingBlank = 0;   // empty lines not yet known to be lines
-  const auto catchUpSkipped = [&] {
-    for (; skippedBefore < reader.skippedLines(); ++skippedBefore) {
-      for (; pendingBlank > 0; --pendingBlank) linter->addLine(++number, "");
-      linter->addOverlongLine(++number);
-    }
-  };
-  errno = 0;
-  while (reader.next(&line)) {
-    catchUpSkipped();
-    if (line.empty()) {
-      // An empty line is a line only if another line follows it: the text
-      // after the last line feed is not one.
-      ++pendingBlank;
-      continue;
-    }
-    for (; pendingBlank > 0; --pendingBlank) linter->addLine(++number, "");
-    linter->addLine(++number, line);
-  }
-  catchUpSkipped();
-  // The last pending empty line is the text after the last line feed.
-  for (; pendingBlank > 1; --pendingBlank) linter->addLine(++number, "");
-  if (reader.failed()) {
-    *error = readFailure(path, errno);
-    return false;
-  }
-  return true;
+  std::string text;  // the line handed to the linter
+  return readRuleFile(
+      path, nullptr,
+      [linter, &text](size_t number, std::string_view line) {
+        linter->addLine(number, text.assign(line.data(), line.size()));
+      },
+      [linter](size_t number) { linter->addOverlongLine(number); }, error);
 }
 
 }  // namespace quibex::tool

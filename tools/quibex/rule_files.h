@@ -3,6 +3,8 @@
 #ifndef QUIBEX_TOOLS_QUIBEX_RULE_FILES_H_
 #define QUIBEX_TOOLS_QUIBEX_RULE_FILES_H_
 
+#include <cerrno>
+#include <new>
 #include <string>
 
 #include "engine/filter_engine_impl.h"
@@ -54,6 +56,28 @@ UniqueFile openRuleFile(const std::string& path, std::string* error);
 // The message for a rule file whose reading failed, with errno's reason
 // (saved by the caller right after the failed read; 0 when unknown).
 std::string readFailure(const std::string& path, int savedErrno);
+
+// Reads the rule file path line by line through readRuleLines() with
+// decoder (null: the lines as stored), handing each line to onLine and each
+// skipped line to onSkipped. Returns false with a message in *error when it
+// cannot be opened or reading it failed. Throws std::bad_alloc when a line
+// ran out of memory: the tool reports that rather than a list short of a
+// line.
+template <class OnLine, class OnSkipped>
+bool readRuleFile(const std::string& path, LineDecoder* decoder,
+                  OnLine&& onLine, OnSkipped&& onSkipped, std::string* error) {
+  const UniqueFile file = openRuleFile(path, error);
+  if (!file) return false;
+  errno = 0;
+  const RuleLineTally tally =
+      readRuleLines(file.get(), decoder, onLine, onSkipped);
+  if (tally.handledOutOfMemory > 0) throw std::bad_alloc();
+  if (tally.readFailed) {
+    *error = readFailure(path, errno);
+    return false;
+  }
+  return true;
+}
 
 // Checks that path names a file that can be opened and read to its end.
 // The engine silently skips a file it cannot read, so the tool checks

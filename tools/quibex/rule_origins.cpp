@@ -44,33 +44,19 @@ bool TrackedRules::load(const std::string& firstPath,
 
 bool TrackedRules::addFile(const std::string& path, int list,
                            std::string* error) {
-  const UniqueFile file = openRuleFile(path, error);
-  if (!file) return false;
-  RuleFileReader reader(file.get());
-  std::string stored;
-  std::string plain;
-  size_t number = 0;       // line number of stored
-  size_t skippedSeen = 0;  // over-long lines already numbered
-  const DecodedFile decoding(decoder_);
-  while (reader.next(&stored)) {
-    // Lines the reader skipped as over-long came before this one.
-    number += reader.skippedLines() - skippedSeen + 1;
-    skippedSeen = reader.skippedLines();
-    if (!decoder_.decryptLine(stored, &plain) || plain.empty()) continue;
-    const FiledRule filed = engine_.addTrackedLine(plain, list);
-    const void* rule = filed.request != nullptr
-                           ? static_cast<const void*>(filed.request)
-                           : static_cast<const void*>(filed.elemHide);
-    if (rule == nullptr) continue;  // a comment or a line the engine drops
-    origins_.push_back(RuleOrigin{rule, static_cast<uint32_t>(number),
-                                  static_cast<uint8_t>(list),
-                                  filed.elemHide != nullptr});
-  }
-  if (reader.failed()) {
-    *error = readFailure(path, errno);
-    return false;
-  }
-  return true;
+  return readRuleFile(
+      path, &decoder_,
+      [this, list](size_t number, std::string_view plain) {
+        const FiledRule filed = engine_.addTrackedLine(plain, list);
+        const void* rule = filed.request != nullptr
+                               ? static_cast<const void*>(filed.request)
+                               : static_cast<const void*>(filed.elemHide);
+        if (rule == nullptr) return;  // a comment or a line dropped
+        origins_.push_back(RuleOrigin{rule, static_cast<uint32_t>(number),
+                                      static_cast<uint8_t>(list),
+                                      filed.elemHide != nullptr});
+      },
+      [](size_t) {}, error);
 }
 
 size_t TrackedRules::indexOf(const void* rule) const {
