@@ -507,11 +507,6 @@ void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
   }
 }
 
-inline bool GenericIndex::mayHoldGram(uint32_t gram) const {
-  const size_t g = gramBit(gram);
-  return gramFilter_[g / 64] >> (g % 64) & 1;
-}
-
 void GenericIndex::beginRequest(const std::string& url) {
   hits_.clear();
   unmet_ = 0;
@@ -547,23 +542,31 @@ void GenericIndex::beginRequest(const std::string& url) {
     probe(tokenFinish(h), start);
   }
   if (gramRules_ == 0) return;
+  // The filter is read through a local pointer: probe() writes members, and
+  // a member read would be repeated after every window.
+  const char* const data = url.data();
+  const uint64_t* const gramFilter = gramFilter_.data();
+  const auto gramBitOf = [gramFilter](uint32_t gram) {
+    const size_t g = gramBit(gram);
+    return static_cast<uint32_t>(gramFilter[g / 64] >> (g % 64) & 1);
+  };
   size_t i = 0;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   // Five windows from one 8-byte load: the window at i + k is the load
   // shifted by k bytes, as a 4-byte load at i + k would read it.
   for (; i + 8 <= n; i += 5) {
     uint64_t bytes;
-    std::memcpy(&bytes, url.data() + i, 8);
+    std::memcpy(&bytes, data + i, 8);
     for (unsigned k = 0; k < 5; ++k) {
       const uint32_t gram = static_cast<uint32_t>(bytes >> (8 * k));
-      if (mayHoldGram(gram)) probe(kGramFlag | gram, i + k);
+      if (gramBitOf(gram)) probe(kGramFlag | gram, i + k);
     }
   }
 #endif
   for (; i + kGramBytes <= n; ++i) {
     uint32_t gram;
-    std::memcpy(&gram, url.data() + i, kGramBytes);
-    if (mayHoldGram(gram)) probe(kGramFlag | gram, i);
+    std::memcpy(&gram, data + i, kGramBytes);
+    if (gramBitOf(gram)) probe(kGramFlag | gram, i);
   }
 }
 

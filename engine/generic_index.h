@@ -149,7 +149,6 @@ class GenericIndex {
   void probe(uint64_t key, size_t position);
   // The table part of probe(); m is mix(key).
   void probeTable(uint64_t key, uint64_t m, size_t position);
-  bool mayHoldGram(uint32_t gram) const;
 
   std::vector<Entry> entries_;    // grouped by bucket, then slot
   std::string pieces_;            // the key pieces of the entries
