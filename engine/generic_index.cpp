@@ -471,13 +471,6 @@ void GenericIndex::fillTable() {
   stamp_ = 0;
 }
 
-inline void GenericIndex::probe(uint64_t key, size_t position) {
-  const uint64_t m = mix(key);
-  const size_t bit = m >> (64 - kFilterBitsLog);
-  if ((filter_[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
-  probeTable(key, m, position);
-}
-
 void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
   const size_t mask = table_.size() - 1;
   for (size_t i = tableSlot(m, mask);; i = (i + 1) & mask) {
@@ -528,23 +521,32 @@ void GenericIndex::beginRequest(const std::string& url) {
   occurrenceCap_ = static_cast<uint32_t>(std::min<size_t>(
       kDenseKey - 1, std::max<size_t>(kMinOccurrenceCap, url.size() / 16)));
   const size_t n = url.size();
+  // The URL and the filters are read through local pointers: a probe
+  // writes memory, and a read through the string or a member would be
+  // repeated after every probe.
+  const char* const data = url.data();
+  const uint64_t* const filter = filter_.data();
+  // Records an occurrence of key at position when the key has a bucket;
+  // most keys are turned away by the filter before the table is read.
+  const auto probe = [this, filter](uint64_t key, size_t position) {
+    const uint64_t m = mix(key);
+    const size_t bit = m >> (64 - kFilterBitsLog);
+    if ((filter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
+    probeTable(key, m, position);
+  };
   for (size_t i = 0; i < n;) {
-    if (!isTokenByte(url[i])) {
+    if (!isTokenByte(data[i])) {
       ++i;
       continue;
     }
     const size_t start = i;
     uint64_t h = kTokenSeed;
-    // url[n] is the string's terminating NUL, not a token byte, so the
+    // data[n] is the string's terminating NUL, not a token byte, so the
     // scan stops at the end without testing i < n.
-    const char* bytes = url.data();
-    while (isTokenByte(bytes[i])) h = tokenStep(h, bytes[i++]);
+    while (isTokenByte(data[i])) h = tokenStep(h, data[i++]);
     probe(tokenFinish(h), start);
   }
   if (gramRules_ == 0) return;
-  // The filter is read through a local pointer: probe() writes members, and
-  // a member read would be repeated after every window.
-  const char* const data = url.data();
   const uint64_t* const gramFilter = gramFilter_.data();
   const auto gramBitOf = [gramFilter](uint32_t gram) {
     const size_t g = gramBit(gram);
