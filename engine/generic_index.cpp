@@ -471,13 +471,6 @@ void GenericIndex::fillTable() {
   stamp_ = 0;
 }
 
-inline void GenericIndex::probe(uint64_t key, size_t position) {
-  const uint64_t m = mix(key);
-  const size_t bit = m >> (64 - kFilterBitsLog);
-  if ((filter_[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
-  probeTable(key, m, position);
-}
-
 void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
   const size_t mask = table_.size() - 1;
   for (size_t i = tableSlot(m, mask);; i = (i + 1) & mask) {
@@ -507,11 +500,6 @@ void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
   }
 }
 
-inline bool GenericIndex::mayHoldGram(uint32_t gram) const {
-  const size_t g = gramBit(gram);
-  return gramFilter_[g / 64] >> (g % 64) & 1;
-}
-
 void GenericIndex::beginRequest(const std::string& url) {
   hits_.clear();
   unmet_ = 0;
@@ -533,37 +521,54 @@ void GenericIndex::beginRequest(const std::string& url) {
   occurrenceCap_ = static_cast<uint32_t>(std::min<size_t>(
       kDenseKey - 1, std::max<size_t>(kMinOccurrenceCap, url.size() / 16)));
   const size_t n = url.size();
+  // The URL and the filters are read through local pointers: a probe
+  // writes memory, and a read through the string or a member would be
+  // repeated after every probe.
+  const char* const data = url.data();
+  const uint64_t* const filter = filter_.data();
+  // Records an occurrence of key at position when the key has a bucket;
+  // most keys are turned away by the filter before the table is read.
+  const auto probe = [this, filter](uint64_t key, size_t position) {
+    const uint64_t m = mix(key);
+    const size_t bit = m >> (64 - kFilterBitsLog);
+    if ((filter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
+    probeTable(key, m, position);
+  };
   for (size_t i = 0; i < n;) {
-    if (!isTokenByte(url[i])) {
+    if (!isTokenByte(data[i])) {
       ++i;
       continue;
     }
     const size_t start = i;
     uint64_t h = kTokenSeed;
-    // url[n] is the string's terminating NUL, not a token byte, so the
+    // data[n] is the string's terminating NUL, not a token byte, so the
     // scan stops at the end without testing i < n.
-    const char* bytes = url.data();
-    while (isTokenByte(bytes[i])) h = tokenStep(h, bytes[i++]);
+    while (isTokenByte(data[i])) h = tokenStep(h, data[i++]);
     probe(tokenFinish(h), start);
   }
   if (gramRules_ == 0) return;
+  const uint64_t* const gramFilter = gramFilter_.data();
+  const auto gramBitOf = [gramFilter](uint32_t gram) {
+    const size_t g = gramBit(gram);
+    return static_cast<uint32_t>(gramFilter[g / 64] >> (g % 64) & 1);
+  };
   size_t i = 0;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   // Five windows from one 8-byte load: the window at i + k is the load
   // shifted by k bytes, as a 4-byte load at i + k would read it.
   for (; i + 8 <= n; i += 5) {
     uint64_t bytes;
-    std::memcpy(&bytes, url.data() + i, 8);
+    std::memcpy(&bytes, data + i, 8);
     for (unsigned k = 0; k < 5; ++k) {
       const uint32_t gram = static_cast<uint32_t>(bytes >> (8 * k));
-      if (mayHoldGram(gram)) probe(kGramFlag | gram, i + k);
+      if (gramBitOf(gram)) probe(kGramFlag | gram, i + k);
     }
   }
 #endif
   for (; i + kGramBytes <= n; ++i) {
     uint32_t gram;
-    std::memcpy(&gram, url.data() + i, kGramBytes);
-    if (mayHoldGram(gram)) probe(kGramFlag | gram, i);
+    std::memcpy(&gram, data + i, kGramBytes);
+    if (gramBitOf(gram)) probe(kGramFlag | gram, i);
   }
 }
 

@@ -145,11 +145,9 @@ class GenericIndex {
   // with kNeedsGate (makeEntry and build() file them so).
   void settle(uint32_t needs, const RequestFacts& request);
   // Records an occurrence of key at position when the key has a bucket;
-  // most keys are turned away by filter_ before the table is read.
-  void probe(uint64_t key, size_t position);
-  // The table part of probe(); m is mix(key).
+  // beginRequest() turns most keys away by filter_ before calling it.
+  // m is mix(key).
   void probeTable(uint64_t key, uint64_t m, size_t position);
-  bool mayHoldGram(uint32_t gram) const;
 
   std::vector<Entry> entries_;    // grouped by bucket, then slot
   std::string pieces_;            // the key pieces of the entries

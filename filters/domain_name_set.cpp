@@ -9,6 +9,19 @@
 
 namespace quibex {
 
+namespace {
+
+// One bit per first two bytes of a name: most byte pairs of a key begin no
+// name, and the bit turns them away before the names' runs are searched.
+constexpr unsigned kPairBitsLog = 9;
+
+inline uint32_t pairBit(uint8_t first, uint8_t second) {
+  const uint32_t pair = uint32_t{first} << 8 | second;
+  return (pair * 0x9E3779B1u) >> (32 - kPairBitsLog);
+}
+
+}  // namespace
+
 // Names of two or more bytes sorted by their first two bytes, with the
 // start of each first byte's run, so that a key position looks at the
 // names of its two bytes only; names shorter than two bytes apart.
@@ -20,6 +33,9 @@ struct DomainNameSet::Index {
   };
   std::array<uint32_t, 257> firstStart{};  // runs of names by first byte
   std::vector<Name> byFirst;  // by first byte, then second byte
+  // The pair bits of the names in byFirst.
+  std::array<uint64_t, (size_t{1} << kPairBitsLog) / 64> pairs{};
+  size_t shortest = 0;        // bytes of the shortest name in byFirst
   bool hasEmpty = false;                   // an empty name: every key hits
   std::vector<char> singles;               // one-byte names
 };
@@ -36,8 +52,14 @@ DomainNameSet::DomainNameSet(const std::vector<std::string>& names)
     } else if (name.size() == 1) {
       index->singles.push_back(name[0]);
     } else {
-      longer.push_back({static_cast<uint8_t>(name[0]),
-                        Index::Name{static_cast<uint8_t>(name[1]), i}});
+      const auto first = static_cast<uint8_t>(name[0]);
+      const auto second = static_cast<uint8_t>(name[1]);
+      longer.push_back({first, Index::Name{second, i}});
+      const uint32_t bit = pairBit(first, second);
+      index->pairs[bit / 64] |= uint64_t{1} << (bit % 64);
+      if (index->shortest == 0 || name.size() < index->shortest) {
+        index->shortest = name.size();
+      }
     }
   }
   std::stable_sort(longer.begin(), longer.end(),
@@ -73,9 +95,13 @@ bool DomainNameSet::anyOccursIn(std::string_view key) const {
   for (const char c : index.singles) {
     if (key.find(c) != std::string_view::npos) return true;
   }
-  for (size_t i = 0; i + 1 < key.size(); ++i) {
+  if (index.byFirst.empty()) return false;
+  // No name starts where fewer bytes than the shortest name remain.
+  for (size_t i = 0; i + index.shortest <= key.size(); ++i) {
     const uint8_t first = static_cast<uint8_t>(key[i]);
     const uint8_t second = static_cast<uint8_t>(key[i + 1]);
+    const uint32_t bit = pairBit(first, second);
+    if ((index.pairs[bit / 64] >> (bit % 64) & 1) == 0) continue;
     const std::string_view rest = key.substr(i);
     const auto runEnd = index.byFirst.begin() + index.firstStart[first + 1];
     for (auto n = std::lower_bound(

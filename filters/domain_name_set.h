@@ -2,7 +2,9 @@
 // the page-domain lists of request rules. The domain test searches every
 // listed name as a plain substring of the page's domain key; real lists
 // carry rules with hundreds of names, so long lists get an index by their
-// first two bytes and a key is scanned once instead of once per name.
+// first two bytes and a key is scanned once instead of once per name; a
+// bit per first two bytes turns most of the key's positions away before
+// the index is searched.
 #ifndef QUIBEX_FILTERS_DOMAIN_NAME_SET_H_
 #define QUIBEX_FILTERS_DOMAIN_NAME_SET_H_
 

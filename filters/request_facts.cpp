@@ -13,18 +13,22 @@ std::string_view siteKeyView(std::string_view url) {
   if (hostEnd == std::string_view::npos) hostEnd = url.find(':', start);
   if (hostEnd == std::string_view::npos) hostEnd = url.size();
 
-  // Walk back from the host end to the first byte of the URL; the key starts
-  // after the second dot met.
-  size_t keyStart = start;
+  // The key starts after the second dot from the host's end, or with the
+  // host. What precedes the host ("*", a scheme) holds no dot, so the walk
+  // stops at the host's first byte.
+  const char* const host = url.data() + start;
+  const char* p = url.data() + hostEnd;
+  const char* keyStart = host;
   int dots = 0;
-  for (size_t i = hostEnd; i > 0; --i) {
-    if (url[i - 1] == '.' && ++dots == 2) {
-      keyStart = i;
+  while (p != host) {
+    if (*--p == '.' && ++dots == 2) {
+      keyStart = p + 1;
       break;
     }
   }
-  if (keyStart > hostEnd) return {};
-  return hostLikeOrEmpty(url.substr(keyStart, hostEnd - keyStart));
+  return hostLikeOrEmpty(
+      std::string_view(keyStart, static_cast<size_t>(url.data() + hostEnd -
+                                                     keyStart)));
 }
 
 uint32_t contentTypesOf(std::string_view requestUrl) {
