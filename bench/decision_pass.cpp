@@ -3,11 +3,14 @@
 // callgrind (repeatable on a busy machine, unlike wall time):
 //
 //   quibex_decision_pass none|short|long
+//   quibex_decision_pass --list-long
 //
 // "none" only loads; "short" decides the workload of requests.json; "long"
 // its long-URL variant. Instructions per decision = (count of short or
-// long - count of none) / the number of requests printed. Exits 0 without
-// deciding anything when the reference data is absent.
+// long - count of none) / the number of requests printed. "--list-long"
+// prints the long variant's URLs instead, one a line in record order, for
+// other engines to be measured on them (scripts/bench_peers_long.sh).
+// Exits 0 without deciding anything when the reference data is absent.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,16 +20,24 @@
 int main(int argc, char** argv) {
   using namespace quibex;
   using namespace quibex::bench;
-  if (argc != 2 || (std::strcmp(argv[1], "none") != 0 &&
+  const bool listLong = argc == 2 && std::strcmp(argv[1], "--list-long") == 0;
+  if (argc != 2 || (!listLong && std::strcmp(argv[1], "none") != 0 &&
                     std::strcmp(argv[1], "short") != 0 &&
                     std::strcmp(argv[1], "long") != 0)) {
-    std::fprintf(stderr, "usage: quibex_decision_pass none|short|long\n");
+    std::fprintf(stderr,
+                 "usage: quibex_decision_pass none|short|long|--list-long\n");
     return 2;
   }
   std::string why;
   const BenchData* data = benchData(&why);
   if (data == nullptr) {
     std::printf("skipped: %s\n", why.c_str());
+    return 0;
+  }
+  if (listLong) {
+    for (const WorkloadRequest& r : data->longRequests) {
+      std::printf("%s\n", r.url.c_str());
+    }
     return 0;
   }
   BenchEngine loaded(*data, MatchMode::kAccelerated);
