@@ -109,6 +109,19 @@ class DomainRuleTable {
   void insert(std::string_view key, uint64_t hash, uint32_t lane,
               const RequestFilter* rule);
 
+  // Makes room for one more insert(), so that the next one cannot throw.
+  // Throws bad_alloc (the table unchanged) when the room cannot be had or
+  // the table is full.
+  void reserveInsert();
+  // Starts loading the slots an insert of a hash first reads and writes,
+  // so that a rule filed a little later finds them in the cache.
+  void prefetchInsert(uint64_t hash) const {
+    if (metas_.empty()) return;
+    const size_t home = homeOf(tagOf(hash));
+    __builtin_prefetch(&metas_[home], 1);
+    __builtin_prefetch(&refs_[home], 1);
+  }
+
   // The entry of key, or kNoEntry. REQUIRES: hash == hashKey(key).
   uint32_t find(std::string_view key, uint64_t hash) const;
   // Starts loading the home slot of a hash into the cache, so that the
