@@ -121,7 +121,7 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash,
   ++laneRules_[lane];
 }
 
-void DomainRuleTable::reserveInsert() {
+void DomainRuleTable::reserveInsertSlowly() {
   if (links_.size() + 2 > kEndLink) throw std::bad_alloc();
   if (!fits(keys_ + 1, metas_.size())) {
     rebuild(std::max<size_t>(16, metas_.size() * 2));

@@ -61,7 +61,8 @@ void FilterEngineImpl::addElemHideFilter(ElemHideFilter* filter) {
   elemHideByDomain.reserveMore(rule->includeCount(), rule->includeCount());
   elemHideFilters.push_back(filter);
   for (size_t i = 0; i < rule->includeCount(); ++i) {
-    elemHideByDomain.append(rule->includeDomain(i), rule);
+    const std::string_view site = rule->includeDomain(i);
+    elemHideByDomain.appendReserved(site, hashKey(site), rule);
   }
 }
 
