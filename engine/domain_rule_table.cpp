@@ -121,6 +121,15 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash,
   ++laneRules_[lane];
 }
 
+void DomainRuleTable::reserveInsertSlowly() {
+  if (links_.size() + 2 > kEndLink) throw std::bad_alloc();
+  if (!fits(keys_ + 1, metas_.size())) {
+    rebuild(std::max<size_t>(16, metas_.size() * 2));
+  }
+  reserveGeometric(&groups_, 1);
+  reserveGeometric(&links_, 2);
+}
+
 void DomainRuleTable::rebuild(size_t size) {
   std::vector<uint32_t> metas(size, 0u);
   std::vector<uint32_t> refs(size);

@@ -109,6 +109,26 @@ class DomainRuleTable {
   void insert(std::string_view key, uint64_t hash, uint32_t lane,
               const RequestFilter* rule);
 
+  // Makes room for one more insert(), so that the next one cannot throw.
+  // Throws bad_alloc (the table unchanged) when the room cannot be had or
+  // the table is full.
+  void reserveInsert() {
+    if (fits(keys_ + 1, metas_.size()) && groups_.size() < groups_.capacity() &&
+        links_.size() + 2 <= links_.capacity() &&
+        links_.size() + 2 <= kEndLink) {
+      return;
+    }
+    reserveInsertSlowly();
+  }
+  // Starts loading the slots an insert of a hash first reads and writes,
+  // so that a rule filed a little later finds them in the cache.
+  void prefetchInsert(uint64_t hash) const {
+    if (metas_.empty()) return;
+    const size_t home = homeOf(tagOf(hash));
+    __builtin_prefetch(&metas_[home], 1);
+    __builtin_prefetch(&refs_[home], 1);
+  }
+
   // The entry of key, or kNoEntry. REQUIRES: hash == hashKey(key).
   uint32_t find(std::string_view key, uint64_t hash) const;
   // Starts loading the home slot of a hash into the cache, so that the
@@ -198,6 +218,8 @@ class DomainRuleTable {
   // insertion; returns the free slot that the keys it moved along filled.
   // REQUIRES: a slot is free.
   size_t place(uint32_t meta, uint32_t ref);
+  // reserveInsert() when the table or its group arrays must grow.
+  void reserveInsertSlowly();
   // Places every key in a new table of size slots.
   void rebuild(size_t size);
 

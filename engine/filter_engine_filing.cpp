@@ -32,11 +32,25 @@ void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
 void FilterEngineImpl::fileRequestFilter(const RequestFilter* rule,
                                          bool list1) {
   const RequestContainer& container = containerFor(*rule, list1 ? 1 : 0);
-  if (container.keyed) {
+  if (container.keyed && holdKeyedRules_) {
+    const std::string_view key = rule->domainKeyView();
+    const uint64_t hash = hashKey(key);
+    fileHeldRule();
+    domainRules_.reserveInsert();
+    domainRules_.prefetchInsert(hash);
+    heldRule_ = HeldRule{rule, key, hash, mapOf(container).lane()};
+  } else if (container.keyed) {
     mapOf(container).insertFilter(rule->domainKeyView(), rule);
   } else {
     sequenceOf(container).push_back(rule);
   }
+}
+
+void FilterEngineImpl::fileHeldRule() {
+  if (heldRule_.rule == nullptr) return;
+  domainRules_.insert(heldRule_.key, heldRule_.hash, heldRule_.lane,
+                      heldRule_.rule);
+  heldRule_.rule = nullptr;
 }
 
 void FilterEngineImpl::addElemHideFilter(ElemHideFilter* filter) {
@@ -47,7 +61,8 @@ void FilterEngineImpl::addElemHideFilter(ElemHideFilter* filter) {
   elemHideByDomain.reserveMore(rule->includeCount(), rule->includeCount());
   elemHideFilters.push_back(filter);
   for (size_t i = 0; i < rule->includeCount(); ++i) {
-    elemHideByDomain.append(rule->includeDomain(i), rule);
+    const std::string_view site = rule->includeDomain(i);
+    elemHideByDomain.appendReserved(site, hashKey(site), rule);
   }
 }
 

@@ -48,6 +48,18 @@ void FilterEngineImpl::reserveForFiles(const std::string& firstPath,
 
 void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
   const size_t rulesBefore = requestRules_ + elemHideFilters.size();
+  // The keyed rules are filed one late while the file is read; however
+  // reading ends, the last one goes in before anything else sees the table.
+  struct HoldKeyedRules {
+    FilterEngineImpl* engine;
+    explicit HoldKeyedRules(FilterEngineImpl* e) : engine(e) {
+      engine->holdKeyedRules_ = true;
+    }
+    ~HoldKeyedRules() {
+      engine->fileHeldRule();
+      engine->holdKeyedRules_ = false;
+    }
+  } hold(this);
   try {
     UniqueFile file(std::fopen(path.c_str(), "r"));
     if (!file) {

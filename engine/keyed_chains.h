@@ -81,21 +81,16 @@ class KeyedChains {
   }
   void append(std::string_view key, uint64_t hash, T* item) {
     assert(hash == hashKey(key));
-    uint32_t entry = find(key, hash);
+    const uint32_t entry = find(key, hash);
     reserveMore(entry == kNoEntry ? 1 : 0, 1);
-    // Nothing below allocates.
-    const uint32_t link = static_cast<uint32_t>(items_.size());
-    items_.push_back(item);
-    next_.push_back(kEndLink);
-    if (entry == kNoEntry) {
-      entry = static_cast<uint32_t>(keys_.size()) + 1;
-      keys_.push_back(Key{key.data(), static_cast<uint32_t>(key.size()), link});
-      tails_.push_back(link);
-      placeInSlot(entry, hash);
-    } else {
-      next_[tails_[entry - 1]] = link;
-      tails_[entry - 1] = link;
-    }
+    appendAt(entry, key, hash, item);
+  }
+  // As append(), in room that reserveMore() made: does not allocate.
+  // REQUIRES: hash == hashKey(key); reserveMore() was called with one key
+  // and one item more for this call than the appends since have taken.
+  void appendReserved(std::string_view key, uint64_t hash, T* item) {
+    assert(hash == hashKey(key));
+    appendAt(find(key, hash), key, hash, item);
   }
 
   // Makes room for keys new keys and items new items, so that that many
@@ -202,6 +197,25 @@ class KeyedChains {
     size_t word;
     const uint64_t bits = bloomWord(hash, &word);
     return (bloom_[word] & bits) == bits;
+  }
+
+  // Files item under the key of entry (kNoEntry: a new key). Does not
+  // allocate. REQUIRES: entry == find(key, hash); room was reserved.
+  void appendAt(uint32_t entry, std::string_view key, uint64_t hash, T* item) {
+    assert(keys_.size() < keys_.capacity() || entry != kNoEntry);
+    assert(items_.size() < items_.capacity());
+    const uint32_t link = static_cast<uint32_t>(items_.size());
+    items_.push_back(item);
+    next_.push_back(kEndLink);
+    if (entry == kNoEntry) {
+      entry = static_cast<uint32_t>(keys_.size()) + 1;
+      keys_.push_back(Key{key.data(), static_cast<uint32_t>(key.size()), link});
+      tails_.push_back(link);
+      placeInSlot(entry, hash);
+    } else {
+      next_[tails_[entry - 1]] = link;
+      tails_[entry - 1] = link;
+    }
   }
 
   void placeInSlot(uint32_t entry, uint64_t hash) {
