@@ -33,7 +33,8 @@ std::vector<std::string_view> literalPieces(std::string_view pattern) {
 char closingByte(const ParsedRules& rules) {
   std::array<bool, 256> used{};
   for (const auto& rule : rules.requests) {
-    for (const char c : rule->pattern()) used[static_cast<unsigned char>(c)] = true;
+    for (const char c : rule->pattern())
+      used[static_cast<unsigned char>(c)] = true;
   }
   for (const char c : std::string_view("`{}<>\\\"~!'()[];,@ ")) {
     if (!used[static_cast<unsigned char>(c)]) return c;
@@ -181,13 +182,13 @@ AdversarialRequest buildAdversarialRequest(const ParsedRules& rules,
 std::vector<DenseKeyShape> denseKeyShapes() {
   const std::string host = "http://a.b/";
   const std::string page = "http://a.b/";
-  std::string mebibyte = host + std::string((size_t{1} << 20) - host.size(), 'q');
+  std::string mebibyte =
+      host + std::string((size_t{1} << 20) - host.size(), 'q');
   return {
       {"65,530 z against 70,000 z", std::string(65530, 'z') + "\n",
        host + std::string(70000, 'z'), page, 1},
-      {"65,529 q then y against 140,000 q",
-       std::string(65529, 'q') + "y\n", host + std::string(140000, 'q'),
-       page, 0},
+      {"65,529 q then y against 140,000 q", std::string(65529, 'q') + "y\n",
+       host + std::string(140000, 'q'), page, 0},
       {"199 q then y against 1 MiB of q", std::string(199, 'q') + "y\n",
        std::move(mebibyte), page, 0},
   };

@@ -15,12 +15,12 @@ namespace quibex::bench {
 
 // A request built to make matching expensive while deciding nothing.
 struct AdversarialRequest {
-  std::string url;          // exactly the requested number of bytes
-  std::string pageUrl;      // a third-party page, so party rules are tried
-  size_t tokens = 0;        // distinct rule tokens placed in the URL
-  size_t literals = 0;      // distinct literal prefixes repeated in the URL
-  size_t droppedRules = 0;  // rules whose pieces had to be left out
-  bool verified = false;    // the verifier found no matching rule
+  std::string url;              // exactly the requested number of bytes
+  std::string pageUrl;          // a third-party page, so party rules are tried
+  size_t tokens = 0;            // distinct rule tokens placed in the URL
+  size_t literals = 0;          // distinct literal prefixes repeated in the URL
+  size_t droppedRules = 0;      // rules whose pieces had to be left out
+  bool verified = false;        // the verifier found no matching rule
   std::string unavoidableRule;  // when not verified: the rule that matched
 };
 
@@ -50,7 +50,7 @@ struct DenseKeyShape {
   std::string rule;  // the only rule of the engine (first file)
   std::string url;   // the request URL, on page pageUrl
   std::string pageUrl;
-  int blocked;       // the answer both modes must give
+  int blocked;  // the answer both modes must give
 };
 
 // The three shapes: 65,530 "z" against "http://a.b/" and 70,000 "z";

@@ -37,8 +37,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double nanosSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::nano>(Clock::now() - start)
-      .count();
+  return std::chrono::duration<double, std::nano>(Clock::now() - start).count();
 }
 
 // CPU time consumed so far by the process or the calling thread, in ns.
@@ -46,7 +45,8 @@ double nanosSince(Clock::time_point start) {
 double cpuNanos(clockid_t clock) {
   timespec now;
   if (::clock_gettime(clock, &now) != 0) return 0;
-  return static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec);
+  return static_cast<double>(now.tv_sec) * 1e9 +
+         static_cast<double>(now.tv_nsec);
 }
 
 // The first line of /proc/loadavg: how busy the machine was.
@@ -70,33 +70,33 @@ struct Options {
 
 // What loading both files adds to a fresh process.
 struct MemoryFigures {
-  bool ok = false;          // the child reported
+  bool ok = false;           // the child reported
   double residentAdded = 0;  // VmRSS after minus before, bytes
-  double heapAdded = 0;     // heap bytes after minus before
-  double rules = 0;         // request rules + element-hiding rules
-  double indexBytes = 0;    // stats().indexBytes
+  double heapAdded = 0;      // heap bytes after minus before
+  double rules = 0;          // request rules + element-hiding rules
+  double indexBytes = 0;     // stats().indexBytes
 };
 
 // Every figure of one mode.
 struct ModeFigures {
   MatchMode mode = MatchMode::kAccelerated;
-  double loadMs = 0;             // median wall time of a load
-  double loadCpuMs = 0;          // median process CPU time of a load
-  double blockMeanNs = 0;        // shouldBlock, whole passes / requests
-  double blockMeanCpuNs = 0;     // the same in thread CPU time
-  double p50 = 0, p90 = 0, p99 = 0, max = 0;  // per request, ns
+  double loadMs = 0;          // median wall time of a load
+  double loadCpuMs = 0;       // median process CPU time of a load
+  double blockMeanNs = 0;     // shouldBlock, whole passes / requests
+  double blockMeanCpuNs = 0;  // the same in thread CPU time
+  double p50 = 0, p90 = 0, p99 = 0, max = 0;     // per request, ns
   double bestP50 = 0, bestP99 = 0, bestMax = 0;  // best pass per request
-  double selectorsMeanNs = 0;    // getSelectors per page
+  double selectorsMeanNs = 0;                    // getSelectors per page
   MemoryFigures memory;
-  double adversarialMs = 0;      // median decision time
-  int adversarialAnswer = -1;    // the decision
-  double longMeanNs = 0;         // shouldBlock on long URLs, per request
-  std::vector<int> longAnswers;  // shouldBlock per long-URL request
-  double denseWorstMs = 0;       // slowest dense-key shape, median decision
+  double adversarialMs = 0;       // median decision time
+  int adversarialAnswer = -1;     // the decision
+  double longMeanNs = 0;          // shouldBlock on long URLs, per request
+  std::vector<int> longAnswers;   // shouldBlock per long-URL request
+  double denseWorstMs = 0;        // slowest dense-key shape, median decision
   bool denseAnswersRight = true;  // every shape got its answer
-  std::vector<int> answers;      // shouldBlock per workload request
-  size_t selectorCount = 0;      // selectors over all pages, one pass
-  size_t unstableAnswers = 0;    // answers that changed between passes
+  std::vector<int> answers;       // shouldBlock per workload request
+  size_t selectorCount = 0;       // selectors over all pages, one pass
+  size_t unstableAnswers = 0;     // answers that changed between passes
 };
 
 // Closes a file descriptor when its owner goes away.
@@ -190,7 +190,8 @@ double median(std::vector<double> values) {
 // Nearest-rank percentile of sorted samples.
 double percentile(const std::vector<double>& sorted, double p) {
   if (sorted.empty()) return 0;
-  size_t rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
+  size_t rank =
+      static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
   rank = std::clamp<size_t>(rank, 1, sorted.size());
   return sorted[rank - 1];
 }
@@ -210,8 +211,8 @@ void measureLoads(const BenchData& data, int loads, ModeFigures* out) {
 }
 
 // Block and selector figures of one loaded engine.
-void measureQueries(const BenchData& data, FilterEngineImpl& engine,
-                    int passes, ModeFigures* out) {
+void measureQueries(const BenchData& data, FilterEngineImpl& engine, int passes,
+                    ModeFigures* out) {
   const auto& requests = data.workload.requests;
   const auto& pages = data.workload.pages;
   const std::string noReferrer;
@@ -277,8 +278,8 @@ void measureQueries(const BenchData& data, FilterEngineImpl& engine,
     if (pass > 0) total += elapsed;
     out->selectorCount = count;
   }
-  out->selectorsMeanNs =
-      total / (static_cast<double>(passes - 1) * static_cast<double>(pages.size()));
+  out->selectorsMeanNs = total / (static_cast<double>(passes - 1) *
+                                  static_cast<double>(pages.size()));
 }
 
 void measureAdversarial(FilterEngineImpl& engine,
@@ -323,8 +324,7 @@ void measureDenseKeys(int runs, ModeFigures* out) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
       const Clock::time_point start = Clock::now();
-      const int answer =
-          engine->engine().shouldBlock(shape.url, shape.pageUrl);
+      const int answer = engine->engine().shouldBlock(shape.url, shape.pageUrl);
       times.push_back(nanosSince(start) / 1e6);
       out->denseAnswersRight &= answer == shape.blocked;
     }
@@ -360,9 +360,9 @@ const char* met(bool ok) { return ok ? "yes" : "**no**"; }
 // A target that a figure of the accelerated mode must meet. Its text in the
 // report and its test are both derived from it.
 struct Target {
-  double limit;           // the figure must not exceed it, in unit
-  const char* unit;       // the unit of the figure and of limit
-  double minRatio = 0;    // plain / accelerated must reach it; 0: no such part
+  double limit;         // the figure must not exceed it, in unit
+  const char* unit;     // the unit of the figure and of limit
+  double minRatio = 0;  // plain / accelerated must reach it; 0: no such part
 
   std::string text() const {
     char limitText[32];
@@ -381,15 +381,15 @@ struct Target {
 
 // Every target of the report.
 struct Targets {
-  Target load{20, "ms"};                // both files, median wall time
-  Target blockMean{0.35, "µs", 100};    // shouldBlock mean, and its speed-up
-  Target blockP99{1.2, "µs"};           // shouldBlock p99
-  Target longToShort{1.5, "×"};         // long-URL mean / short-record mean
-  Target selectorsMean{2, "µs"};        // getSelectors mean per page
-  Target residentAdded{8, "MB"};        // resident memory a load adds
-  Target heapPerRule{60, "bytes"};      // heap a load adds, per rule
-  Target adversarial{20, "ms"};         // one decision on the 1 MiB request
-  Target denseKeys{20, "ms"};           // worst decision of the dense shapes
+  Target load{20, "ms"};              // both files, median wall time
+  Target blockMean{0.35, "µs", 100};  // shouldBlock mean, and its speed-up
+  Target blockP99{1.2, "µs"};         // shouldBlock p99
+  Target longToShort{1.5, "×"};       // long-URL mean / short-record mean
+  Target selectorsMean{2, "µs"};      // getSelectors mean per page
+  Target residentAdded{8, "MB"};      // resident memory a load adds
+  Target heapPerRule{60, "bytes"};    // heap a load adds, per rule
+  Target adversarial{20, "ms"};       // one decision on the 1 MiB request
+  Target denseKeys{20, "ms"};         // worst decision of the dense shapes
 };
 constexpr Targets kTargets;
 
@@ -427,36 +427,36 @@ bool parseOptions(int argc, char** argv, Options* options) {
 
 // The domain-map layouts compared on the real lists' keys.
 struct LayoutFigures {
-  size_t keys = 0;          // keys filed
-  size_t distinctKeys = 0;  // distinct keys
-  size_t candidates = 0;    // host candidates looked up
-  size_t requestKeys = 0;   // of which keys of request rules
+  size_t keys = 0;             // keys filed
+  size_t distinctKeys = 0;     // distinct keys
+  size_t candidates = 0;       // host candidates looked up
+  size_t requestKeys = 0;      // of which keys of request rules
   size_t requestDistinct = 0;  // distinct keys of request rules
-  size_t tableBytes = 0;    // heap bytes of DomainRuleTable (request keys)
-  double tableNs = 0;       // median lookup of DomainRuleTable
-  size_t compactBytes = 0;  // heap bytes of KeyedChains
-  size_t stdBytes = 0;      // heap bytes of the unordered_map layout
-  double compactNs = 0;     // median lookup of KeyedChains
-  double stdNs = 0;         // median lookup of the unordered_map layout
+  size_t tableBytes = 0;       // heap bytes of DomainRuleTable (request keys)
+  double tableNs = 0;          // median lookup of DomainRuleTable
+  size_t compactBytes = 0;     // heap bytes of KeyedChains
+  size_t stdBytes = 0;         // heap bytes of the unordered_map layout
+  double compactNs = 0;        // median lookup of KeyedChains
+  double stdNs = 0;            // median lookup of the unordered_map layout
 };
 
 // Everything the report prints, measured before any of it is printed.
 struct ReportFigures {
   Options options;
-  size_t requests = 0;              // workload requests
-  size_t records = 0;               // of which request records
-  size_t pages = 0;                 // workload pages
-  size_t longRequests = 0;          // long-URL requests
-  std::string loadBefore;           // /proc/loadavg before measuring
-  std::string loadAfter;            // and after
-  double clockOverheadNs = 0;       // one steady_clock reading
-  ModeFigures plain, fast;          // every figure of each mode
-  AdversarialRequest adversarial;   // the 1 MiB request
-  AdversarialRequest literalsOnly;  // the same without rule tokens
+  size_t requests = 0;                      // workload requests
+  size_t records = 0;                       // of which request records
+  size_t pages = 0;                         // workload pages
+  size_t longRequests = 0;                  // long-URL requests
+  std::string loadBefore;                   // /proc/loadavg before measuring
+  std::string loadAfter;                    // and after
+  double clockOverheadNs = 0;               // one steady_clock reading
+  ModeFigures plain, fast;                  // every figure of each mode
+  AdversarialRequest adversarial;           // the 1 MiB request
+  AdversarialRequest literalsOnly;          // the same without rule tokens
   ModeFigures plainLiterals, fastLiterals;  // decisions on literalsOnly
-  EngineStats stats;                // of the accelerated engine
-  size_t blocked = 0;               // requests blocked (accelerated)
-  size_t differing = 0;  // answers differing between the modes or passes
+  EngineStats stats;                        // of the accelerated engine
+  size_t blocked = 0;                       // requests blocked (accelerated)
+  size_t differing = 0;      // answers differing between the modes or passes
   size_t blockedLong = 0;    // long-URL requests blocked (accelerated)
   size_t differingLong = 0;  // long-URL answers differing between the modes
   LayoutFigures layouts;
@@ -476,8 +476,7 @@ LayoutFigures measureLayouts(const BenchData& data) {
   LayoutFigures figures;
   const ParsedRules keyRules = parseRules(data);
   const std::vector<KeyedItem> keys = domainKeys(keyRules);
-  const std::vector<std::string> candidates =
-      workloadCandidates(data.workload);
+  const std::vector<std::string> candidates = workloadCandidates(data.workload);
   // domainKeys() lists the request rules' keys first.
   size_t keyed = 0;
   for (const auto& rule : keyRules.requests) {
@@ -500,7 +499,8 @@ LayoutFigures measureLayouts(const BenchData& data) {
     for (int i = 0; i < 21; ++i) {
       const Clock::time_point start = Clock::now();
       visited += lookupAll(map, candidates);
-      runs.push_back(nanosSince(start) / static_cast<double>(candidates.size()));
+      runs.push_back(nanosSince(start) /
+                     static_cast<double>(candidates.size()));
     }
     if (visited == 0) std::fprintf(stderr, "report: no candidate was found\n");
     return median(runs);
@@ -551,8 +551,8 @@ ReportFigures collect(const BenchData& data, const Options& options) {
   std::fprintf(stderr, "report: building the adversarial request\n");
   {
     const ParsedRules rules = parseRules(data);
-    r.adversarial = buildAdversarialRequest(rules, fastEngine.engine(),
-                                            size_t{1} << 20);
+    r.adversarial =
+        buildAdversarialRequest(rules, fastEngine.engine(), size_t{1} << 20);
   }
   std::fprintf(stderr, "report: adversarial decisions\n");
   measureAdversarial(fastEngine.engine(), r.adversarial,
@@ -568,8 +568,7 @@ ReportFigures collect(const BenchData& data, const Options& options) {
   }
   measureAdversarial(fastEngine.engine(), r.literalsOnly,
                      options.adversarialRuns, &r.fastLiterals);
-  measureAdversarial(plainEngine.engine(), r.literalsOnly, 1,
-                     &r.plainLiterals);
+  measureAdversarial(plainEngine.engine(), r.literalsOnly, 1, &r.plainLiterals);
 
   std::fprintf(stderr, "report: domain-map layouts\n");
   r.layouts = measureLayouts(data);
@@ -600,8 +599,8 @@ void printHeader(const ReportFigures& r) {
       "%zu; answers differing between the modes: %zu.\n\n",
       r.requests, r.records, r.pages, r.pages, r.stats.requestRules,
       genericRules(r.stats), r.stats.elemHideRules, r.blocked, r.differing,
-      r.fast.selectorCount, r.plain.selectorCount, r.longRequests,
-      kLongUrlMin, kLongUrlMax, r.blockedLong, r.differingLong);
+      r.fast.selectorCount, r.plain.selectorCount, r.longRequests, kLongUrlMin,
+      kLongUrlMax, r.blockedLong, r.differingLong);
   std::printf(
       "Loads: median of %d. shouldBlock mean: %d passes over the workload "
       "(%d for plain), the first discarded. Latency: every request timed on "
@@ -615,15 +614,13 @@ void printHeader(const ReportFigures& r) {
 void printTable(const ReportFigures& r) {
   const ModeFigures& plain = r.plain;
   const ModeFigures& fast = r.fast;
-  row("figure", "plain", "accelerated", "plain / accelerated", "target",
-      "met");
+  row("figure", "plain", "accelerated", "plain / accelerated", "target", "met");
   std::printf("|---|---:|---:|---:|---|---|\n");
   row("load both files, median (ms)", fixed(plain.loadMs, 1),
       fixed(fast.loadMs, 1), ratio(plain.loadMs, fast.loadMs),
       kTargets.load.text(), met(kTargets.load.metBy(fast.loadMs)));
   row("load both files, CPU time, median (ms)", fixed(plain.loadCpuMs, 1),
-      fixed(fast.loadCpuMs, 1), ratio(plain.loadCpuMs, fast.loadCpuMs), "",
-      "");
+      fixed(fast.loadCpuMs, 1), ratio(plain.loadCpuMs, fast.loadCpuMs), "", "");
   row("shouldBlock mean (µs/request)", fixed(plain.blockMeanNs / 1e3, 3),
       fixed(fast.blockMeanNs / 1e3, 3),
       ratio(plain.blockMeanNs, fast.blockMeanNs), kTargets.blockMean.text(),
@@ -632,15 +629,15 @@ void printTable(const ReportFigures& r) {
   row("shouldBlock mean, CPU time (µs/request)",
       fixed(plain.blockMeanCpuNs / 1e3, 3), fixed(fast.blockMeanCpuNs / 1e3, 3),
       ratio(plain.blockMeanCpuNs, fast.blockMeanCpuNs), "", "");
-  row("shouldBlock p50 (µs)", fixed(plain.p50 / 1e3, 3), fixed(fast.p50 / 1e3, 3),
-      ratio(plain.p50, fast.p50), "", "");
-  row("shouldBlock p90 (µs)", fixed(plain.p90 / 1e3, 3), fixed(fast.p90 / 1e3, 3),
-      ratio(plain.p90, fast.p90), "", "");
-  row("shouldBlock p99 (µs)", fixed(plain.p99 / 1e3, 3), fixed(fast.p99 / 1e3, 3),
-      ratio(plain.p99, fast.p99), kTargets.blockP99.text(),
-      met(kTargets.blockP99.metBy(fast.p99 / 1e3)));
-  row("shouldBlock max (µs)", fixed(plain.max / 1e3, 1), fixed(fast.max / 1e3, 1),
-      ratio(plain.max, fast.max), "", "");
+  row("shouldBlock p50 (µs)", fixed(plain.p50 / 1e3, 3),
+      fixed(fast.p50 / 1e3, 3), ratio(plain.p50, fast.p50), "", "");
+  row("shouldBlock p90 (µs)", fixed(plain.p90 / 1e3, 3),
+      fixed(fast.p90 / 1e3, 3), ratio(plain.p90, fast.p90), "", "");
+  row("shouldBlock p99 (µs)", fixed(plain.p99 / 1e3, 3),
+      fixed(fast.p99 / 1e3, 3), ratio(plain.p99, fast.p99),
+      kTargets.blockP99.text(), met(kTargets.blockP99.metBy(fast.p99 / 1e3)));
+  row("shouldBlock max (µs)", fixed(plain.max / 1e3, 1),
+      fixed(fast.max / 1e3, 1), ratio(plain.max, fast.max), "", "");
   row("shouldBlock p50 / p99 / max, best pass per request (µs)",
       fixed(plain.bestP50 / 1e3, 1) + " / " + fixed(plain.bestP99 / 1e3, 1) +
           " / " + fixed(plain.bestMax / 1e3, 1),
@@ -676,7 +673,8 @@ void printTable(const ReportFigures& r) {
     row("heap bytes after loading (MB)", fixed(plain.memory.heapAdded / 1e6, 2),
         fixed(fast.memory.heapAdded / 1e6, 2),
         ratio(plain.memory.heapAdded, fast.memory.heapAdded), "", "");
-    row("heap bytes per rule", fixed(plain.memory.heapAdded / plain.memory.rules, 1),
+    row("heap bytes per rule",
+        fixed(plain.memory.heapAdded / plain.memory.rules, 1),
         fixed(fast.memory.heapAdded / fast.memory.rules, 1),
         ratio(plain.memory.heapAdded, fast.memory.heapAdded),
         kTargets.heapPerRule.text(),
@@ -690,8 +688,8 @@ void printTable(const ReportFigures& r) {
         kTargets.residentAdded.text(), "-");
   }
   if (r.adversarial.verified) {
-    row("1 MiB adversarial request (ms/decision)", fixed(plain.adversarialMs, 1),
-        fixed(fast.adversarialMs, 1),
+    row("1 MiB adversarial request (ms/decision)",
+        fixed(plain.adversarialMs, 1), fixed(fast.adversarialMs, 1),
         ratio(plain.adversarialMs, fast.adversarialMs),
         kTargets.adversarial.text(),
         met(kTargets.adversarial.metBy(fast.adversarialMs) &&
@@ -700,9 +698,9 @@ void printTable(const ReportFigures& r) {
     row("1 MiB adversarial request", "-", "-", "-", kTargets.adversarial.text(),
         "not built: " + r.adversarial.unavoidableRule);
   }
-  row("dense-key shapes, slowest (ms/decision)",
-      fixed(plain.denseWorstMs, 1), fixed(fast.denseWorstMs, 1),
-      ratio(plain.denseWorstMs, fast.denseWorstMs), kTargets.denseKeys.text(),
+  row("dense-key shapes, slowest (ms/decision)", fixed(plain.denseWorstMs, 1),
+      fixed(fast.denseWorstMs, 1), ratio(plain.denseWorstMs, fast.denseWorstMs),
+      kTargets.denseKeys.text(),
       met(kTargets.denseKeys.metBy(fast.denseWorstMs) &&
           fast.denseAnswersRight && plain.denseAnswersRight));
   if (r.literalsOnly.verified) {
@@ -729,28 +727,34 @@ void printAdversarial(const ReportFigures& r) {
 }
 
 void printLayouts(const LayoutFigures& l) {
-  std::printf("\n### Domain-map layout: %zu keys filed, %zu distinct; %zu host "
-              "candidates looked up\n\n",
-              l.keys, l.distinctKeys, l.candidates);
-  std::printf("| layout | heap bytes (MB) | bytes per filed key | lookup (ns) |\n");
+  std::printf(
+      "\n### Domain-map layout: %zu keys filed, %zu distinct; %zu host "
+      "candidates looked up\n\n",
+      l.keys, l.distinctKeys, l.candidates);
+  std::printf(
+      "| layout | heap bytes (MB) | bytes per filed key | lookup (ns) |\n");
   std::printf("|---|---:|---:|---:|\n");
   const double keys = static_cast<double>(l.keys);
-  std::printf("| `DomainRuleTable`, request rules' keys only (%zu filed, %zu "
-              "distinct) | %s | %s | %s |\n",
-              l.requestKeys, l.requestDistinct,
-              fixed(static_cast<double>(l.tableBytes) / 1e6, 2).c_str(),
-              fixed(static_cast<double>(l.tableBytes) /
-                        static_cast<double>(l.requestKeys), 1).c_str(),
-              fixed(l.tableNs, 1).c_str());
+  std::printf(
+      "| `DomainRuleTable`, request rules' keys only (%zu filed, %zu "
+      "distinct) | %s | %s | %s |\n",
+      l.requestKeys, l.requestDistinct,
+      fixed(static_cast<double>(l.tableBytes) / 1e6, 2).c_str(),
+      fixed(static_cast<double>(l.tableBytes) /
+                static_cast<double>(l.requestKeys),
+            1)
+          .c_str(),
+      fixed(l.tableNs, 1).c_str());
   std::printf("| `KeyedChains` | %s | %s | %s |\n",
               fixed(static_cast<double>(l.compactBytes) / 1e6, 2).c_str(),
               fixed(static_cast<double>(l.compactBytes) / keys, 1).c_str(),
               fixed(l.compactNs, 1).c_str());
-  std::printf("| `std::unordered_map<std::string, std::vector<const void*>>` | "
-              "%s | %s | %s |\n",
-              fixed(static_cast<double>(l.stdBytes) / 1e6, 2).c_str(),
-              fixed(static_cast<double>(l.stdBytes) / keys, 1).c_str(),
-              fixed(l.stdNs, 1).c_str());
+  std::printf(
+      "| `std::unordered_map<std::string, std::vector<const void*>>` | "
+      "%s | %s | %s |\n",
+      fixed(static_cast<double>(l.stdBytes) / 1e6, 2).c_str(),
+      fixed(static_cast<double>(l.stdBytes) / keys, 1).c_str(),
+      fixed(l.stdNs, 1).c_str());
 }
 
 void print(const ReportFigures& r) {

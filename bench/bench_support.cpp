@@ -35,8 +35,7 @@ DataHolder readData() {
   const std::string requests = dataFile("requests.json");
   if (holder.data.firstPath.empty() || holder.data.secondPath.empty() ||
       requests.empty()) {
-    holder.error = std::string("reference data absent from ") +
-                   QUIBEX_DATA_DIR;
+    holder.error = std::string("reference data absent from ") + QUIBEX_DATA_DIR;
     return holder;
   }
   if (!loadWorkload(requests, &holder.data.workload, &holder.error)) {
@@ -80,10 +79,11 @@ bool writeFile(const std::string& path, const std::string& content) {
 
 std::vector<WorkloadRequest> longUrlRequests(const Workload& workload) {
   static constexpr const char* kKeys[] = {
-      "utm_source", "utm_medium", "utm_campaign", "ref",  "cb",  "sid",
-      "gclid",      "fbclid",     "u",            "url",  "ts",  "v",
-      "lang",       "w",          "h",            "pid",  "dt",  "client",
-      "correlator", "redirect",   "cid",          "ord",  "tag", "z"};
+      "utm_source", "utm_medium", "utm_campaign", "ref",        "cb",
+      "sid",        "gclid",      "fbclid",       "u",          "url",
+      "ts",         "v",          "lang",         "w",          "h",
+      "pid",        "dt",         "client",       "correlator", "redirect",
+      "cid",        "ord",        "tag",          "z"};
   static constexpr const char kWord[] =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   std::mt19937 rng(19);  // mt19937's sequence is fixed by the standard
@@ -103,8 +103,8 @@ std::vector<WorkloadRequest> longUrlRequests(const Workload& workload) {
       std::string value;
       switch (rng() % 4) {
         case 0:  // an encoded URL: another record's
-          value = percentEncoded(
-              workload.requests[rng() % workload.records].url);
+          value =
+              percentEncoded(workload.requests[rng() % workload.records].url);
           break;
         case 1:
           value = std::to_string(rng());

@@ -84,7 +84,7 @@ class BenchEngine {
 // line intake does it (RuleFileReader, PassThroughDecoder, routeRuleLine);
 // comments and rejected lines are dropped.
 struct ParsedRules {
-  std::vector<std::unique_ptr<RequestFilter>> requests;  // both files
+  std::vector<std::unique_ptr<RequestFilter>> requests;   // both files
   std::vector<std::unique_ptr<ElemHideFilter>> elemHide;  // both files
 };
 ParsedRules parseRules(const BenchData& data);

@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
   size_t blocked = 0;
   if (std::strcmp(argv[1], "none") != 0) {
     for (const WorkloadRequest& r : requests) {
-      blocked += static_cast<size_t>(loaded.engine().shouldBlock(r.url, r.page));
+      blocked +=
+          static_cast<size_t>(loaded.engine().shouldBlock(r.url, r.page));
       ++decided;
     }
   }

@@ -46,10 +46,9 @@ const AdversarialRequest& adversarialRequest(const BenchData& data) {
 
 // Seconds per item, printed like a time.
 benchmark::Counter perItem(double itemsPerIteration) {
-  return benchmark::Counter(
-      itemsPerIteration,
-      benchmark::Counter::kIsIterationInvariantRate |
-          benchmark::Counter::kInvert);
+  return benchmark::Counter(itemsPerIteration,
+                            benchmark::Counter::kIsIterationInvariantRate |
+                                benchmark::Counter::kInvert);
 }
 
 // Wall time of a fresh engine loading both files (constructor, loadRules,
@@ -89,8 +88,8 @@ void BM_ShouldBlock(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() *
                           static_cast<int64_t>(requests.size()));
   state.counters["per_request"] = perItem(perPass);
-  state.counters["blocked"] = static_cast<double>(blocked) /
-                              static_cast<double>(state.iterations());
+  state.counters["blocked"] =
+      static_cast<double>(blocked) / static_cast<double>(state.iterations());
 }
 
 // shouldBlock over every request of the long-URL workload (records with
@@ -111,8 +110,8 @@ void BM_ShouldBlockLongUrls(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() *
                           static_cast<int64_t>(requests.size()));
   state.counters["per_request"] = perItem(static_cast<double>(requests.size()));
-  state.counters["blocked"] = static_cast<double>(blocked) /
-                              static_cast<double>(state.iterations());
+  state.counters["blocked"] =
+      static_cast<double>(blocked) / static_cast<double>(state.iterations());
 }
 
 // One decision on a dense-key shape (denseKeyShapes(), by index): a long
@@ -121,8 +120,7 @@ template <MatchMode kMode>
 void BM_DenseKeyShape(benchmark::State& state) {
   const DenseKeyShape shape =
       denseKeyShapes()[static_cast<size_t>(state.range(0))];
-  const std::unique_ptr<BenchEngine> engine =
-      textEngine(shape.rule, "", kMode);
+  const std::unique_ptr<BenchEngine> engine = textEngine(shape.rule, "", kMode);
   int answer = shape.blocked;
   for (auto _ : state) {
     answer = engine->engine().shouldBlock(shape.url, shape.pageUrl);
@@ -158,8 +156,8 @@ void BM_AdversarialRequest(benchmark::State& state) {
   if (data == nullptr) return;
   const AdversarialRequest& request = adversarialRequest(*data);
   if (!request.verified) {
-    const std::string why = "no arrangement avoids the rule " +
-                            request.unavoidableRule;
+    const std::string why =
+        "no arrangement avoids the rule " + request.unavoidableRule;
     state.SkipWithError(why.c_str());
     return;
   }
@@ -178,31 +176,49 @@ void BM_AdversarialRequest(benchmark::State& state) {
 }
 
 BENCHMARK_TEMPLATE(BM_LoadBothFiles, MatchMode::kAccelerated)
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()
-    ->Repetitions(5)->ReportAggregatesOnly(true);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 BENCHMARK_TEMPLATE(BM_LoadBothFiles, MatchMode::kPlain)
-    ->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()
-    ->Repetitions(5)->ReportAggregatesOnly(true);
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime()
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 BENCHMARK_TEMPLATE(BM_ShouldBlock, MatchMode::kAccelerated)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_ShouldBlock, MatchMode::kPlain)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_ShouldBlockLongUrls, MatchMode::kAccelerated)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_ShouldBlockLongUrls, MatchMode::kPlain)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_GetSelectors, MatchMode::kAccelerated)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_GetSelectors, MatchMode::kPlain)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_AdversarialRequest, MatchMode::kAccelerated)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_AdversarialRequest, MatchMode::kPlain)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_DenseKeyShape, MatchMode::kAccelerated)
-    ->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_DenseKeyShape, MatchMode::kPlain)
-    ->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->DenseRange(0, 2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace quibex::bench

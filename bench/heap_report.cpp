@@ -37,8 +37,7 @@ int main() {
       data + "/easylist.txt", data + "/easyprivacy.txt",
       quibex::MatchMode::kAccelerated);
   if (memory.rules() == 0) {
-    std::printf("Heap report skipped: no rules loaded from %s\n",
-                data.c_str());
+    std::printf("Heap report skipped: no rules loaded from %s\n", data.c_str());
     return 0;
   }
   const double added = static_cast<double>(memory.heapAdded());

@@ -76,10 +76,10 @@ void BM_LookupCandidates(benchmark::State& state) {
   size_t visited = 0;
   for (auto _ : state) visited += lookupAll(map, keyData->candidates);
   benchmark::DoNotOptimize(visited);
-  state.counters["per_lookup"] = benchmark::Counter(
-      static_cast<double>(keyData->candidates.size()),
-      benchmark::Counter::kIsIterationInvariantRate |
-          benchmark::Counter::kInvert);
+  state.counters["per_lookup"] =
+      benchmark::Counter(static_cast<double>(keyData->candidates.size()),
+                         benchmark::Counter::kIsIterationInvariantRate |
+                             benchmark::Counter::kInvert);
 }
 
 BENCHMARK_TEMPLATE(BM_FillDomainMap, CompactDomainMap)

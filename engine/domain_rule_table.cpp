@@ -71,8 +71,8 @@ std::string_view DomainRuleTable::keyOf(uint32_t entry) const {
   return ruleAt(firstRef(entry - 1))->domainKeyView();
 }
 
-void DomainRuleTable::insert(std::string_view key, uint64_t hash,
-                             uint32_t lane, const RequestFilter* rule) {
+void DomainRuleTable::insert(std::string_view key, uint64_t hash, uint32_t lane,
+                             const RequestFilter* rule) {
   assert(key == rule->domainKeyView() && hash == hashKey(key));
   if (lane >= kLanes) throw std::bad_alloc();
   const uint32_t ref = arena_->refOf(rule);
@@ -226,8 +226,7 @@ ProbeLengths DomainRuleTable::probeLengths() const {
 
 size_t DomainRuleTable::memoryBytes() const {
   return (metas_.capacity() + refs_.capacity()) * sizeof(uint32_t) +
-         groups_.capacity() * sizeof(Group) +
-         links_.capacity() * sizeof(Link);
+         groups_.capacity() * sizeof(Group) + links_.capacity() * sizeof(Link);
 }
 
 }  // namespace quibex

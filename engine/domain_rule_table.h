@@ -223,14 +223,14 @@ class DomainRuleTable {
   // Places every key in a new table of size slots.
   void rebuild(size_t size);
 
-  const RuleArena* arena_;       // where the rules live
+  const RuleArena* arena_;  // where the rules live
   // The slots, open-addressed with linear probing: meta words, and the
   // rule (an arena reference) or group of each.
   std::vector<uint32_t> metas_;
   std::vector<uint32_t> refs_;
-  std::vector<Group> groups_;    // keys with more than one rule
-  std::vector<Link> links_;      // the groups' chains
-  size_t keys_ = 0;              // keys present
+  std::vector<Group> groups_;      // keys with more than one rule
+  std::vector<Link> links_;        // the groups' chains
+  size_t keys_ = 0;                // keys present
   size_t laneKeys_[kLanes] = {};   // keys with rules in each lane
   size_t laneRules_[kLanes] = {};  // rules filed in each lane
 };
@@ -271,8 +271,7 @@ inline void DomainRuleTable::Chain::Iterator::settle() {
   while (ref_ != kNoRule && (link_ & kLaneMask) != lane_) follow();
 }
 
-inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin()
-    const {
+inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin() const {
   if (entry_ == kNoEntry) return end();
   const uint32_t meta = table_->metas_[entry_ - 1];
   const uint32_t ref = table_->refs_[entry_ - 1];

@@ -27,12 +27,10 @@ BlockExplanation FilterEngineImpl::explainBlock(const std::string& url,
   return why;
 }
 
-int FilterEngineImpl::decide(const std::string& url,
-                             const std::string& pageUrl,
+int FilterEngineImpl::decide(const std::string& url, const std::string& pageUrl,
                              BlockExplanation* why) {
-  return matchMode_ == MatchMode::kPlain
-             ? decidePlain(url, pageUrl, why)
-             : decideAccelerated(url, pageUrl, why);
+  return matchMode_ == MatchMode::kPlain ? decidePlain(url, pageUrl, why)
+                                         : decideAccelerated(url, pageUrl, why);
 }
 
 namespace {
@@ -58,9 +56,8 @@ int FilterEngineImpl::decidePlain(const std::string& url,
     if (!container.decides()) continue;
     std::string key;
     const RequestFilter* rule =
-        container.keyed
-            ? matchDomainMap(mapOf(container), url, pageUrl, &key)
-            : matchGenericList(sequenceOf(container), url, pageUrl);
+        container.keyed ? matchDomainMap(mapOf(container), url, pageUrl, &key)
+                        : matchGenericList(sequenceOf(container), url, pageUrl);
     if (rule != nullptr) return decided(container, rule, key, why);
   }
   return 0;

@@ -104,8 +104,8 @@ void FilterEngineImpl::startLoad(const std::string& firstPath,
     return;
   }
   if (!launcher_.launch(&FilterEngineImpl::loadBody, job.get())) {
-    logMessage(LogPriority::kError,
-               "the %s thread could not be started; %s", kLoadThreadName,
+    logMessage(LogPriority::kError, "the %s thread could not be started; %s",
+               kLoadThreadName,
                reload ? "the rules in force stay" : "no rules were added");
     abandonStart(reload);
     return;

@@ -70,9 +70,9 @@ struct EngineOptions {
 
 // What decided a request, for explanations.
 struct BlockExplanation {
-  int blocked = 0;                        // the answer shouldBlock gives
+  int blocked = 0;                          // the answer shouldBlock gives
   DecisionStep step = DecisionStep::kNone;  // the deciding container
-  std::string ruleText;                   // text of a matching rule
+  std::string ruleText;                     // text of a matching rule
   std::string key;  // the domain key it was filed under (domain-keyed steps)
   // That rule itself, or null for kNone; valid until the rules are cleared.
   const RequestFilter* rule = nullptr;
@@ -90,9 +90,9 @@ struct SelectorSource {
 struct SelectorExplanation {
   // True when an "elemhide" exception switched element hiding off.
   bool switchedOff = false;
-  std::string exceptionRule;  // that exception's text
+  std::string exceptionRule;                 // that exception's text
   const RequestFilter* exception = nullptr;  // that exception, or null
-  std::vector<SelectorSource> selectors;  // in getSelectors order
+  std::vector<SelectorSource> selectors;     // in getSelectors order
 };
 
 // The rule that one added line became. At most one is set; both are null
@@ -107,10 +107,10 @@ struct EngineStats {
   size_t requestRules = 0;  // every filed request rule
   // Rules in each request container, indexed like kRequestContainers.
   size_t containerRules[kRequestContainerCount] = {};
-  size_t elemHideRules = 0;       // every filed element-hiding rule
-  size_t elemHideKeys = 0;        // distinct sites in the element-hiding index
-  size_t indexBytes = 0;          // heap bytes of maps, sequences and indexes
-  size_t ruleBytes = 0;           // heap bytes holding the parsed rules
+  size_t elemHideRules = 0;  // every filed element-hiding rule
+  size_t elemHideKeys = 0;   // distinct sites in the element-hiding index
+  size_t indexBytes = 0;     // heap bytes of maps, sequences and indexes
+  size_t ruleBytes = 0;      // heap bytes holding the parsed rules
 
   // The rules in the container id. REQUIRES: id is not kNone.
   size_t rulesIn(DecisionStep id) const {
@@ -270,8 +270,7 @@ class FilterEngineImpl final : public FilterEngine {
 
   // The plain lookups: each derives the host candidates and, per rule, the
   // request facts anew. They return a matching filter or null.
-  const RequestFilter* matchDomainMap(DomainLane& map,
-                                      const std::string& url,
+  const RequestFilter* matchDomainMap(DomainLane& map, const std::string& url,
                                       const std::string& pageUrl,
                                       std::string* key);
   const RequestFilter* matchGenericList(const GenericSequence& sequence,
@@ -292,32 +291,32 @@ class FilterEngineImpl final : public FilterEngine {
   std::vector<RequestFilter*> requestFilters;
   DomainLane exceptionsByDomain1;  // "@@" rules of list 1 with a key
   DomainLane blockingByDomain1;    // blocking rules of list 1 with a key
-  GenericSequence exceptions1;          // "@@" rules of list 1 without a key
-  GenericSequence blocking1;            // blocking rules of list 1, no key
+  GenericSequence exceptions1;     // "@@" rules of list 1 without a key
+  GenericSequence blocking1;       // blocking rules of list 1, no key
   DomainLane exceptionsByDomain0;  // as above, for list 0
   DomainLane blockingByDomain0;
   GenericSequence exceptions0;
   GenericSequence blocking0;
   DomainLane elemHideExceptionsByDomain;  // "@@...$elemhide" with a key
   KeyedChains<const ElemHideFilter> elemHideByDomain;  // site -> filters
-  std::vector<ElemHideFilter*> elemHideFilters;  // owns all (in arena_)
+  std::vector<ElemHideFilter*> elemHideFilters;        // owns all (in arena_)
   std::string firstRulePath;   // first file of the last load body
   std::string secondRulePath;  // second file of the last load body
   std::mutex mutex;            // serialises every load, clear and query
   std::atomic<bool> loading;   // a load is pending or running
 
   // ---- Implementation state ----
-  RuleArena arena_;             // storage of every filed rule
-  LineDecoder& decoder_;        // turns stored lines into plain text
-  ThreadLauncher& launcher_;    // starts load bodies
-  const MatchMode matchMode_;   // accelerated or plain queries
+  RuleArena arena_;            // storage of every filed rule
+  LineDecoder& decoder_;       // turns stored lines into plain text
+  ThreadLauncher& launcher_;   // starts load bodies
+  const MatchMode matchMode_;  // accelerated or plain queries
   // Orders the starts' and the bodies' updates of pendingBodies_ against a
   // failed start's decision to clear loading. Never held for long: queries
   // do not take it, and no body holds it while loading.
   std::mutex startMutex_;
-  std::atomic<int> pendingBodies_{0};  // bodies started, not yet finished
+  std::atomic<int> pendingBodies_{0};   // bodies started, not yet finished
   std::condition_variable bodiesDone_;  // signalled when a body finishes
-  GenericIndex genericIndex_;   // token index over the four sequences
+  GenericIndex genericIndex_;           // token index over the four sequences
   // The rules of the five keyed containers, each container one lane.
   DomainRuleTable domainRules_{&arena_};
   // While a file is read, each keyed rule goes into the table one keyed
@@ -333,10 +332,10 @@ class FilterEngineImpl final : public FilterEngine {
   };
   bool holdKeyedRules_ = false;  // a file is being read
   HeldRule heldRule_;            // the keyed rule not yet in the table
-  size_t requestRules_ = 0;  // request rules filed since the last clear
+  size_t requestRules_ = 0;      // request rules filed since the last clear
   const RequestFilter* lastRequestRule_ = nullptr;  // the last one filed
-  bool indexStale_ = false;     // filing changed since the indexes were built
-  CandidateList candidates_;    // scratch: host candidates of one query
+  bool indexStale_ = false;   // filing changed since the indexes were built
+  CandidateList candidates_;  // scratch: host candidates of one query
 };
 
 // The table of the request containers. Each list's exceptions come before
@@ -382,8 +381,8 @@ static_assert(everyRuleHasAContainer(FilterEngineImpl::kRequestContainers),
 static_assert(keyedContainers(FilterEngineImpl::kRequestContainers) <=
                   DomainRuleTable::kLanes,
               "one domain table lane per keyed container");
-static_assert(decisionContainers(FilterEngineImpl::kRequestContainers,
-                                 false) == GenericIndex::kSlots,
+static_assert(decisionContainers(FilterEngineImpl::kRequestContainers, false) ==
+                  GenericIndex::kSlots,
               "one token index slot per generic sequence");
 
 // The container named id. REQUIRES: id is not kNone.

@@ -15,8 +15,7 @@ std::vector<std::string> FilterEngineImpl::getSelectors(
   std::vector<std::string> selectors;
   if (loading) return selectors;
   std::lock_guard<std::mutex> lock(mutex);
-  collectSelectors(pageAddress, documentUrl, referrerUrl, nullptr,
-                   &selectors);
+  collectSelectors(pageAddress, documentUrl, referrerUrl, nullptr, &selectors);
   return selectors;
 }
 
@@ -39,8 +38,7 @@ const RequestFilter* FilterEngineImpl::hasElemHideException(
   candidates_.assign(extractHostView(url, nullptr));
   locateCandidates();
   const RequestFacts request(url, pageUrl);
-  return matchDomainMap(elemHideExceptionsByDomain, candidates_, request,
-                        &key);
+  return matchDomainMap(elemHideExceptionsByDomain, candidates_, request, &key);
 }
 
 void FilterEngineImpl::collectSelectors(const std::string& pageAddress,

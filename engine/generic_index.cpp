@@ -39,14 +39,14 @@ constexpr size_t kGramBytes = 4;
 // candidate for most URLs with a query string.
 constexpr std::string_view kCommonTokens[] = {
     // schemes, hosts and paths
-    "http", "https", "www", "com", "net", "org", "co", "uk", "de",
-    "cdn", "static", "api", "assets", "content", "index", "wp",
+    "http", "https", "www", "com", "net", "org", "co", "uk", "de", "cdn",
+    "static", "api", "assets", "content", "index", "wp",
     // file names
-    "js", "min", "html", "htm", "php", "css", "jpg", "png", "gif", "img",
-    "v1", "v2",
+    "js", "min", "html", "htm", "php", "css", "jpg", "png", "gif", "img", "v1",
+    "v2",
     // query keys
-    "id", "url", "ref", "client", "tag", "sid", "pid", "cid", "uid", "cb",
-    "ts", "utm", "source", "medium", "campaign", "lang", "type", "ver"};
+    "id", "url", "ref", "client", "tag", "sid", "pid", "cid", "uid", "cb", "ts",
+    "utm", "source", "medium", "campaign", "lang", "type", "ver"};
 
 constexpr std::string_view kCommonGrams[] = {
     "http", "ttp:", "tp:/", "p://", "ttps", "tps:", "ps:/", "s://", "://w",
@@ -179,8 +179,10 @@ class KeyCounts {
 bool isCommonKey(uint64_t key) {
   static const std::vector<uint64_t> common = [] {
     std::vector<uint64_t> keys;
-    for (std::string_view token : kCommonTokens) keys.push_back(tokenKey(token));
-    for (std::string_view gram : kCommonGrams) keys.push_back(gramKey(gram.data()));
+    for (std::string_view token : kCommonTokens)
+      keys.push_back(tokenKey(token));
+    for (std::string_view gram : kCommonGrams)
+      keys.push_back(gramKey(gram.data()));
     std::sort(keys.begin(), keys.end());
     return keys;
   }();
@@ -213,7 +215,8 @@ KeyChoice chooseKey(std::string_view pattern, const KeyCounts& counts) {
     uint32_t score = counts.count(key);
     if (isCommonKey(key)) score += kCommonPenalty;
     if (t.size() <= 2) score += kShortTokenPenalty;
-    if (score < tokenScore || (score == tokenScore && t.size() > token.length)) {
+    if (score < tokenScore ||
+        (score == tokenScore && t.size() > token.length)) {
       token = KeyChoice{key, static_cast<size_t>(t.data() - pattern.data()),
                         t.size()};
       tokenScore = score;
@@ -227,7 +230,8 @@ KeyChoice chooseKey(std::string_view pattern, const KeyCounts& counts) {
     uint32_t score = counts.count(key);
     if (isCommonKey(key)) score += kCommonPenalty;
     if (score < gramScore) {
-      gram = KeyChoice{key, static_cast<size_t>(g - pattern.data()), kGramBytes};
+      gram =
+          KeyChoice{key, static_cast<size_t>(g - pattern.data()), kGramBytes};
       gramScore = score;
     }
   });
@@ -344,8 +348,8 @@ void countKeys(const std::vector<const RequestFilter*>* const
 // Step 2: every rule's chosen key, sorted by key and then slot, so that
 // each bucket's rules stand together, slot by slot (key 0, the rules
 // without a key, first).
-std::vector<Placement> placeRules(const std::vector<const RequestFilter*>*
-                                      const sequences[GenericIndex::kSlots],
+std::vector<Placement> placeRules(const std::vector<const RequestFilter*>* const
+                                      sequences[GenericIndex::kSlots],
                                   const KeyCounts& counts) {
   size_t total = 0;
   for (size_t s = 0; s < GenericIndex::kSlots; ++s) {
@@ -493,8 +497,7 @@ void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
       }
       occurrences_.push_back(
           Occurrence{static_cast<uint32_t>(position), last, count});
-      lastOccurrence_[bucket] =
-          static_cast<uint32_t>(occurrences_.size() - 1);
+      lastOccurrence_[bucket] = static_cast<uint32_t>(occurrences_.size() - 1);
       return;
     }
   }
@@ -505,7 +508,8 @@ void GenericIndex::beginRequest(const std::string& url) {
   unmet_ = 0;
   settled_ = 0;
   // A huge URL may have grown the scratch list; do not keep that much.
-  if (occurrences_.capacity() > 65536) std::vector<Occurrence>().swap(occurrences_);
+  if (occurrences_.capacity() > 65536)
+    std::vector<Occurrence>().swap(occurrences_);
   occurrences_.clear();
   if (buckets_.empty()) return;
   if (++stamp_ == 0) {  // wrapped: forget every old stamp

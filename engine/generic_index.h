@@ -60,8 +60,7 @@ class GenericIndex {
 
   // Rebuilds the index over the given sequences, sequences[s] in slot s.
   // REQUIRES: the filters outlive the index or the next build()/clear().
-  void build(const std::vector<const RequestFilter*>* const
-                 sequences[kSlots]);
+  void build(const std::vector<const RequestFilter*>* const sequences[kSlots]);
   // Forgets every rule.
   void clear();
 
@@ -119,10 +118,10 @@ class GenericIndex {
     // A rule with one party bit (rule_options.h) needs a request of that
     // party; the bits stand here as they are.
     kNeedsParty = kEitherParty,
-    kNeedsPage = 4,       // a third-party option: the page must be given
-    kNeedsPageKey = 8,    // page domains: the page must have a domain key
-    kNeedsGate = 16,      // an untokenized rule with only included domains:
-                          // one of those must occur in the page's key
+    kNeedsPage = 4,     // a third-party option: the page must be given
+    kNeedsPageKey = 8,  // page domains: the page must have a domain key
+    kNeedsGate = 16,    // an untokenized rule with only included domains:
+                        // one of those must occur in the page's key
   };
   // The steps of build() after the rules are placed: the buckets and their
   // entries from placements sorted by key and slot; the gate of the rules
@@ -149,28 +148,28 @@ class GenericIndex {
   // m is mix(key).
   void probeTable(uint64_t key, uint64_t m, size_t position);
 
-  std::vector<Entry> entries_;    // grouped by bucket, then slot
-  std::string pieces_;            // the key pieces of the entries
-  std::vector<Bucket> buckets_;   // bucket 0 holds the untokenized rules
-  std::vector<uint32_t> table_;   // open-addressed: bucket index + 1
-  std::vector<uint64_t> filter_;  // one bit per key hash, to skip probes
+  std::vector<Entry> entries_;        // grouped by bucket, then slot
+  std::string pieces_;                // the key pieces of the entries
+  std::vector<Bucket> buckets_;       // bucket 0 holds the untokenized rules
+  std::vector<uint32_t> table_;       // open-addressed: bucket index + 1
+  std::vector<uint64_t> filter_;      // one bit per key hash, to skip probes
   std::vector<uint64_t> gramFilter_;  // one bit per gram key
-  size_t gramRules_ = 0;          // rules filed under a gram
+  size_t gramRules_ = 0;              // rules filed under a gram
   // The included domains of every untokenized rule that has only included
   // domains: when none occurs in a page's key, all those rules are out.
   std::vector<std::string> gateNames_;
   std::unique_ptr<DomainNameSet> gate_;
   std::vector<uint64_t> gateLeads_;  // one bit per first four bytes of a name
   bool gateShortName_ = false;       // a name is shorter than four bytes
-  std::vector<uint32_t> hits_;    // scratch: buckets of this request
-  std::vector<uint32_t> seen_;    // scratch: request stamp per bucket
+  std::vector<uint32_t> hits_;       // scratch: buckets of this request
+  std::vector<uint32_t> seen_;       // scratch: request stamp per bucket
   std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
   std::vector<Occurrence> occurrences_;   // scratch: of this request
-  uint32_t stamp_ = 0;            // scratch: current request stamp
-  uint32_t occurrenceCap_ = 0;    // scratch: places kept per key
-  uint32_t unmet_ = 0;            // scratch: Need bits this request fails
-  uint32_t settled_ = 0;          // scratch: Need bits decided so far
-  bool wholeUrlOnly_ = false;     // scratch: URL too long for positions
+  uint32_t stamp_ = 0;                    // scratch: current request stamp
+  uint32_t occurrenceCap_ = 0;            // scratch: places kept per key
+  uint32_t unmet_ = 0;         // scratch: Need bits this request fails
+  uint32_t settled_ = 0;       // scratch: Need bits decided so far
+  bool wholeUrlOnly_ = false;  // scratch: URL too long for positions
 };
 
 // Index key of a token; never 0 and never a gram key.

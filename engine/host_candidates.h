@@ -88,15 +88,15 @@ class HostLabels {
   }
 
  private:
-  const char* text_ = nullptr;        // the joined labels: host or buffer_
-  bool joined_ = false;               // text_ is buffer_
-  char buffer_[kSplitBufferBytes];    // the labels joined, when empty
-                                      // labels lie between them
-  uint8_t starts_[kMaxLabels];        // each label's start in text_
-  uint8_t ends_[kMaxLabels];          // and its end
-  uint8_t hostStarts_[kMaxLabels];    // each label's start in the host,
-  uint8_t hostEnds_[kMaxLabels];      // and its end, when joined_
-  size_t count_ = 0;                  // labels
+  const char* text_ = nullptr;      // the joined labels: host or buffer_
+  bool joined_ = false;             // text_ is buffer_
+  char buffer_[kSplitBufferBytes];  // the labels joined, when empty
+                                    // labels lie between them
+  uint8_t starts_[kMaxLabels];      // each label's start in text_
+  uint8_t ends_[kMaxLabels];        // and its end
+  uint8_t hostStarts_[kMaxLabels];  // each label's start in the host,
+  uint8_t hostEnds_[kMaxLabels];    // and its end, when joined_
+  size_t count_ = 0;                // labels
 };
 
 // The domain candidates of a host, in order, repeats kept.

@@ -59,14 +59,14 @@ inline constexpr int kBothLists = -1;
 
 // One request container of the engine.
 struct RequestContainer {
-  DecisionStep id;  // its name; equal to its place in the table
-  int list;         // 1 (second file), 0 (first file) or kBothLists
-  RuleKind kind;    // exceptions or blocking rules
-  bool keyed;       // a DomainLane by domain key, else a GenericSequence
-  bool elemHide;    // holds exceptions with the "elemhide" option only; read
-                    // by the selector query, never by the block decision
+  DecisionStep id;     // its name; equal to its place in the table
+  int list;            // 1 (second file), 0 (first file) or kBothLists
+  RuleKind kind;       // exceptions or blocking rules
+  bool keyed;          // a DomainLane by domain key, else a GenericSequence
+  bool elemHide;       // holds exceptions with the "elemhide" option only; read
+                       // by the selector query, never by the block decision
   const char* member;  // the engine's name for it, e.g. "blockingByDomain1"
-  DomainLane FilterEngineImpl::*map;       // keyed: the map; else null
+  DomainLane FilterEngineImpl::*map;            // keyed: the map; else null
   GenericSequence FilterEngineImpl::*sequence;  // generic: the sequence
   // A keyed container's lane in the shared domain table; a generic
   // container of the block decision's slot in the token index. Numbered by
@@ -147,10 +147,10 @@ constexpr std::array<size_t, 16> filingIndexes(
     const std::array<RequestContainer, N>& table) {
   std::array<size_t, 16> indexes{};
   for (size_t key = 0; key < indexes.size(); ++key) {
-    indexes[key] = filingIndex(
-        table, (key & 1) ? 1 : 0,
-        (key & 2) ? RuleKind::kException : RuleKind::kBlocking,
-        (key & 4) != 0, (key & 8) != 0);
+    indexes[key] =
+        filingIndex(table, (key & 1) ? 1 : 0,
+                    (key & 2) ? RuleKind::kException : RuleKind::kBlocking,
+                    (key & 4) != 0, (key & 8) != 0);
   }
   return indexes;
 }

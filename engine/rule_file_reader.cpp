@@ -24,8 +24,7 @@ RuleFileReader::RuleFileReader(std::FILE* file)
 bool RuleFileReader::readMore() {
   if (atEnd_ || failed_) return false;
   char* const bytes = buffer_.get();
-  const size_t got =
-      std::fread(bytes + len_, 1, capacity_ - 1 - len_, file_);
+  const size_t got = std::fread(bytes + len_, 1, capacity_ - 1 - len_, file_);
   if (got == 0) {
     if (std::ferror(file_)) {
       failed_ = true;
@@ -36,9 +35,9 @@ bool RuleFileReader::readMore() {
   }
   if (nul_ == len_) {  // no NUL so far: look among the new bytes
     const void* nul = std::memchr(bytes + len_, '\0', got);
-    nul_ = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) -
-                                                bytes)
-                          : len_ + got;
+    nul_ = nul != nullptr
+               ? static_cast<size_t>(static_cast<const char*>(nul) - bytes)
+               : len_ + got;
   }
   len_ += got;
   return true;
@@ -64,9 +63,7 @@ bool RuleFileReader::makeRoom() {
   return true;
 }
 
-void RuleFileReader::dropLine() {
-  pos_ = len_ = scanned_ = nul_ = 0;
-}
+void RuleFileReader::dropLine() { pos_ = len_ = scanned_ = nul_ = 0; }
 
 bool RuleFileReader::next(std::string_view* line) {
   bool skipping = false;  // the line in progress is read through, not kept

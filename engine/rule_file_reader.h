@@ -94,12 +94,12 @@ class RuleFileReader {
 
 // What readRuleLines did with the lines of one file.
 struct RuleLineTally {
-  size_t undecodable = 0;   // stored lines the decoder gave no plain text for
-  size_t tooLong = 0;       // lines over kMaxRuleLineRead bytes, not read
-  size_t readOutOfMemory = 0;    // lines memory to read them ran out for
+  size_t undecodable = 0;  // stored lines the decoder gave no plain text for
+  size_t tooLong = 0;      // lines over kMaxRuleLineRead bytes, not read
+  size_t readOutOfMemory = 0;     // lines memory to read them ran out for
   size_t handledOutOfMemory = 0;  // lines dropped when decoding or handling
                                   // them ran out of memory
-  bool readFailed = false;  // reading stopped at a read error
+  bool readFailed = false;        // reading stopped at a read error
 
   // Every line dropped for lack of memory.
   size_t outOfMemory() const { return readOutOfMemory + handledOutOfMemory; }
@@ -134,9 +134,9 @@ RuleLineTally readRuleLines(std::FILE* file, LineDecoder* decoder,
   if (decoder != nullptr) bracket.emplace(*decoder);
   RuleLineTally tally;
   const bool decoding = decoder != nullptr && !decoder->passesThrough();
-  std::string plain;        // a decoded line, reused for each line
-  size_t number = 0;        // the number of the line last seen
-  size_t skippedSeen = 0;   // reader.skippedLines() already numbered
+  std::string plain;       // a decoded line, reused for each line
+  size_t number = 0;       // the number of the line last seen
+  size_t skippedSeen = 0;  // reader.skippedLines() already numbered
   const auto numberSkipped = [&] {
     for (; skippedSeen < reader.skippedLines(); ++skippedSeen) {
       onSkipped(++number);

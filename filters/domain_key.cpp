@@ -26,8 +26,7 @@ inline uint64_t bytesEqual(uint64_t word, char c) {
 }
 
 // The key of text, whose first "/" after start is at slash (npos: none).
-std::string_view keyBefore(std::string_view text, size_t start,
-                           size_t slash) {
+std::string_view keyBefore(std::string_view text, size_t start, size_t slash) {
   const char* bytes = text.data();
   size_t end = slash;
   if (slash == std::string_view::npos) {
@@ -100,11 +99,11 @@ std::string_view domainKeyView(std::string_view text) {
   const size_t start = skipSchemeAndStars(text);
   const void* slash =
       std::memchr(text.data() + start, '/', text.size() - start);
-  return keyBefore(text, start,
-                   slash != nullptr
-                       ? static_cast<size_t>(static_cast<const char*>(slash) -
-                                             text.data())
-                       : std::string_view::npos);
+  return keyBefore(
+      text, start,
+      slash != nullptr
+          ? static_cast<size_t>(static_cast<const char*>(slash) - text.data())
+          : std::string_view::npos);
 }
 
 std::string_view slashlessDomainKeyView(std::string_view text) {

@@ -32,12 +32,12 @@ struct DomainNameSet::Index {
     bool operator<(uint8_t byte) const { return second < byte; }
   };
   std::array<uint32_t, 257> firstStart{};  // runs of names by first byte
-  std::vector<Name> byFirst;  // by first byte, then second byte
+  std::vector<Name> byFirst;               // by first byte, then second byte
   // The pair bits of the names in byFirst.
   std::array<uint64_t, (size_t{1} << kPairBitsLog) / 64> pairs{};
   size_t shortest = 0;        // bytes of the shortest name in byFirst
-  bool hasEmpty = false;                   // an empty name: every key hits
-  std::vector<char> singles;               // one-byte names
+  bool hasEmpty = false;      // an empty name: every key hits
+  std::vector<char> singles;  // one-byte names
 };
 
 DomainNameSet::DomainNameSet(const std::vector<std::string>& names)
@@ -62,12 +62,11 @@ DomainNameSet::DomainNameSet(const std::vector<std::string>& names)
       }
     }
   }
-  std::stable_sort(longer.begin(), longer.end(),
-                   [](const auto& a, const auto& b) {
-                     return a.first != b.first
-                                ? a.first < b.first
-                                : a.second.second < b.second.second;
-                   });
+  std::stable_sort(
+      longer.begin(), longer.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first
+                                  : a.second.second < b.second.second;
+      });
   size_t next = 0;
   for (size_t byte = 0; byte < 256; ++byte) {
     index->firstStart[byte] = static_cast<uint32_t>(next);

@@ -37,7 +37,7 @@ class DomainNameSet {
  private:
   struct Index;  // the first-two-bytes index of a long list
   const std::vector<std::string>* names_ = nullptr;  // the listed names
-  std::unique_ptr<const Index> index_;  // null for short lists
+  std::unique_ptr<const Index> index_;               // null for short lists
 };
 
 }  // namespace quibex

@@ -77,8 +77,8 @@ ElemHideFilter* ElemHideFilter::parse(std::string_view line,
       *exclude++ = Range{static_cast<uint32_t>(offset + 1),
                          static_cast<uint32_t>(length - 1)};
     } else {
-      *include++ = Range{static_cast<uint32_t>(offset),
-                         static_cast<uint32_t>(length)};
+      *include++ =
+          Range{static_cast<uint32_t>(offset), static_cast<uint32_t>(length)};
     }
   });
   std::memcpy(const_cast<char*>(filter->chars()), line.data(), line.size());

@@ -74,10 +74,11 @@ class ElemHideFilter {
 
   ElemHideFilter() = default;
   static ElemHideFilter* parse(std::string_view line,
-                               void* (*allocate)(size_t, void*),
-                               void* context);
+                               void* (*allocate)(size_t, void*), void* context);
 
-  const Range* ranges() const { return reinterpret_cast<const Range*>(this + 1); }
+  const Range* ranges() const {
+    return reinterpret_cast<const Range*>(this + 1);
+  }
   Range* ranges() { return reinterpret_cast<Range*>(this + 1); }
   const char* chars() const {
     return reinterpret_cast<const char*>(ranges() + includeCount_ +

@@ -26,9 +26,8 @@ std::string_view siteKeyView(std::string_view url) {
       break;
     }
   }
-  return hostLikeOrEmpty(
-      std::string_view(keyStart, static_cast<size_t>(url.data() + hostEnd -
-                                                     keyStart)));
+  return hostLikeOrEmpty(std::string_view(
+      keyStart, static_cast<size_t>(url.data() + hostEnd - keyStart)));
 }
 
 uint32_t contentTypesOf(std::string_view requestUrl) {

@@ -59,11 +59,11 @@ class RequestFacts {
   static constexpr uint32_t kUnknownTypes = UINT32_MAX;
   void derivePageDomainKey() const;
 
-  std::string_view url_;                     // the request URL
-  std::string_view pageUrl_;                 // the page URL, possibly empty
-  mutable std::string_view pageDomainKey_;   // domain key of the page URL
-  mutable bool pageKeyKnown_ = false;        // pageDomainKey_ is set
-  mutable int8_t firstParty_ = -1;           // -1 until computed, then 0 or 1
+  std::string_view url_;                       // the request URL
+  std::string_view pageUrl_;                   // the page URL, possibly empty
+  mutable std::string_view pageDomainKey_;     // domain key of the page URL
+  mutable bool pageKeyKnown_ = false;          // pageDomainKey_ is set
+  mutable int8_t firstParty_ = -1;             // -1 until computed, then 0 or 1
   mutable uint32_t urlTypes_ = kUnknownTypes;  // content types of the suffix
 };
 

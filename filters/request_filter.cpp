@@ -159,8 +159,7 @@ inline void RequestFilter::cutLine(std::string_view line, LineParts* parts) {
 }
 
 inline RequestFilter* RequestFilter::layOut(
-    LineParts* parts, void* (*allocate)(size_t, size_t, void*),
-    void* context) {
+    LineParts* parts, void* (*allocate)(size_t, size_t, void*), void* context) {
   const std::string_view body = parts->body;
   const std::string_view suffix = parts->suffix;
   ParsedOptions& options = parts->options;
@@ -182,14 +181,12 @@ inline RequestFilter* RequestFilter::layOut(
   // [*?][body][*?][suffix]; nothing below can fail. Each block starts
   // where the one before it ends, aligned as it needs.
   static_assert(sizeof(Sizes) == 4, "Sizes grew");
-  static_assert((sizeof(RequestFilter) + sizeof(Sizes)) % alignof(Options) ==
-                        0 &&
-                    sizeof(RequestFilter) % alignof(Sizes) == 0 &&
-                    sizeof(Options) % alignof(WideSizes) == 0 &&
-                    (sizeof(RequestFilter) + sizeof(Sizes)) %
-                            alignof(WideSizes) ==
-                        0,
-                "a block after the record would be misaligned");
+  static_assert(
+      (sizeof(RequestFilter) + sizeof(Sizes)) % alignof(Options) == 0 &&
+          sizeof(RequestFilter) % alignof(Sizes) == 0 &&
+          sizeof(Options) % alignof(WideSizes) == 0 &&
+          (sizeof(RequestFilter) + sizeof(Sizes)) % alignof(WideSizes) == 0,
+      "a block after the record would be misaligned");
   const uint16_t bodyLen = wide ? kWide : static_cast<uint16_t>(body.size());
   const bool leadStar = flags & kLeadStar;
   const bool trailStar = flags & kTrailStar;
@@ -199,8 +196,8 @@ inline RequestFilter* RequestFilter::layOut(
   size_t alignment = alignof(RequestFilter);
   if (wide) alignment = alignof(WideSizes);
   if (hasOptions) alignment = alignof(Options);
-  void* memory = allocate(offset + patternLen + suffix.size(), alignment,
-                          context);
+  void* memory =
+      allocate(offset + patternLen + suffix.size(), alignment, context);
   RequestFilter* filter = new (memory) RequestFilter();
   filter->flags_ = flags;
   filter->bodyLen_ = bodyLen;
@@ -241,11 +238,10 @@ inline void RequestFilter::storeDomainKey() {
                                     : quibex::domainKeyView(stored);
   const size_t keyOffset =
       key.empty() ? 0 : static_cast<size_t>(key.data() - stored.data());
-  const bool fits =
-      bare ? !key.empty() && keyOffset < kKeyNotStored &&
-                 keyOffset + key.size() + 2 == stored.size()
-           : key.empty() ||
-                 (keyOffset < kKeyNotStored && key.size() <= UINT16_MAX);
+  const bool fits = bare ? !key.empty() && keyOffset < kKeyNotStored &&
+                               keyOffset + key.size() + 2 == stored.size()
+                         : key.empty() || (keyOffset < kKeyNotStored &&
+                                           key.size() <= UINT16_MAX);
   if (!fits) {
     keyOffset_ = kKeyNotStored;
   } else if (!key.empty()) {

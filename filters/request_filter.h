@@ -134,9 +134,8 @@ class RequestFilter {
   std::string_view domainKeyView() const {
     if (keyOffset_ == kKeyNotStored) return quibex::domainKeyView(pattern());
     // Without a Sizes block the key ends before the pattern's closing "^*".
-    const size_t keyLen = (flags_ & kHasSizes)
-                              ? sizes().keyLen
-                              : patternLen() - keyOffset_ - 2;
+    const size_t keyLen =
+        (flags_ & kHasSizes) ? sizes().keyLen : patternLen() - keyOffset_ - 2;
     return std::string_view(chars() + keyOffset_, keyLen);
   }
 
@@ -159,20 +158,21 @@ class RequestFilter {
   bool matches(const RequestFacts& request, KeyPlace* place) const;
 
  private:
-  friend RequestFilter* parseRequestFilterInto(
-      std::string_view line, void* (*allocate)(size_t, size_t, void*),
-      void* context);
+  friend RequestFilter* parseRequestFilterInto(std::string_view line,
+                                               void* (*allocate)(size_t, size_t,
+                                                                 void*),
+                                               void* context);
 
   enum Flag : uint8_t {
     kPartyBits = kEitherParty,  // the party bits, as they are
-    kException = 4,    // the line began with "@@"
-    kDoublePipe = 8,   // a "||" followed (removed, not stored)
-    kLeadStar = 16,    // a "*" was added before the body; else a "|" was
-                       // removed in front of it
-    kTrailStar = 32,   // a "*" was added after the body; else a "|" was
-                       // removed behind it
-    kHasSizes = 64,    // a Sizes block follows the record
-    kHasOptions = 128, // an Options block follows the Sizes block
+    kException = 4,             // the line began with "@@"
+    kDoublePipe = 8,            // a "||" followed (removed, not stored)
+    kLeadStar = 16,     // a "*" was added before the body; else a "|" was
+                        // removed in front of it
+    kTrailStar = 32,    // a "*" was added after the body; else a "|" was
+                        // removed behind it
+    kHasSizes = 64,     // a Sizes block follows the record
+    kHasOptions = 128,  // an Options block follows the Sizes block
   };
 
   // The suffix and key lengths of a rule that is not a bare host rule.
@@ -258,8 +258,8 @@ class RequestFilter {
   // The option tests of matches(request) and the pattern test
   // patternMatches(), cheap tests first.
   template <class PatternTest>
-  bool matchesWith(const RequestFacts& request, PatternTest patternMatches)
-      const;
+  bool matchesWith(const RequestFacts& request,
+                   PatternTest patternMatches) const;
   // wildcardMatch(url, pattern()), tried first with the key at place.
   bool patternMatchesAt(std::string_view url, KeyPlace* place) const;
 

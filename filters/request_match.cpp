@@ -51,8 +51,8 @@ bool occursOtherThanAt(std::string_view text, size_t at, size_t size) {
     if (p == nullptr) return false;
     const char* const start = p - dot;
     if (++visits > kDotVisits) {
-      return occursFromOtherThanAt(text, static_cast<size_t>(start - base),
-                                   at, needle);
+      return occursFromOtherThanAt(text, static_cast<size_t>(start - base), at,
+                                   needle);
     }
     if (start != base + at && std::memcmp(start, needle.data(), size) == 0) {
       return true;
@@ -121,8 +121,7 @@ bool RequestFilter::matchesContentType(std::string_view requestUrl) const {
 bool RequestFilter::matches(std::string_view requestUrl,
                             std::string_view pageUrl) const {
   return matchesDomain(pageUrl) && matchesThirdParty(requestUrl, pageUrl) &&
-         matchesContentType(requestUrl) &&
-         wildcardMatch(requestUrl, pattern());
+         matchesContentType(requestUrl) && wildcardMatch(requestUrl, pattern());
 }
 
 template <class PatternTest>

@@ -62,9 +62,9 @@ class RuleArena {
     size_t size;                    // its length
   };
   std::vector<Chunk> chunks_;  // every chunk handed out
-  char* next_ = nullptr;  // free space in the current chunk
-  size_t left_ = 0;       // bytes free at next_
-  size_t held_ = 0;       // bytes of all chunks
+  char* next_ = nullptr;       // free space in the current chunk
+  size_t left_ = 0;            // bytes free at next_
+  size_t held_ = 0;            // bytes of all chunks
 };
 
 }  // namespace quibex

@@ -33,14 +33,13 @@ struct UrlSuffixType {
   uint32_t type;            // the content-type bit it gives
 };
 inline constexpr UrlSuffixType kUrlSuffixTypes[] = {
-    {".js", kTypeScript},  {".css", kTypeStylesheet}, {".swf", kTypeObject},
-    {".jpg", kTypeImage},  {".jpeg", kTypeImage},     {".png", kTypeImage},
-    {".gif", kTypeImage},  {".ico", kTypeImage},      {".bmp", kTypeImage},
+    {".js", kTypeScript}, {".css", kTypeStylesheet}, {".swf", kTypeObject},
+    {".jpg", kTypeImage}, {".jpeg", kTypeImage},     {".png", kTypeImage},
+    {".gif", kTypeImage}, {".ico", kTypeImage},      {".bmp", kTypeImage},
 };
 
 // The type bits of kUrlSuffixTypes OR-ed together.
-constexpr uint32_t satisfiableTypesOf(const UrlSuffixType* table,
-                                      size_t size) {
+constexpr uint32_t satisfiableTypesOf(const UrlSuffixType* table, size_t size) {
   uint32_t types = 0;
   for (size_t i = 0; i < size; ++i) types |= table[i].type;
   return types;

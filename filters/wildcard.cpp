@@ -97,7 +97,7 @@ size_t twoWayFind(std::string_view text, size_t from, std::string_view needle) {
       backward.split + 1 > forward.split + 1 ? backward : forward;
   const size_t ms = f.split;  // the right half starts at ms + 1
   size_t p = f.period;
-  size_t memory0 = 0;         // prefix known to match after a periodic shift
+  size_t memory0 = 0;  // prefix known to match after a periodic shift
   if (needle.compare(0, ms + 1, needle.substr(p, ms + 1)) != 0) {
     p = std::max(ms + 1, l - ms - 1) + 1;
   } else {

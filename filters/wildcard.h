@@ -18,8 +18,7 @@ bool isSeparator(unsigned char c);
 // Matches a piece of a pattern (no "*") at text position from, "^" taking
 // nothing at the end of the text. Returns the position after the match,
 // or std::string_view::npos when the piece does not match there.
-size_t matchPieceAt(std::string_view text, size_t from,
-                    std::string_view piece);
+size_t matchPieceAt(std::string_view text, size_t from, std::string_view piece);
 
 // Finds the leftmost start at or after from where the piece (no "*")
 // matches and returns the position after that match, or
@@ -35,8 +34,7 @@ size_t findPiece(std::string_view text, size_t from, std::string_view piece);
 // The leftmost start at or after from where needle occurs in text, or
 // std::string_view::npos. Linear in text.size() + needle.size() whatever
 // the bytes; allocates nothing.
-size_t findLiteral(std::string_view text, size_t from,
-                   std::string_view needle);
+size_t findLiteral(std::string_view text, size_t from, std::string_view needle);
 
 // True when the whole text matches the whole pattern.
 //

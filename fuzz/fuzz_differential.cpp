@@ -9,7 +9,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace quibex;
   PassThroughDecoder decoder;
-  FilterEngineImpl fast(decoder, EngineOptions{MatchMode::kAccelerated, nullptr});
+  FilterEngineImpl fast(decoder,
+                        EngineOptions{MatchMode::kAccelerated, nullptr});
   FilterEngineImpl plain(decoder, EngineOptions{MatchMode::kPlain, nullptr});
 
   std::string_view rest(reinterpret_cast<const char*>(data), size);
@@ -32,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const size_t tab = line.find('\t');
     const std::string url = line.substr(0, tab);
-    const std::string page = tab == std::string::npos ? "" : line.substr(tab + 1);
+    const std::string page =
+        tab == std::string::npos ? "" : line.substr(tab + 1);
     const BlockExplanation a = fast.explainBlock(url, page);
     const BlockExplanation b = plain.explainBlock(url, page);
     QUIBEX_FUZZ_CHECK(a.blocked == b.blocked);

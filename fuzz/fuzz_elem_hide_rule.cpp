@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (filter == nullptr) return 0;
 
   QUIBEX_FUZZ_CHECK(filter->text() == line);
-  QUIBEX_FUZZ_CHECK(filter->getSelector() == std::string_view(line).substr(hashes + 2));
+  QUIBEX_FUZZ_CHECK(filter->getSelector() ==
+                    std::string_view(line).substr(hashes + 2));
   QUIBEX_FUZZ_CHECK(filter->includeCount() + filter->excludeCount() >= 1);
   QUIBEX_FUZZ_CHECK(filter->getIncludeDomains() == placed->getIncludeDomains());
 

@@ -31,13 +31,13 @@ inline std::vector<std::string> fields(const uint8_t* data, size_t size,
 }
 
 // Aborts with a message when an invariant does not hold.
-#define QUIBEX_FUZZ_CHECK(condition)                                     \
-  do {                                                                   \
-    if (!(condition)) {                                                  \
-      std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition,     \
-                   __FILE__, __LINE__);                                  \
-      std::abort();                                                      \
-    }                                                                    \
+#define QUIBEX_FUZZ_CHECK(condition)                                           \
+  do {                                                                         \
+    if (!(condition)) {                                                        \
+      std::fprintf(stderr, "check failed: %s (%s:%d)\n", #condition, __FILE__, \
+                   __LINE__);                                                  \
+      std::abort();                                                            \
+    }                                                                          \
   } while (0)
 
 }  // namespace quibex::fuzz

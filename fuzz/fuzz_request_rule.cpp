@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   QUIBEX_FUZZ_CHECK(filter->text() == line);
   QUIBEX_FUZZ_CHECK(placed->text() == line);
   QUIBEX_FUZZ_CHECK(filter->pattern() == placed->pattern());
-  QUIBEX_FUZZ_CHECK(filter->domainKeyView() == domainKeyView(filter->pattern()));
+  QUIBEX_FUZZ_CHECK(filter->domainKeyView() ==
+                    domainKeyView(filter->pattern()));
   const std::string_view key = filter->domainKeyView();
   QUIBEX_FUZZ_CHECK(key.empty() || (key.find('.') != std::string_view::npos &&
                                     key.front() != '.' && key.back() != '.'));

@@ -46,13 +46,13 @@ Java_com_mirabo_handler_DefaultRequestHandler_getSelectorsForDomain(
 
 // static int LuService.init(): applies the proxy override file to the
 // environment variable "proxy". Returns 0.
-JNIEXPORT jint JNICALL Java_com_mirabo_android_talvino_LuService_init(
-    JNIEnv* env, jclass clazz);
+JNIEXPORT jint JNICALL
+Java_com_mirabo_android_talvino_LuService_init(JNIEnv* env, jclass clazz);
 
 // static byte[] JReq.getCert(): a new array holding the keystore image, or
 // null when the VM cannot allocate it.
-JNIEXPORT jbyteArray JNICALL Java_com_mirabo_android_talvino_JReq_getCert(
-    JNIEnv* env, jclass clazz);
+JNIEXPORT jbyteArray JNICALL
+Java_com_mirabo_android_talvino_JReq_getCert(JNIEnv* env, jclass clazz);
 
 }  // extern "C"
 

@@ -21,10 +21,10 @@ TEST(RealDifferentialTest, AcceleratedEqualsPlainOnTheWorkload) {
   ASSERT_TRUE(loadWorkload(requests, &workload, &error)) << error;
   ASSERT_GT(workload.requests.size(), 8000u);
 
-  auto fast = testing::LoadedEngine::fromFiles(first, second,
-                                               MatchMode::kAccelerated);
-  auto plain = testing::LoadedEngine::fromFiles(first, second,
-                                                MatchMode::kPlain);
+  auto fast =
+      testing::LoadedEngine::fromFiles(first, second, MatchMode::kAccelerated);
+  auto plain =
+      testing::LoadedEngine::fromFiles(first, second, MatchMode::kPlain);
   size_t blocked = 0;
   for (const WorkloadRequest& r : workload.requests) {
     const BlockExplanation a = fast->engine().explainBlock(r.url, r.page);

@@ -20,7 +20,8 @@ bool naiveAnyOccurs(const std::vector<std::string>& names,
 
 TEST(DomainNameSetTest, LongListCases) {
   std::vector<std::string> names;
-  for (int i = 0; i < 40; ++i) names.push_back("site" + std::to_string(i) + ".com");
+  for (int i = 0; i < 40; ++i)
+    names.push_back("site" + std::to_string(i) + ".com");
   const DomainNameSet set(names);
   EXPECT_TRUE(set.anyOccursIn("www.site7.com"));
   EXPECT_TRUE(set.anyOccursIn("xsite39.com.au"));  // substring, not labels

@@ -97,8 +97,7 @@ TEST(DomainRuleTableTest, KeysWithEqualTagsStayApart) {
   std::string second;
   for (uint32_t i = 0; second.empty() && i < (1u << 20); ++i) {
     std::string key = "c" + std::to_string(i) + ".test";
-    auto [at, added] =
-        byTag.emplace(DomainRuleTable::tagOf(hashKey(key)), key);
+    auto [at, added] = byTag.emplace(DomainRuleTable::tagOf(hashKey(key)), key);
     if (!added) {
       first = at->second;
       second = std::move(key);

@@ -41,8 +41,8 @@ class RuleGenerator {
 
   std::string piece() {
     static const char* const kPieces[] = {
-        "ads", "a.b", "c.d", "x.a.b", "/", "-", ".", "banner", "js", "?",
-        "=",   "_",   "track", "img", "%2f", "1", "com", "q"};
+        "ads", "a.b", "c.d", "x.a.b", "/",   "-",   ".", "banner", "js",
+        "?",   "=",   "_",   "track", "img", "%2f", "1", "com",    "q"};
     return kPieces[rng_() % (sizeof(kPieces) / sizeof(kPieces[0]))];
   }
 
@@ -50,9 +50,14 @@ class RuleGenerator {
     std::string r;
     if (rng_() % 4 == 0) r += "@@";
     switch (rng_() % 4) {
-      case 0: r += "||"; break;
-      case 1: r += "|"; break;
-      default: break;
+      case 0:
+        r += "||";
+        break;
+      case 1:
+        r += "|";
+        break;
+      default:
+        break;
     }
     const int pieces = 1 + rng_() % 4;
     for (int i = 0; i < pieces; ++i) {
@@ -106,8 +111,8 @@ TEST(GenericIndexDifferentialTest, AcceleratedAnswersEqualPlainAnswers) {
       const std::string page = gen.page();
       const BlockExplanation a = fast->explainBlock(url, page);
       const BlockExplanation b = plain->explainBlock(url, page);
-      ASSERT_EQ(a.blocked, b.blocked) << "seed " << seed << " url " << url
-                                      << " page " << page;
+      ASSERT_EQ(a.blocked, b.blocked)
+          << "seed " << seed << " url " << url << " page " << page;
       ASSERT_EQ(a.step, b.step) << "seed " << seed << " url " << url;
       ASSERT_EQ(fast.block(url, page), a.blocked);
       blocked += a.blocked;
@@ -166,7 +171,8 @@ TEST(GenericIndexLongPieceTest, DenseKeysInLongUrls) {
       {std::string(65530, 'z'), host + std::string(70000, 'z'), 1},
       {std::string(65529, 'q') + "y", host + std::string(140000, 'q'), 0},
       {std::string(65529, 'q') + "y", host + std::string(140000, 'q') + "y", 1},
-      {std::string(199, 'q') + "y", host + std::string(size_t{1} << 20, 'q'), 0},
+      {std::string(199, 'q') + "y", host + std::string(size_t{1} << 20, 'q'),
+       0},
       {std::string(99, 'q') + "^" + std::string(99, 'q') + "y",
        host + std::string(size_t{1} << 20, 'q') + "/", 0},
       {"|http://a.b^" + std::string(300, 'q') + "^*",

@@ -41,17 +41,22 @@ TEST_P(HostTest, HostAndCandidates) {
 INSTANTIATE_TEST_SUITE_P(
     Addresses, HostTest,
     ::testing::Values(
-        HostCase{"x://a.b.c:8080/p?q=1", "a.b.c:8080", "a.b.c",
+        HostCase{"x://a.b.c:8080/p?q=1",
+                 "a.b.c:8080",
+                 "a.b.c",
                  {"b.c", "a.b", "a.b.c"}},
         HostCase{"x://a.b", "a.b", "a.b", {"a.b"}},
         HostCase{"a.b/c/d.js", "a.b", "a.b", {"a.b"}},
-        HostCase{"//a.b/c", "", "", {}},
-        HostCase{"x://a", "a", "a", {}},
+        HostCase{"//a.b/c", "", "", {}}, HostCase{"x://a", "a", "a", {}},
         HostCase{"x://a.b?u=c/d", "a.b?u=c", "a.b?u=c", {"a.b?u=c"}},
-        HostCase{"c.html?next=x://a.b.d/e", "a.b.d", "a.b.d",
+        HostCase{"c.html?next=x://a.b.d/e",
+                 "a.b.d",
+                 "a.b.d",
                  {"b.d", "a.b", "a.b.d"}},
         HostCase{"x://[::1]:8080/", "[::1]:8080", "[", {}},
-        HostCase{"10.0.0.1", "10.0.0.1", "10.0.0.1",
+        HostCase{"10.0.0.1",
+                 "10.0.0.1",
+                 "10.0.0.1",
                  {"0.1", "0.0", "0.0.1", "10.0", "10.0.0", "10.0.0.1"}},
         HostCase{"a.a.a", "a.a.a", "a.a.a", {"a.a", "a.a", "a.a.a"}},
         HostCase{"a..b", "a..b", "a..b", {"a.b"}},
@@ -59,9 +64,13 @@ INSTANTIATE_TEST_SUITE_P(
         HostCase{"x://u:p@a.b/", "u:p@a.b", "u", {}},
         HostCase{"x://u.v:p@a.b/", "u.v:p@a.b", "u.v", {"u.v"}},
         HostCase{"", "", "", {}},
-        HostCase{"a.b.c.d", "a.b.c.d", "a.b.c.d",
+        HostCase{"a.b.c.d",
+                 "a.b.c.d",
+                 "a.b.c.d",
                  {"c.d", "b.c", "b.c.d", "a.b", "a.b.c", "a.b.c.d"}},
-        HostCase{"x://a.b\\c.d/", "a.b\\c.d", "a.b\\c.d",
+        HostCase{"x://a.b\\c.d/",
+                 "a.b\\c.d",
+                 "a.b\\c.d",
                  {"b\\c.d", "a.b\\c", "a.b\\c.d"}}));
 
 TEST(SplitTokensTest, DelimitersAndLimit) {
@@ -117,10 +126,10 @@ TEST(IsDomainCandidateTest, OnlyRunsOfTwoOrMoreLabels) {
     std::string text;
     bool candidate;
   } cases[] = {
-      {"a.b", true},        {"a.b.c", true},      {longest, true},
-      {longest + "z", false}, {"", false},      {"a", false},
-      {"a..b", false},      {".a.b", false},      {"a.b.", false},
-      {"a.b:80", false},    {"x://a.b", false},   {"a.b/c", false},
+      {"a.b", true},          {"a.b.c", true},    {longest, true},
+      {longest + "z", false}, {"", false},        {"a", false},
+      {"a..b", false},        {".a.b", false},    {"a.b.", false},
+      {"a.b:80", false},      {"x://a.b", false}, {"a.b/c", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(isDomainCandidate(c.text), c.candidate) << c.text;

@@ -26,8 +26,7 @@ const std::string kGoodRules = goodRules("good");
 void expectInForce(FilterEngineImpl& engine, const std::string& site) {
   EXPECT_FALSE(engine.isLoading());
   EXPECT_EQ(engine.shouldBlock("http://" + site + ".example/x", ""), 1);
-  EXPECT_EQ(engine.getSelectors(site + ".example", "", ""),
-            Strings{".hidden"});
+  EXPECT_EQ(engine.getSelectors(site + ".example", "", ""), Strings{".hidden"});
 }
 
 void expectGoodRulesInForce(FilterEngineImpl& engine) {
@@ -59,7 +58,8 @@ std::vector<HostileFile> hostileFiles() {
   std::mt19937 rng(2024);
   std::string nulLines;
   for (int i = 0; i < 100; ++i) {
-    nulLines += std::string("||nul") + std::to_string(i) + std::string(".example^\0tail\n", 15);
+    nulLines += std::string("||nul") + std::to_string(i) +
+                std::string(".example^\0tail\n", 15);
   }
   return {
       {"random_binary", randomBytes(rng, 1 << 20)},
@@ -87,7 +87,8 @@ TEST(HostileFileTest, HundredMegabytesWithoutALineFeed) {
     ASSERT_TRUE(out);
     fputs(kGoodRules.c_str(), out.get());
     const std::string block(1 << 20, 'x');
-    for (int i = 0; i < 100; ++i) fwrite(block.data(), 1, block.size(), out.get());
+    for (int i = 0; i < 100; ++i)
+      fwrite(block.data(), 1, block.size(), out.get());
     fputs("\n", out.get());
     fputs(goodRules("late").c_str(), out.get());
   }
@@ -113,7 +114,8 @@ TEST(HostileFileTest, PathsThatCannotBeRead) {
 TEST(HostileFileTest, FileTruncatedOrReplacedWhileLoading) {
   TempDir dir;
   std::string content = kGoodRules + "/hold\n";
-  for (int i = 0; i < 20000; ++i) content += "||filler" + std::to_string(i) + ".example^\n";
+  for (int i = 0; i < 20000; ++i)
+    content += "||filler" + std::to_string(i) + ".example^\n";
   for (const bool replace : {false, true}) {
     const std::string path = dir.write("rules", content);
     ScriptedDecoder decoder;
@@ -150,7 +152,8 @@ TEST_P(HostileQueryTest, AnswersAgreeAcrossModes) {
   LoadedEngine fast(rules, rules, MatchMode::kAccelerated);
   LoadedEngine plain(rules, rules, MatchMode::kPlain);
   const std::string& url = GetParam().url;
-  for (const std::string& page : {std::string(), std::string("http://c.d/"), url}) {
+  for (const std::string& page :
+       {std::string(), std::string("http://c.d/"), url}) {
     EXPECT_EQ(fast.block(url, page), plain.block(url, page));
     EXPECT_EQ(fast.selectors(url, url, page), plain.selectors(url, url, page));
     EXPECT_EQ(fast->explainBlock(url, page).step,
@@ -165,21 +168,23 @@ std::vector<HostileQuery> hostileQueries() {
   return {
       {"empty", ""},
       {"mebibyte", "http://a.b/" + std::string(1 << 20, 'a')},
-      {"mebibyte_tokens", "http://q/" + [] {
-         std::string s;
-         while (s.size() < (1u << 20)) s += "ads/";
-         return s;
-       }()},
+      {"mebibyte_tokens", "http://q/" +
+                              [] {
+                                std::string s;
+                                while (s.size() < (1u << 20)) s += "ads/";
+                                return s;
+                              }()},
       {"colons_and_slashes", mixed},
       {"only_separators", std::string(4096, ':')},
       {"high_bytes", "http://\xc3\xa9.a.b/\x80\xff\xfe?x=\xf0\x9f\x98\x80"},
       {"scheme_repeated", "://://://a.b://x"},
       {"long_host", "http://" + std::string(300, 'a') + ".a.b/"},
-      {"many_labels", "http://" + [] {
-         std::string s;
-         for (int i = 0; i < 200; ++i) s += "a.";
-         return s + "b/";
-       }()},
+      {"many_labels", "http://" +
+                          [] {
+                            std::string s;
+                            for (int i = 0; i < 200; ++i) s += "a.";
+                            return s + "b/";
+                          }()},
       {"binary", randomBytes(rng, 4096)},
   };
 }

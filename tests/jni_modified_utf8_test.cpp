@@ -27,7 +27,10 @@ const Utf8Case kCases[] = {
     {"Ascii", "||ads.example^$script", true},
     {"LowestAndHighestOneByte", "\x01\x7f", true},
     {"Nul", std::string("a\0b", 3), false},
-    {"EncodedNul", "a\xC0\x80" "b", true},
+    {"EncodedNul",
+     "a\xC0\x80"
+     "b",
+     true},
     {"TwoByteLowest", "\xC2\x80", true},
     {"TwoByteHighest", "\xDF\xBF", true},
     {"TwoByteLatin", "caf\xC3\xA9", true},
@@ -48,23 +51,34 @@ const Utf8Case kCases[] = {
     {"FiveByteLead", "\xF8\x88\x80\x80\x80", false},
     {"ByteFF", "\xFF", false},
     {"StrayContinuation", "\x80", false},
-    {"StrayContinuationInText", "A\x80" "BC", false},
+    {"StrayContinuationInText",
+     "A\x80"
+     "BC",
+     false},
     {"LastContinuationByte", "\xBF", false},
     // Runs of eight one-byte characters are tested a word at a time.
     {"OneByteExtremesInWords", "\x01\x7f\x01\x7f\x01\x7f\x01\x7f\x01", true},
     {"NulInsideAWord", std::string("abcdefg\0hijklmno", 16), false},
     {"NulEndingAWord", std::string("abcdefghijklmno\0", 16), false},
-    {"HighByteEndingAWord", "abcdefg\xFF" "abcdefgh", false},
-    {"StrayContinuationAfterAWord", "abcdefgh\x80" "ijklmnop", false},
-    {"LatinBetweenWords", "abcdefghcaf\xC3\xA9" "abcdefgh", true},
+    {"HighByteEndingAWord",
+     "abcdefg\xFF"
+     "abcdefgh",
+     false},
+    {"StrayContinuationAfterAWord",
+     "abcdefgh\x80"
+     "ijklmnop",
+     false},
+    {"LatinBetweenWords",
+     "abcdefghcaf\xC3\xA9"
+     "abcdefgh",
+     true},
     {"ThreeByteCutAfterAWord", "abcdefgh\xE2\x9C", false},
 };
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, ModifiedUtf8Test, ::testing::ValuesIn(kCases),
-    [](const ::testing::TestParamInfo<Utf8Case>& param) {
-      return std::string(param.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Lines, ModifiedUtf8Test, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Utf8Case>& param) {
+                           return std::string(param.param.name);
+                         });
 
 }  // namespace
 }  // namespace quibex

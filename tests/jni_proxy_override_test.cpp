@@ -23,16 +23,17 @@ std::optional<std::string> proxyVariable() {
 
 // Sets "proxy" to inherited (or unsets it), then applies a file with
 // content (or no file when content is absent) and returns the variable.
-std::optional<std::string> applyTo(const std::optional<std::string>& content,
-                                   const std::optional<std::string>& inherited) {
+std::optional<std::string> applyTo(
+    const std::optional<std::string>& content,
+    const std::optional<std::string>& inherited) {
   if (inherited) {
     setenv("proxy", inherited->c_str(), 1);
   } else {
     unsetenv("proxy");
   }
   TempDir dir;
-  const std::string path = content ? dir.write("override", *content)
-                                   : dir.path() + "/missing";
+  const std::string path =
+      content ? dir.write("override", *content) : dir.path() + "/missing";
   EXPECT_EQ(applyProxyOverride(path.c_str()), 0);
   std::optional<std::string> result = proxyVariable();
   unsetenv("proxy");

@@ -50,9 +50,9 @@ bool isStub(const struct sigaction& action) {
 
 TEST(SignalStubsTest, InstallsOneShotStubsOnlyOnce) {
   const SavedHandlers saved;
-  EXPECT_EQ(std::vector<int>(std::begin(kStubbedSignals),
-                             std::end(kStubbedSignals)),
-            (std::vector<int>{SIGILL, SIGABRT, SIGBUS, SIGFPE, SIGSEGV}));
+  EXPECT_EQ(
+      std::vector<int>(std::begin(kStubbedSignals), std::end(kStubbedSignals)),
+      (std::vector<int>{SIGILL, SIGABRT, SIGBUS, SIGFPE, SIGSEGV}));
 
   installSignalStubs();
   for (const int signo : kStubbedSignals) {

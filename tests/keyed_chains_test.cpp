@@ -11,7 +11,8 @@
 namespace quibex {
 namespace {
 
-std::vector<int> items(const KeyedChains<const int>& map, std::string_view key) {
+std::vector<int> items(const KeyedChains<const int>& map,
+                       std::string_view key) {
   std::vector<int> out;
   const uint32_t chain = map.find(key);
   if (chain == KeyedChains<const int>::kNoEntry) return out;

@@ -32,8 +32,8 @@ TEST(LoadingTest, DecoderSeesEveryLineOncePerPassBracketedPerFile) {
   TempDir dir;
   ScriptedEngine s;
   s.load(dir.write("1", "a\r\nb\n"), dir.write("2", ""));
-  EXPECT_EQ(s.decoder.calls(),
-            (Strings{"<begin>", "a", "b", "", "<end>", "<begin>", "", "<end>"}));
+  EXPECT_EQ(s.decoder.calls(), (Strings{"<begin>", "a", "b", "", "<end>",
+                                        "<begin>", "", "<end>"}));
 }
 
 TEST(LoadingTest, TheLoadingThreadIsNamed) {

@@ -40,30 +40,44 @@ TEST(LogTest, ALoadReportsWhatItFiledAndSkippedButNeverARule) {
   };
   const std::string tooLong(kMaxRuleLineRead + 1, 'x');
   const Case cases[] = {
-      {"both lists filed", "||ads.test^\nshop.test##.banner\n", "||track.test^",
-       false, false,
+      {"both lists filed",
+       "||ads.test^\nshop.test##.banner\n",
+       "||track.test^",
+       false,
+       false,
        {"quibex: info: list 0: 2 rules filed from {1}; lines skipped: "
         "0 undecodable, 0 too long, 0 out of memory",
         "quibex: info: list 1: 1 rules filed from {2}; lines skipped: "
         "0 undecodable, 0 too long, 0 out of memory",
         "quibex: info: load finished: 2 request rules, 1 element-hiding "
         "rules in force; took "}},
-      {"a file that cannot be opened", nullptr, "||track.test^", true, false,
+      {"a file that cannot be opened",
+       nullptr,
+       "||track.test^",
+       true,
+       false,
        {"quibex: warning: list 0: cannot open rule file {1}: No such file or "
         "directory; the list stays empty",
         "quibex: info: list 1: 1 rules filed from {2}; lines skipped: "
         "0 undecodable, 0 too long, 0 out of memory",
         "quibex: info: reload finished: 1 request rules, 0 element-hiding "
         "rules in force; took "}},
-      {"lines skipped", "?private-one\n||ads.test^\n?private-two",
-       tooLong + "\n||track.test^\n", false, false,
+      {"lines skipped",
+       "?private-one\n||ads.test^\n?private-two",
+       tooLong + "\n||track.test^\n",
+       false,
+       false,
        {"quibex: info: list 0: 1 rules filed from {1}; lines skipped: "
         "2 undecodable, 0 too long, 0 out of memory",
         "quibex: info: list 1: 1 rules filed from {2}; lines skipped: "
         "0 undecodable, 1 too long, 0 out of memory",
         "quibex: info: load finished: 2 request rules, 0 element-hiding "
         "rules in force; took "}},
-      {"no thread", "||ads.test^", "", false, true,
+      {"no thread",
+       "||ads.test^",
+       "",
+       false,
+       true,
        {"quibex: error: the quibex-load thread could not be started; no rules "
         "were added"}},
   };
@@ -105,8 +119,8 @@ TEST(LogTest, ALoadReportsWhatItFiledAndSkippedButNeverARule) {
       EXPECT_EQ(lines[i].substr(0, expected.size()), expected) << log;
     }
     // The user's browsing and the vendor's rules stay out of the log.
-    for (const char* secret : {"ads.test", "track.test", "shop.test", "banner",
-                               "private", "xxxx"}) {
+    for (const char* secret :
+         {"ads.test", "track.test", "shop.test", "banner", "private", "xxxx"}) {
       EXPECT_EQ(log.find(secret), std::string::npos) << secret << " in " << log;
     }
   }

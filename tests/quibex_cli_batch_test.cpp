@@ -66,8 +66,7 @@ TEST(QuibexCliBatch, EmptyInputGivesNoAnswers) {
 TEST(QuibexCliBatch, SelectorsJoinedByUnitSeparator) {
   const std::string pages = readFile(exampleFile("pages.tsv"));
   ASSERT_FALSE(pages.empty());
-  const RunResult run =
-      runQuibex(commandArgs("batch", {"--selectors"}), pages);
+  const RunResult run = runQuibex(commandArgs("batch", {"--selectors"}), pages);
   ASSERT_EQ(run.code(), 0) << run.err;
   EXPECT_EQ(run.out,
             "div.sponsored\x1f.ad-banner\x1f#top-ad\n"

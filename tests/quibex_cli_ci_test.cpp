@@ -64,9 +64,9 @@ TEST(QuibexCliCi, DashReadsStandardInputWhereAFileIsExpected) {
   ASSERT_EQ(lint.code(), 0) << lint.err;
   EXPECT_NE(lint.out.find("-:1: never: ||a.example:1^"), std::string::npos)
       << lint.out;
-  const RunResult check = runQuibex(
-      {"check", "--second", "-", "--explain", "http://a.example/x"},
-      "! list\n||a.example^\n");
+  const RunResult check =
+      runQuibex({"check", "--second", "-", "--explain", "http://a.example/x"},
+                "! list\n||a.example^\n");
   ASSERT_EQ(check.code(), 0) << check.err;
   const auto fields = explanationFields(splitLines(check.out));
   EXPECT_EQ(splitLines(check.out)[0], "blocked");
@@ -77,9 +77,9 @@ TEST(QuibexCliCi, ClosedStandardInputIsNotTakenForAFile) {
   // With stdin closed the page file would get descriptor 0, and be read
   // as the requests too.
   std::string command = "exec";
-  for (const std::string& word : quibexCommand(
-           {"coverage", "--second", exampleFile("lists/second.txt"),
-            "--pages", exampleFile("pages.tsv")})) {
+  for (const std::string& word :
+       quibexCommand({"coverage", "--second", exampleFile("lists/second.txt"),
+                      "--pages", exampleFile("pages.tsv")})) {
     command += " '" + word + "'";
   }
   const RunResult run = runProgram({"/bin/sh", "-c", command + " <&-"});

@@ -58,8 +58,7 @@ class QuibexCliData : public ::testing::Test {
 
 TEST_F(QuibexCliData, CheckAgreesWithBatchOnEveryRequest) {
   EXPECT_EQ(unrepresentable_, 0u);
-  const RunResult batch =
-      runQuibex(commandArgs("batch", {}, lists()), input_);
+  const RunResult batch = runQuibex(commandArgs("batch", {}, lists()), input_);
   ASSERT_EQ(batch.code(), 0) << batch.err;
   const RunResult check = runQuibex(
       commandArgs("check", {"--explain", "--stdin"}, lists()), input_);
@@ -149,8 +148,7 @@ TEST_F(QuibexCliData, BatchDecidesAsTheLibraryDoes) {
 TEST_F(QuibexCliData, DiffWithItselfIsEmptyAndCoverageAddsUp) {
   // The same files on both sides, loaded twice: nothing changes.
   std::vector<std::string> args = commandArgs(
-      "diff",
-      {"--new-first", first_, "--new-second", second_, "--exit-code"},
+      "diff", {"--new-first", first_, "--new-second", second_, "--exit-code"},
       lists());
   const RunResult requests = runQuibex(args, input_);
   EXPECT_EQ(requests.code(), 0) << requests.err;
@@ -209,7 +207,8 @@ TEST_F(QuibexCliData, DiffWithItselfIsEmptyAndCoverageAddsUp) {
 
 #ifdef QUIBEX_NATIVE_QUIBEX
 // The first line where two outputs differ, for a failure message.
-std::string firstDifference(const std::string& here, const std::string& native) {
+std::string firstDifference(const std::string& here,
+                            const std::string& native) {
   const std::vector<std::string> a = splitLines(here);
   const std::vector<std::string> b = splitLines(native);
   for (size_t i = 0; i < std::max(a.size(), b.size()); ++i) {

@@ -48,8 +48,8 @@ TEST(QuibexCliErrors, MissingPageFileIsReported) {
   const RunResult run = runQuibex({"coverage", "--pages", kMissing}, "");
   EXPECT_EQ(run.code(), 1);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, std::string("quibex: cannot open page file '") +
-                         kMissing + "': No such file or directory\n");
+  EXPECT_EQ(run.err, std::string("quibex: cannot open page file '") + kMissing +
+                         "': No such file or directory\n");
 }
 
 TEST(QuibexCliErrors, DirectoryGivenAsRuleFileIsReported) {
@@ -133,7 +133,7 @@ TEST(QuibexCliErrors, WrongCommandLinesExitWithTwo) {
 }
 
 TEST(QuibexCliErrors, HelpForEveryCommand) {
-  const char* const commands[] = {"check", "selectors", "batch", "lint",
+  const char* const commands[] = {"check", "selectors", "batch",   "lint",
                                   "stats", "diff",      "coverage"};
   for (const char* command : commands) {
     for (const char* flag : {"--help", "-h"}) {
@@ -173,12 +173,11 @@ TEST(QuibexCliErrors, LongInputLinesUpToTheLimitAreAnswered) {
   const std::string list = dir.write("list.txt", "||blocked.example^\n");
   const std::string blocked = "https://blocked.example/";
   const std::string limit(16 << 20, 'c');
-  const std::string input =
-      blocked + std::string(300 << 10, 'a') + "\t\n" +
-      "https://fine.example/" + std::string(1 << 20, 'b') + "\t\r\n" +
-      blocked + limit.substr(blocked.size()) + "\n" +
-      blocked + "x\t\n" +
-      blocked + std::string(300 << 10, 'd');
+  const std::string input = blocked + std::string(300 << 10, 'a') + "\t\n" +
+                            "https://fine.example/" +
+                            std::string(1 << 20, 'b') + "\t\r\n" + blocked +
+                            limit.substr(blocked.size()) + "\n" + blocked +
+                            "x\t\n" + blocked + std::string(300 << 10, 'd');
   const RunResult run = runQuibex({"batch", "--first", list}, input);
   EXPECT_EQ(run.code(), 0) << run.err;
   EXPECT_EQ(run.out, "1\n0\n1\n1\n1\n");

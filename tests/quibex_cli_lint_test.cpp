@@ -65,8 +65,7 @@ template <size_t N>
     if (findings[i].where != expected[i].where ||
         findings[i].reasons.find(expected[i].reason) == std::string::npos) {
       return ::testing::AssertionFailure()
-             << "finding " << i << " is \"" << findings[i].where
-             << "\" with\n"
+             << "finding " << i << " is \"" << findings[i].where << "\" with\n"
              << findings[i].reasons << "\nexpected \"" << expected[i].where
              << "\" with \"" << expected[i].reason << "\"";
     }
@@ -225,29 +224,29 @@ TEST(QuibexCliLint, LineNumbersCountLinesTheReaderSkips) {
 // judgement agrees with headless chromium on the shared lists; see
 // scripts/check_selectors_in_browser.sh).
 const char kDangerous[] =
-    "*\n"                                                       // 1
-    "|\n"                                                       // 2
-    "||\n"                                                      // 3
-    "^\n"                                                       // 4
-    "$script\n"                                                 // 5
-    "@@\n"                                                      // 6
-    "$third-party,popup\n"                                      // 7
-    "@@$elemhide\n"                                             // 8
-    "|^\n"                                                      // 9
-    "*$xmlhttprequest\n"                                        // 10
-    "a.example##+js(set, x, 1)\n"                               // 11
-    "a.example##div:has-text(ad)\n"                             // 12
-    "a.example##div[id=\"x\n"                                   // 13
-    "a.example##.a)\n"                                          // 14
-    "a.example##\n"                                             // 15
-    "a.example##.a {top:0}\n"                                   // 16
-    "a.example##:has(> .a:has(.b))\n"                           // 17
-    "a.example###1a\n"                                          // 18
-    "com##+js(x)\n"                                             // 19
-    "a.example##:is(.a, :foo), a:not(.b) > li:nth-child(2n+1)\n"  // 20
-    "a.example##[href^=\"http\" i]::before, #\\31 a, *|p\n"     // 21
-    "a.example##a:not(::before)\n"                               // 22
-    "a.example##-->a\n"                                          // 23
+    "*\n"                                                           // 1
+    "|\n"                                                           // 2
+    "||\n"                                                          // 3
+    "^\n"                                                           // 4
+    "$script\n"                                                     // 5
+    "@@\n"                                                          // 6
+    "$third-party,popup\n"                                          // 7
+    "@@$elemhide\n"                                                 // 8
+    "|^\n"                                                          // 9
+    "*$xmlhttprequest\n"                                            // 10
+    "a.example##+js(set, x, 1)\n"                                   // 11
+    "a.example##div:has-text(ad)\n"                                 // 12
+    "a.example##div[id=\"x\n"                                       // 13
+    "a.example##.a)\n"                                              // 14
+    "a.example##\n"                                                 // 15
+    "a.example##.a {top:0}\n"                                       // 16
+    "a.example##:has(> .a:has(.b))\n"                               // 17
+    "a.example###1a\n"                                              // 18
+    "com##+js(x)\n"                                                 // 19
+    "a.example##:is(.a, :foo), a:not(.b) > li:nth-child(2n+1)\n"    // 20
+    "a.example##[href^=\"http\" i]::before, #\\31 a, *|p\n"         // 21
+    "a.example##a:not(::before)\n"                                  // 22
+    "a.example##-->a\n"                                             // 23
     "a.example##& > .a::after::marker, ::-webkit-scrollbar:end\n";  // 24
 
 TEST(QuibexCliLint, FindsRulesThatMatchEverythingAndSelectorsBrowsersReject) {
@@ -262,8 +261,9 @@ TEST(QuibexCliLint, FindsRulesThatMatchEverythingAndSelectorsBrowsersReject) {
       {"4 everything", "\"*^*\" matches every address"},
       {"5 everything", "of its scope: requests whose URL ends like script"},
       {"6 everything", "allows every request"},
-      {"7 everything", "third-party requests (the engine ignores its option "
-                       "\"popup\""},
+      {"7 everything",
+       "third-party requests (the engine ignores its option "
+       "\"popup\""},
       // Without a domain key an "elemhide" exception is a generic one.
       {"8 everything", "allows every request, on every page"},
       // 9: the address must begin with a separator.
@@ -294,8 +294,8 @@ TEST(QuibexCliLint, NamesFilesThatAreNotRuleLists) {
     const char* where;    // the first finding listed, "" for none
     const char* reason;   // part of its reasons
   } cases[] = {
-      {"\xef\xbb\xbf! title\n||a.example^\n", "byte-order mark",
-       "1 unlikely", "the comment after it is filed as a rule"},
+      {"\xef\xbb\xbf! title\n||a.example^\n", "byte-order mark", "1 unlikely",
+       "the comment after it is filed as a rule"},
       {"\xef\xbb\xbf||a.example^\n", "byte-order mark", "1 unlikely",
        "as the first bytes of this rule"},
       {std::string("*\0*\n|\n", 6), "it has 1 NUL byte", "", ""},

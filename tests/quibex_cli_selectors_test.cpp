@@ -54,9 +54,8 @@ TEST(QuibexCliSelectors, RepeatsAreKept) {
 }
 
 TEST(QuibexCliSelectors, ExplainNamesEachSelectorsRule) {
-  const RunResult run =
-      runQuibex(commandArgs("selectors",
-                            {"--explain", "https://news.example.com/s"}));
+  const RunResult run = runQuibex(
+      commandArgs("selectors", {"--explain", "https://news.example.com/s"}));
   ASSERT_EQ(run.code(), 0) << run.err;
   const std::vector<std::string> lines = splitLines(run.out);
   std::map<std::string, std::string> fields = explanationFields(lines);

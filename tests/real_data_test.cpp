@@ -39,7 +39,8 @@ TEST_F(RealListsTest, BothListsLoad) {
   const EngineStats s = engine_->engine().stats();
   EXPECT_GT(s.requestRules, 100000u);
   EXPECT_GT(s.elemHideRules, 9000u);
-  EXPECT_GT(s.rulesIn(DecisionStep::kBlockingByDomain1), 10000u);  // easyprivacy's "||host^" rules
+  EXPECT_GT(s.rulesIn(DecisionStep::kBlockingByDomain1),
+            10000u);  // easyprivacy's "||host^" rules
 }
 
 TEST_F(RealListsTest, SiteSpecificSelectorsReachTheirPages) {

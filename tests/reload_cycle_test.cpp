@@ -56,9 +56,9 @@ TEST(ReloadCycleTest, HundredReloadsKeepRulesAndMemoryFlat) {
     const EngineStats now = engine.stats();
     ASSERT_EQ(now.requestRules, loaded.requestRules);
     ASSERT_EQ(now.elemHideRules, loaded.elemHideRules);
-    ASSERT_EQ(engine.shouldBlock("https://www.google-analytics.com/analytics.js",
-                                 ""),
-              blocked);
+    ASSERT_EQ(
+        engine.shouldBlock("https://www.google-analytics.com/analytics.js", ""),
+        blocked);
     if (cycle == 10) settled = residentKilobytes();
   }
   const long final = residentKilobytes();
@@ -67,8 +67,8 @@ TEST(ReloadCycleTest, HundredReloadsKeepRulesAndMemoryFlat) {
 #ifndef QUIBEX_UNDER_SANITIZER
   // A sanitizer's quarantine keeps freed memory resident on purpose.
   ASSERT_GT(settled, 0);
-  EXPECT_LT(final - settled, 4 * 1024) << "resident memory grew from "
-                                       << settled << " kB to " << final << " kB";
+  EXPECT_LT(final - settled, 4 * 1024)
+      << "resident memory grew from " << settled << " kB to " << final << " kB";
 #endif
 }
 

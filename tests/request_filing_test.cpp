@@ -47,8 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
                    DecisionStep::kExceptions1, ""},
         FilingCase{"||a.b^$elemhide", 0, "http://a.b/",
                    DecisionStep::kBlockingByDomain0, "a.b"},
-        FilingCase{"/ads/$domain=a.b", 0, "http://x/ads/",
-                   DecisionStep::kNone, ""},
+        FilingCase{"/ads/$domain=a.b", 0, "http://x/ads/", DecisionStep::kNone,
+                   ""},
         FilingCase{"/ads/", 1, "http://x/ads/", DecisionStep::kBlocking1, ""},
         FilingCase{"@@/ads/", 0, "http://x/ads/", DecisionStep::kExceptions0,
                    ""},
@@ -57,8 +57,8 @@ INSTANTIATE_TEST_SUITE_P(
         FilingCase{"||A.b^", 0, "http://A.b/", DecisionStep::kBlockingByDomain0,
                    "A.b"},
         // A key with a port is never a candidate of any host.
-        FilingCase{"||a.b:8080^", 0, "http://a.b:8080/",
-                   DecisionStep::kNone, ""}));
+        FilingCase{"||a.b:8080^", 0, "http://a.b:8080/", DecisionStep::kNone,
+                   ""}));
 
 TEST(FilingTest, CountsPerContainerAndListIndex) {
   LoadedEngine e(
@@ -75,14 +75,14 @@ TEST(FilingTest, CountsPerContainerAndListIndex) {
   EXPECT_EQ(s.rulesIn(DecisionStep::kBlocking1), 1u);
   EXPECT_EQ(s.rulesIn(DecisionStep::kElemHideExceptionsByDomain), 2u);
   EXPECT_EQ(s.elemHideRules, 1u);
-
 }
 
 TEST(FilingTest, AnyNonZeroListIndexIsTheSecondList) {
   LoadedEngine e("", "");
   e->addRuleLine("/ads/", 5);
   e->addRuleLine("@@||a.b^", -1);
-  EXPECT_EQ(e->explainBlock("http://x/ads/", "").step, DecisionStep::kBlocking1);
+  EXPECT_EQ(e->explainBlock("http://x/ads/", "").step,
+            DecisionStep::kBlocking1);
   EXPECT_EQ(e->explainBlock("http://a.b/", "").step,
             DecisionStep::kExceptionsByDomain1);
 }
@@ -90,8 +90,7 @@ TEST(FilingTest, AnyNonZeroListIndexIsTheSecondList) {
 TEST(FilingTest, ChainsKeepLoadingOrderAcrossFiles) {
   // The first rule filed under a key is tried first: with two exceptions
   // under one key the explanation names the first file's rule.
-  LoadedEngine e("@@||a.b^$elemhide,domain=x.y\n",
-                 "@@||a.b^$elemhide\n");
+  LoadedEngine e("@@||a.b^$elemhide,domain=x.y\n", "@@||a.b^$elemhide\n");
   const SelectorExplanation why = e->explainSelectors("a.b", "http://a.b/", "");
   EXPECT_TRUE(why.switchedOff);
   EXPECT_EQ(why.exceptionRule, "@@||a.b^$elemhide");

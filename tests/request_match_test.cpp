@@ -47,12 +47,9 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"|http://a.b/|", "http://a.b/", "", true},
         MatchCase{"|http://a.b/|", "http://a.b/x", "", false},
         MatchCase{"|http://a.b/|", "xhttp://a.b/", "", false},
-        MatchCase{"a|b", "xa|by", "", true},
-        MatchCase{"ads", "", "", false},
-        MatchCase{"$script", "", "", false},
-        MatchCase{"|", "", "", true},
-        MatchCase{"||||", "", "", true},
-        MatchCase{"||||", "x", "", false}));
+        MatchCase{"a|b", "xa|by", "", true}, MatchCase{"ads", "", "", false},
+        MatchCase{"$script", "", "", false}, MatchCase{"|", "", "", true},
+        MatchCase{"||||", "", "", true}, MatchCase{"||||", "x", "", false}));
 
 INSTANTIATE_TEST_SUITE_P(
     ContentTypes, MatchTest,
@@ -86,12 +83,12 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"x$~third-party", "http://c.d/x", "http://h/", true},
         MatchCase{"x$~third-party", "http://c.d/x", "http://s.a.b/", false},
         MatchCase{"x$~third-party", "http://a.b/x", "http://s.a.b/", true},
-        MatchCase{"x$third-party,~third-party", "http://c.d/x",
-                  "http://s.a.b/", true},
-        MatchCase{"x$third-party,~third-party", "http://a.b/x",
-                  "http://s.a.b/", true},
-        MatchCase{"x$third-party", "http://c.d/x",
-                  "https://a.b/?u=http://c.d/", true}));
+        MatchCase{"x$third-party,~third-party", "http://c.d/x", "http://s.a.b/",
+                  true},
+        MatchCase{"x$third-party,~third-party", "http://a.b/x", "http://s.a.b/",
+                  true},
+        MatchCase{"x$third-party", "http://c.d/x", "https://a.b/?u=http://c.d/",
+                  true}));
 
 INSTANTIATE_TEST_SUITE_P(
     Domains, MatchTest,

@@ -43,17 +43,17 @@ TEST_P(ReaderTest, LinesOfFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Contents, ReaderTest,
-    ::testing::Values(
-        ReadCase{"", {""}}, ReadCase{"\n", {"", ""}},
-        ReadCase{"\r\n", {"", ""}},
-        ReadCase{"ab\ncd\n", {"ab", "cd", ""}},
-        ReadCase{"ab\r\ncd\r\n", {"ab", "cd", ""}},
-        ReadCase{"ab\ncd", {"ab", "cd"}}, ReadCase{"ab\r", {"ab"}},
-        ReadCase{"a\rb", {"a\rb"}}, ReadCase{"ab\r\r\n", {"ab\r", ""}},
-        ReadCase{"a\rb\nc", {"a\rb", "c"}},
-        ReadCase{std::string("ab\0cd\nef", 8), {"ab", "ef"}},
-        ReadCase{std::string("ab\r\0cd\n", 7), {"ab", ""}},
-        ReadCase{std::string("\0\n", 2), {"", ""}}));
+    ::testing::Values(ReadCase{"", {""}}, ReadCase{"\n", {"", ""}},
+                      ReadCase{"\r\n", {"", ""}},
+                      ReadCase{"ab\ncd\n", {"ab", "cd", ""}},
+                      ReadCase{"ab\r\ncd\r\n", {"ab", "cd", ""}},
+                      ReadCase{"ab\ncd", {"ab", "cd"}},
+                      ReadCase{"ab\r", {"ab"}}, ReadCase{"a\rb", {"a\rb"}},
+                      ReadCase{"ab\r\r\n", {"ab\r", ""}},
+                      ReadCase{"a\rb\nc", {"a\rb", "c"}},
+                      ReadCase{std::string("ab\0cd\nef", 8), {"ab", "ef"}},
+                      ReadCase{std::string("ab\r\0cd\n", 7), {"ab", ""}},
+                      ReadCase{std::string("\0\n", 2), {"", ""}}));
 
 TEST(ReaderTest, LongLinesArriveWhole) {
   testing::TempDir dir;
@@ -66,10 +66,8 @@ TEST(ReaderTest, LineOverTheBoundIsSkippedWhole) {
   testing::TempDir dir;
   const std::string huge(kMaxRuleLineRead + 1, 'x');
   const std::string atBound(kMaxRuleLineRead, 'y');
-  UniqueFile file(
-      std::fopen(dir.write("rules", "a\n" + huge + "\n" + atBound + "\nb")
-                     .c_str(),
-                 "r"));
+  UniqueFile file(std::fopen(
+      dir.write("rules", "a\n" + huge + "\n" + atBound + "\nb").c_str(), "r"));
   ASSERT_TRUE(file);
   RuleFileReader reader(file.get());
   Lines lines;
@@ -97,7 +95,6 @@ TEST(ReaderTest, ManyEmptyLines) {
   ASSERT_EQ(lines.size(), 200001u);
   for (const std::string& l : lines) ASSERT_TRUE(l.empty());
 }
-
 
 // Lines laid across many read blocks, some straddling two, against the
 // lines cut out of the same text one by one.
@@ -140,9 +137,9 @@ class PickyDecoder final : public LineDecoder {
 struct LoopCase {
   const char* name;
   std::string content;
-  int decoder;           // 0: none, 1: PickyDecoder, 2: PassThroughDecoder
-  Lines events;          // "NUMBER TEXT", or "NUMBER skipped"
-  size_t undecodable;    // as tallied
+  int decoder;         // 0: none, 1: PickyDecoder, 2: PassThroughDecoder
+  Lines events;        // "NUMBER TEXT", or "NUMBER skipped"
+  size_t undecodable;  // as tallied
   size_t outOfMemory;
 };
 
@@ -150,19 +147,41 @@ TEST(ReadRuleLinesTest, NumbersAndAccounting) {
   const std::string huge(kMaxRuleLineRead + 1, 'h');
   const LoopCase cases[] = {
       {"stored: blank lines, not the text after the final line feed",
-       "a\n\n\nb\n", 0, {"1 a", "2 ", "3 ", "4 b"}, 0, 0},
-      {"stored: a final line without line feed", "a\n\nb", 0,
-       {"1 a", "2 ", "3 b"}, 0, 0},
+       "a\n\n\nb\n",
+       0,
+       {"1 a", "2 ", "3 ", "4 b"},
+       0,
+       0},
+      {"stored: a final line without line feed",
+       "a\n\nb",
+       0,
+       {"1 a", "2 ", "3 b"},
+       0,
+       0},
       {"stored: skipped lines numbered in order",
-       "a\n" + huge + "\n\n" + huge, 0,
-       {"1 a", "2 skipped", "3 ", "4 skipped"}, 0, 0},
+       "a\n" + huge + "\n\n" + huge,
+       0,
+       {"1 a", "2 skipped", "3 ", "4 skipped"},
+       0,
+       0},
       {"decoded: empty and undecodable lines are not handed on",
-       "?x\n\na\n" + huge + "\n?\nb\n", 1,
-       {"3 a", "4 skipped", "6 b"}, 2, 0},
-      {"decoded: a line out of memory is dropped alone", "a\noom\nb", 1,
-       {"1 a", "3 b"}, 0, 1},
+       "?x\n\na\n" + huge + "\n?\nb\n",
+       1,
+       {"3 a", "4 skipped", "6 b"},
+       2,
+       0},
+      {"decoded: a line out of memory is dropped alone",
+       "a\noom\nb",
+       1,
+       {"1 a", "3 b"},
+       0,
+       1},
       {"passed through: empty lines are not handed on",
-       "?x\n\n" + huge + "\nb\n", 2, {"1 ?x", "3 skipped", "4 b"}, 0, 0},
+       "?x\n\n" + huge + "\nb\n",
+       2,
+       {"1 ?x", "3 skipped", "4 b"},
+       0,
+       0},
       {"stored: an empty file has no line", "", 0, {}, 0, 0},
   };
   for (const LoopCase& c : cases) {

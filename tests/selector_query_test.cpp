@@ -37,13 +37,21 @@ TEST_P(SelectorTest, SelectorsOfPage) {
 
 const SelectorCase kSelectorCases[] = {
     // Candidate order: example.com comes before news.example.com.
-    {"news.example.com##.a\nexample.com##.b", "", "news.example.com", "", "",
+    {"news.example.com##.a\nexample.com##.b",
+     "",
+     "news.example.com",
+     "",
+     "",
      {".b", ".a"}},
     // Filing order within a candidate, first file before the second.
     {"a.b##.1\na.b##.2", "a.b##.3", "http://a.b/", "", "", {".1", ".2", ".3"}},
     // Repeats: one rule naming two candidates; the same line in both files;
     // a rule naming a site twice; a candidate yielded twice.
-    {"example.com,news.example.com##.x", "", "news.example.com", "", "",
+    {"example.com,news.example.com##.x",
+     "",
+     "news.example.com",
+     "",
+     "",
      {".x", ".x"}},
     {"a.b##.x", "a.b##.x", "a.b", "", "", {".x", ".x"}},
     {"a.b,a.b##.x", "", "a.b", "", "", {".x", ".x"}},
@@ -61,7 +69,11 @@ const SelectorCase kSelectorCases[] = {
     {"example.com:8080##.ad", "", "example.com:8080", "", "", {}},
     {"com##.ad", "", "example.com", "", "", {}},
     // Exclusions are substring tests.
-    {"example.com,~ads.example.com##.ad", "", "news.example.com", "", "",
+    {"example.com,~ads.example.com##.ad",
+     "",
+     "news.example.com",
+     "",
+     "",
      {".ad"}},
     {"example.com,~ads.example.com##.ad", "", "ads.example.com", "", "", {}},
     {"example.com,~ads.example.com##.ad", "", "myads.example.com", "", "", {}},
@@ -75,9 +87,17 @@ const SelectorCase kSelectorCases[] = {
     {"a.b##.x\n@@||a.b^$elemhide", "", "a.b", "http://a.b/page", "", {}},
     {"a.b##.x\n@@||a.b^$elemhide", "", "a.b", "", "", {".x"}},
     {"a.b##.x\n@@||a.b^$elemhide", "", "a.b", "http://c.d/", "", {".x"}},
-    {"a.b##.x\n@@||c.d^$elemhide,domain=a.b", "", "a.b", "http://c.d/",
-     "http://a.b/", {}},
-    {"a.b##.x\n@@||c.d^$elemhide,domain=a.b", "", "a.b", "http://c.d/", "",
+    {"a.b##.x\n@@||c.d^$elemhide,domain=a.b",
+     "",
+     "a.b",
+     "http://c.d/",
+     "http://a.b/",
+     {}},
+    {"a.b##.x\n@@||c.d^$elemhide,domain=a.b",
+     "",
+     "a.b",
+     "http://c.d/",
+     "",
      {".x"}},
     // An elemhide exception without a domain key is not consulted here.
     {"a.b##.x\n@@/page$elemhide", "", "a.b", "http://a.b/page", "", {".x"}},
@@ -93,12 +113,11 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SelectorTest, ExceptionSwitchesHidingOffWhileBlockingIgnoresIt) {
   LoadedEngine e("a.b##.x\n||a.b^\n@@||a.b^$elemhide\n@@/ok$elemhide", "");
-  const SelectorExplanation why =
-      e->explainSelectors("a.b", "http://a.b/", "");
+  const SelectorExplanation why = e->explainSelectors("a.b", "http://a.b/", "");
   EXPECT_TRUE(why.switchedOff);
   EXPECT_EQ(why.exceptionRule, "@@||a.b^$elemhide");
-  EXPECT_EQ(e.block("http://a.b/"), 1);     // the keyed one plays no part
-  EXPECT_EQ(e.block("http://a.b/ok"), 0);   // the generic one is an exception
+  EXPECT_EQ(e.block("http://a.b/"), 1);    // the keyed one plays no part
+  EXPECT_EQ(e.block("http://a.b/ok"), 0);  // the generic one is an exception
 }
 
 TEST(SelectorTest, ClearedByReload) {

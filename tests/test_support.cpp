@@ -25,7 +25,8 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   if (path_.empty()) return;
   const std::string command = "rm -rf '" + path_ + "'";
-  if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << path_;
+  if (std::system(command.c_str()) != 0)
+    ADD_FAILURE() << "cannot remove " << path_;
 }
 
 std::string TempDir::write(const std::string& name,

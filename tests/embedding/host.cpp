@@ -24,8 +24,9 @@ int main() {
     void* address;
   } exports[] = {
       {"JNI_OnLoad", reinterpret_cast<void*>(&JNI_OnLoad)},
-      {"initADRules", reinterpret_cast<void*>(
-                          &Java_com_mirabo_android_talvino_LuService_initADRules)},
+      {"initADRules",
+       reinterpret_cast<void*>(
+           &Java_com_mirabo_android_talvino_LuService_initADRules)},
       {"updateADRules",
        reinterpret_cast<void*>(
            &Java_com_mirabo_android_talvino_LuService_updateADRules)},
@@ -37,8 +38,8 @@ int main() {
            &Java_com_mirabo_handler_DefaultRequestHandler_getSelectorsForDomain)},
       {"init", reinterpret_cast<void*>(
                    &Java_com_mirabo_android_talvino_LuService_init)},
-      {"getCert", reinterpret_cast<void*>(
-                      &Java_com_mirabo_android_talvino_JReq_getCert)},
+      {"getCert",
+       reinterpret_cast<void*>(&Java_com_mirabo_android_talvino_JReq_getCert)},
   };
   int failures = 0;
   for (const auto& e : exports) {
@@ -51,8 +52,8 @@ int main() {
       ++failures;
     }
   }
-  const int init = Java_com_mirabo_android_talvino_LuService_init(nullptr,
-                                                                  nullptr);
+  const int init =
+      Java_com_mirabo_android_talvino_LuService_init(nullptr, nullptr);
   if (init != 0) {
     std::printf("LuService.init returned %d\n", init);
     ++failures;

@@ -5,7 +5,7 @@ namespace quibex::tool {
 namespace {
 
 const KnownOption* findKnownOption(const std::vector<KnownOption>& known,
-                           std::string_view name) {
+                                   std::string_view name) {
   for (const KnownOption& option : known) {
     if (name == option.name) return &option;
   }

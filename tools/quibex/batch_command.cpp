@@ -64,7 +64,8 @@ int runRequests(FilterEngineImpl& engine) {
     output.append(answer != 0 ? "1\n" : "0\n");
   }
   output.flush();
-  std::fprintf(stderr, "quibex batch: %s, %zu blocked, mean time per decision %s\n",
+  std::fprintf(stderr,
+               "quibex batch: %s, %zu blocked, mean time per decision %s\n",
                counted(requests, "request", "requests").c_str(), blocked,
                meanTime(spent, requests).c_str());
   return inputStatus(input);
@@ -124,8 +125,7 @@ const Command& batchCommand() {
       "batch", "decides a stream of requests (or pages) from stdin",
       kHelp,   {kFirstOption, kSecondOption, {"--selectors", false}},
       0,       0,
-      &run,
-      false,
+      &run,    false,
       true};
   return command;
 }

@@ -51,7 +51,8 @@ void writeExplanation(const BlockExplanation& why, const std::string& url,
   }
   writeField("rule", printable(why.ruleText));
   const size_t index = rules.indexOf(why.rule);
-  if (index != TrackedRules::kUnknown) writeField("line", rules.location(index));
+  if (index != TrackedRules::kUnknown)
+    writeField("line", rules.location(index));
   writeField("list", describeList(why.step, rules.path(0), rules.path(1)));
   writeField("container", describeContainer(why.step, why.key));
 }

@@ -26,8 +26,8 @@ struct Command {
   const char* summary;  // one line for the tool's overview
   const char* help;     // the full text printed for "quibex NAME --help"
   std::vector<KnownOption> options;  // the options it accepts
-  size_t minOperands;               // operands required
-  size_t maxOperands;               // operands allowed
+  size_t minOperands;                // operands required
+  size_t maxOperands;                // operands allowed
   // Runs the command on its parsed arguments; returns the exit code.
   int (*run)(const Command& self, const ParsedArguments& args);
   // Its operands are files (read by name; "-" is standard input).

@@ -197,10 +197,9 @@ void writeSummary(const TrackedRules& rules, const Tally& tally,
                   const Report& report) {
   const bool withPages = report.withPages;
   const bool shadowed = report.shadowed;
-  std::string text = "quibex coverage: " +
-                     counted(tally.requests, "request", "requests") + ", " +
-                     std::to_string(tally.decidedRequests) +
-                     " decided by a rule";
+  std::string text =
+      "quibex coverage: " + counted(tally.requests, "request", "requests") +
+      ", " + std::to_string(tally.decidedRequests) + " decided by a rule";
   if (withPages) {
     text += "; " + counted(tally.pages, "page", "pages") + ", " +
             std::to_string(tally.switchedOff) + " switched off, " +
@@ -272,9 +271,9 @@ int run(const Command& self, const ParsedArguments& args) {
   }
   const std::string& pagesPath = args.value("--pages");
   // Opened before stdin is read, so that a wrong name fails at once.
-  FileDescriptor pages(
-      pagesPath.empty() ? -1 : ::open(systemPath(pagesPath).c_str(),
-                                       O_RDONLY | O_CLOEXEC));
+  FileDescriptor pages(pagesPath.empty() ? -1
+                                         : ::open(systemPath(pagesPath).c_str(),
+                                                  O_RDONLY | O_CLOEXEC));
   if (!pagesPath.empty() && pages.get() < 0) {
     return failure("cannot open page file '" + pagesPath +
                    "': " + std::strerror(errno));

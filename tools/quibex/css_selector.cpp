@@ -17,7 +17,7 @@ namespace {
 
 enum class Kind {
   kIdent,
-  kFunction,    // an identifier followed by "("
+  kFunction,  // an identifier followed by "("
   kAtKeyword,
   kHash,
   kString,
@@ -41,8 +41,8 @@ enum class Kind {
 
 struct Token {
   Kind kind;
-  std::string value;  // name, string or number text, lower-cased for names
-  char delim = 0;     // the character of a kDelim
+  std::string value;     // name, string or number text, lower-cased for names
+  char delim = 0;        // the character of a kDelim
   bool idHash = false;   // a kHash whose name is an identifier
   bool integer = false;  // a kNumber or kDimension without "." or exponent
 };
@@ -50,38 +50,64 @@ struct Token {
 // Pseudo-classes without arguments that the browser knows.
 constexpr const char* kPseudoClasses[] = {
     "active", "active-view-transition", "any-link", "autofill", "checked",
-    "current", "default", "defined", "disabled", "empty", "enabled", "first-child",
-    "first-of-type", "focus", "focus-visible", "focus-within", "fullscreen",
-    "future", "host", "hover", "in-range", "indeterminate", "invalid",
-    "last-child", "last-of-type", "link", "modal", "only-child",
+    "current", "default", "defined", "disabled", "empty", "enabled",
+    "first-child", "first-of-type", "focus", "focus-visible", "focus-within",
+    "fullscreen", "future", "host", "hover", "in-range", "indeterminate",
+    "invalid", "last-child", "last-of-type", "link", "modal", "only-child",
     "only-of-type", "open", "optional", "out-of-range", "past",
-    "picture-in-picture", "placeholder-shown", "popover-open",
-    "read-only", "read-write", "required", "root", "scope",
-    "target", "target-current", "user-invalid", "user-valid", "valid", "visited",
-    "xr-overlay",
+    "picture-in-picture", "placeholder-shown", "popover-open", "read-only",
+    "read-write", "required", "root", "scope", "target", "target-current",
+    "user-invalid", "user-valid", "valid", "visited", "xr-overlay",
     // The scrollbar's, accepted anywhere though they match only there.
     "corner-present", "decrement", "double-button", "end", "horizontal",
     "increment", "no-button", "single-button", "start", "vertical",
-    "window-inactive", "-webkit-any-link", "-webkit-autofill",
-    "-webkit-drag", "-webkit-full-screen", "-webkit-full-screen-ancestor",
+    "window-inactive", "-webkit-any-link", "-webkit-autofill", "-webkit-drag",
+    "-webkit-full-screen", "-webkit-full-screen-ancestor",
     "-webkit-full-page-media"};
 
 // Pseudo-classes of the scrollbar's pseudo-elements
 // ("::-webkit-scrollbar...", "::-webkit-resizer"); other "::-webkit-..."
 // pseudo-elements take the user-action pseudo-classes only.
-constexpr const char* kScrollbarPseudoClasses[] = {
-    "active", "corner-present", "decrement", "double-button", "end",
-    "horizontal", "hover", "increment", "no-button", "single-button", "start",
-    "vertical", "window-inactive"};
+constexpr const char* kScrollbarPseudoClasses[] = {"active",
+                                                   "corner-present",
+                                                   "decrement",
+                                                   "double-button",
+                                                   "end",
+                                                   "horizontal",
+                                                   "hover",
+                                                   "increment",
+                                                   "no-button",
+                                                   "single-button",
+                                                   "start",
+                                                   "vertical",
+                                                   "window-inactive"};
 
 // Procedural pseudo-classes of other rule syntaxes, which run script in
 // the blocker rather than match in the browser.
-constexpr const char* kProceduralPseudoClasses[] = {
-    "-abp-contains", "-abp-has", "-abp-properties", "contains", "has-text",
-    "if", "if-not", "matches-attr", "matches-css", "matches-css-after",
-    "matches-css-before", "matches-media", "matches-path", "matches-prop",
-    "min-text-length", "nth-ancestor", "others", "remove", "remove-attr",
-    "remove-class", "style", "upward", "watch-attr", "xpath"};
+constexpr const char* kProceduralPseudoClasses[] = {"-abp-contains",
+                                                    "-abp-has",
+                                                    "-abp-properties",
+                                                    "contains",
+                                                    "has-text",
+                                                    "if",
+                                                    "if-not",
+                                                    "matches-attr",
+                                                    "matches-css",
+                                                    "matches-css-after",
+                                                    "matches-css-before",
+                                                    "matches-media",
+                                                    "matches-path",
+                                                    "matches-prop",
+                                                    "min-text-length",
+                                                    "nth-ancestor",
+                                                    "others",
+                                                    "remove",
+                                                    "remove-attr",
+                                                    "remove-class",
+                                                    "style",
+                                                    "upward",
+                                                    "watch-attr",
+                                                    "xpath"};
 
 // The pseudo-classes other "::-webkit-..." pseudo-elements take.
 constexpr const char* kUserActionPseudoClasses[] = {
@@ -93,11 +119,16 @@ constexpr const char* kLegacyPseudoElements[] = {"after", "before",
 
 // Pseudo-elements without arguments.
 constexpr const char* kPseudoElements[] = {
-    "after", "backdrop", "before", "checkmark", "column", "cue",
-    "details-content", "file-selector-button", "first-letter", "first-line",
-    "grammar-error", "marker", "picker-icon", "placeholder", "scroll-marker",
-    "scroll-marker-group", "selection", "spelling-error", "target-text",
-    "view-transition"};
+    "after",           "backdrop",
+    "before",          "checkmark",
+    "column",          "cue",
+    "details-content", "file-selector-button",
+    "first-letter",    "first-line",
+    "grammar-error",   "marker",
+    "picker-icon",     "placeholder",
+    "scroll-marker",   "scroll-marker-group",
+    "selection",       "spelling-error",
+    "target-text",     "view-transition"};
 
 bool oneOf(const std::string& name, const char* const* begin,
            const char* const* end) {
@@ -126,7 +157,9 @@ bool isSpace(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+char lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+}
 
 // Cuts a selector into tokens. Returns false with a reason for text that
 // cannot stand in a style rule: an unterminated string or comment.
@@ -161,7 +194,8 @@ class Tokenizer {
   }
   bool identStart(size_t i) const {
     if (at(i) == '-') {
-      return (i + 1 < text_.size() && (isNameStart(at(i + 1)) || at(i + 1) == '-')) ||
+      return (i + 1 < text_.size() &&
+              (isNameStart(at(i + 1)) || at(i + 1) == '-')) ||
              validEscape(i + 1);
     }
     return (i < text_.size() && isNameStart(at(i))) || validEscape(i);
@@ -177,12 +211,15 @@ class Tokenizer {
       uint32_t code = 0;
       for (int n = 0; n < 6 && isHex(at(pos_)); ++n, ++pos_) {
         const unsigned char c = at(pos_);
-        code = code * 16 + (isDigit(c) ? c - '0' : (lower(static_cast<char>(c)) - 'a' + 10));
+        code =
+            code * 16 +
+            (isDigit(c) ? c - '0' : (lower(static_cast<char>(c)) - 'a' + 10));
       }
       if (isSpace(at(pos_))) ++pos_;
       // The code point itself matters only for names compared with
       // ASCII words; anything else stands for "some character".
-      out->push_back(code < 0x80 && code != 0 ? static_cast<char>(code) : '\x80');
+      out->push_back(code < 0x80 && code != 0 ? static_cast<char>(code)
+                                              : '\x80');
       return;
     }
     if (pos_ < text_.size()) {
@@ -218,7 +255,8 @@ class Tokenizer {
     }
     if (c == '"' || c == '\'') return string(c, token, why);
     if (c == '#') {
-      if (pos_ + 1 < text_.size() && (isName(at(pos_ + 1)) || validEscape(pos_ + 1))) {
+      if (pos_ + 1 < text_.size() &&
+          (isName(at(pos_ + 1)) || validEscape(pos_ + 1))) {
         token->idHash = identStart(pos_ + 1);
         ++pos_;
         token->kind = Kind::kHash;
@@ -300,7 +338,8 @@ class Tokenizer {
     }
     if ((at(pos_) == 'e' || at(pos_) == 'E') &&
         (isDigit(at(pos_ + 1)) ||
-         ((at(pos_ + 1) == '+' || at(pos_ + 1) == '-') && isDigit(at(pos_ + 2))))) {
+         ((at(pos_ + 1) == '+' || at(pos_ + 1) == '-') &&
+          isDigit(at(pos_ + 2))))) {
       integer = false;
       pos_ += 2;
       while (isDigit(at(pos_))) ++pos_;
@@ -390,7 +429,8 @@ bool checkBlocks(const std::vector<Token>& tokens, std::vector<size_t>* closers,
   if (!open.empty()) {
     const Kind last = tokens[open.back()].kind;
     *why = std::string("a ") +
-           closerText(closerOf(last == Kind::kFunction ? Kind::kOpenParen : last)) +
+           closerText(
+               closerOf(last == Kind::kFunction ? Kind::kOpenParen : last)) +
            " is missing";
     return false;
   }
@@ -506,7 +546,8 @@ class SelectorParser {
     const Token& token = t_[pos];
     switch (token.kind) {
       case Kind::kDelim:
-        return quoted(std::string(1, token.delim)) + " stands where no selector may";
+        return quoted(std::string(1, token.delim)) +
+               " stands where no selector may";
       case Kind::kOpenBrace:
       case Kind::kCloseBrace:
         return "it carries a style declaration in braces, which ends the "
@@ -538,8 +579,8 @@ class SelectorParser {
     if (!nameAt(p)) return true;
     if (delimAt(p + 1, end, '|') && nameAt(p + 2)) {
       if (!delimAt(p, end, '*')) {
-        *why = "the namespace prefix " + quoted(t_[p].value) +
-               " is not declared";
+        *why =
+            "the namespace prefix " + quoted(t_[p].value) + " is not declared";
         return false;
       }
       *pos = p + 3;
@@ -550,8 +591,8 @@ class SelectorParser {
   }
 
   // Sets *hadPseudoElement when the compound ends in a pseudo-element.
-  bool compound(size_t* pos, size_t end, bool insideHas,
-                bool* hadPseudoElement, std::string* why) {
+  bool compound(size_t* pos, size_t end, bool insideHas, bool* hadPseudoElement,
+                std::string* why) {
     const size_t start = *pos;
     if (!typeSelector(pos, end, why)) return false;
     bool pseudoElement = false;
@@ -575,7 +616,8 @@ class SelectorParser {
         }
         if (token.kind == Kind::kColon && markerAllowed && next != nullptr &&
             next->kind == Kind::kColon && *pos + 2 < end &&
-            t_[*pos + 2].kind == Kind::kIdent && t_[*pos + 2].value == "marker") {
+            t_[*pos + 2].kind == Kind::kIdent &&
+            t_[*pos + 2].value == "marker") {
           markerAllowed = false;
           *pos += 3;
           continue;
@@ -608,8 +650,9 @@ class SelectorParser {
                  ? oneOf(t_[*pos + 1].value, kScrollbarPseudoClasses)
                  : oneOf(t_[*pos + 1].value, kUserActionPseudoClasses));
         if (!known) {
-          *why = "a pseudo-element is followed by a pseudo-class it does "
-                 "not take";
+          *why =
+              "a pseudo-element is followed by a pseudo-class it does "
+              "not take";
           return false;
         }
         *pos += 2;
@@ -651,12 +694,13 @@ class SelectorParser {
     // [ns|name], [*|name], [|name] or [name].
     if (delimAt(p, close, '|')) {
       ++p;
-    } else if ((delimAt(p, close, '*') || (p < close && t_[p].kind == Kind::kIdent)) &&
+    } else if ((delimAt(p, close, '*') ||
+                (p < close && t_[p].kind == Kind::kIdent)) &&
                delimAt(p + 1, close, '|') && p + 2 < close &&
                t_[p + 2].kind == Kind::kIdent) {
       if (!delimAt(p, close, '*')) {
-        *why = "the namespace prefix " + quoted(t_[p].value) +
-               " is not declared";
+        *why =
+            "the namespace prefix " + quoted(t_[p].value) + " is not declared";
         return false;
       }
       p += 2;
@@ -881,8 +925,8 @@ class SelectorParser {
   // The index of the token that closes the block opened at open.
   size_t closingOf(size_t open) const { return closers_[open]; }
 
-  const std::vector<Token>& t_;        // the selector's tokens
-  int inArgument_ = 0;  // argumentList() calls under way
+  const std::vector<Token>& t_;         // the selector's tokens
+  int inArgument_ = 0;                  // argumentList() calls under way
   const std::vector<size_t>& closers_;  // closing token of each opening one
 };
 

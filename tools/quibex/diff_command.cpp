@@ -140,7 +140,8 @@ nlohmann::json ruleJson(const TrackedRules& rules, const void* rule) {
           {"text", rules.text(index)}};
 }
 
-nlohmann::json sideJson(const TrackedRules& rules, const BlockExplanation& why) {
+nlohmann::json sideJson(const TrackedRules& rules,
+                        const BlockExplanation& why) {
   return {{"blocked", why.blocked != 0}, {"rule", ruleJson(rules, why.rule)}};
 }
 
@@ -207,8 +208,9 @@ int diffRequests(Diff& diff) {
     return inputStatus(input);
   }
   const std::string summary =
-      counted(read, "request", "requests") + ", " + std::to_string(newlyBlocked) +
-      " newly blocked, " + std::to_string(newlyAllowed) + " newly allowed, " +
+      counted(read, "request", "requests") + ", " +
+      std::to_string(newlyBlocked) + " newly blocked, " +
+      std::to_string(newlyAllowed) + " newly allowed, " +
       std::to_string(read - changed) + " unchanged\n";
   return finish(diff, summary, input);
 }
@@ -354,8 +356,8 @@ int diffPages(Diff& diff) {
           if ((*kept[side])[i]) continue;
           change[side == kNew ? "gained" : "lost"].push_back(
               {{"selector", why[side]->selectors[i].selector},
-               {"rule", ruleJson(*diff.rules[side],
-                                 why[side]->selectors[i].rule)}});
+               {"rule",
+                ruleJson(*diff.rules[side], why[side]->selectors[i].rule)}});
         }
       }
       writeJsonLine(change);
@@ -381,8 +383,7 @@ int diffPages(Diff& diff) {
   return finish(diff, summary, input);
 }
 
-int compare(const Command& self, const ParsedArguments& args,
-            size_t* changes);
+int compare(const Command& self, const ParsedArguments& args, size_t* changes);
 
 int run(const Command& self, const ParsedArguments& args) {
   if (!args.has("--new-first") && !args.has("--new-second")) {
@@ -402,8 +403,7 @@ int run(const Command& self, const ParsedArguments& args) {
 
 // Decides the input with both sets of lists and reports what changed;
 // *changes receives how many requests or pages did.
-int compare(const Command& self, const ParsedArguments& args,
-            size_t* changes) {
+int compare(const Command& self, const ParsedArguments& args, size_t* changes) {
   if (const int code = checkFileOptions(
           self, args, {"--first", "--second", "--new-first", "--new-second"});
       code != kExitOk) {

@@ -6,8 +6,9 @@
 namespace quibex::tool {
 
 void writeJsonLine(const nlohmann::json& value) {
-  writeOut(value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
-           "\n");
+  writeOut(
+      value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+      "\n");
 }
 
 }  // namespace quibex::tool

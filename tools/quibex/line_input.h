@@ -59,12 +59,12 @@ class LineInput {
   std::unique_ptr<char[]> buffer_;    // bytes read ahead
   size_t pos_ = 0;                    // next unread byte in buffer_
   size_t len_ = 0;                    // bytes held in buffer_
-  std::string long_;  // a line longer than the buffer, gathered piecewise
-  bool atEnd_ = false;                // the stream is exhausted
-  bool failed_ = false;               // a read failed
-  int readErrno_ = 0;                 // errno of that read
-  bool tooLong_ = false;              // a line exceeded kMaxInputLine
-  size_t lineNumber_ = 0;             // lines returned so far
+  std::string long_;       // a line longer than the buffer, gathered piecewise
+  bool atEnd_ = false;     // the stream is exhausted
+  bool failed_ = false;    // a read failed
+  int readErrno_ = 0;      // errno of that read
+  bool tooLong_ = false;   // a line exceeded kMaxInputLine
+  size_t lineNumber_ = 0;  // lines returned so far
 };
 
 // After the last next(): kExitOk when the input was read to its end;

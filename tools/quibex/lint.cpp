@@ -85,7 +85,9 @@ std::string typedSuffixes() {
   }
   std::string text;
   for (size_t i = 0; i < shownTypes.size(); ++i) {
-    text += (i == 0 ? "" : i + 1 == shownTypes.size() ? " and " : ", ") +
+    text += (i == 0                       ? ""
+             : i + 1 == shownTypes.size() ? " and "
+                                          : ", ") +
             shownTypes[i];
   }
   return text;
@@ -223,11 +225,12 @@ std::set<std::string> ignoredOptionNames(std::string_view line) {
   std::set<std::string> names;
   const size_t dollar = findOptionsDollar(line);
   if (dollar == std::string_view::npos) return names;
-  forEachOption(line.substr(dollar + 1), [&names](std::string_view option,
-                                                  bool /*negated*/) {
-    if (option.empty() || findRuleOption(option) != nullptr) return;
-    names.insert(std::string(option.substr(0, option.find('='))));
-  });
+  forEachOption(line.substr(dollar + 1),
+                [&names](std::string_view option, bool /*negated*/) {
+                  if (option.empty() || findRuleOption(option) != nullptr)
+                    return;
+                  names.insert(std::string(option.substr(0, option.find('='))));
+                });
   return names;
 }
 
@@ -253,7 +256,9 @@ class Verdict {
     reasons_.push_back(std::move(reason));
   }
   void never(std::string reason) { add(Grade::kNever, std::move(reason)); }
-  void unlikely(std::string reason) { add(Grade::kUnlikely, std::move(reason)); }
+  void unlikely(std::string reason) {
+    add(Grade::kUnlikely, std::move(reason));
+  }
   bool empty() const { return reasons_.empty(); }
   Grade grade() const { return grade_; }
   LintFinding finding(size_t line, std::string_view text) && {
@@ -270,7 +275,8 @@ class Verdict {
 // a "*" comes before the first "^" (a "*" may take the whole address, and
 // "^" then matches at its end).
 bool matchesEverything(std::string_view pattern) {
-  if (pattern.empty() || pattern.find_first_not_of("*^") != std::string_view::npos) {
+  if (pattern.empty() ||
+      pattern.find_first_not_of("*^") != std::string_view::npos) {
     return false;
   }
   const size_t caret = pattern.find('^');
@@ -290,7 +296,8 @@ std::string narrowingOptions(const RequestFilter& rule) {
   for (const std::string& name : rule.includeDomains()) {
     pages += (pages.empty() ? "" : ", ") + shown(name);
   }
-  if (!pages.empty()) parts.push_back("pages whose domain key contains " + pages);
+  if (!pages.empty())
+    parts.push_back("pages whose domain key contains " + pages);
   std::string excluded;
   for (const std::string& name : rule.excludeDomains()) {
     excluded += (excluded.empty() ? "" : ", ") + shown(name);
@@ -431,8 +438,8 @@ void ListLinter::addRequestRule(size_t number, const std::string& line,
   if (mask != 0 && (mask & kSatisfiableTypes) == 0) {
     verdict.never("its type options (" + typeNames(mask) +
                   ") are never satisfied: a request's type is known only "
-                  "from the end of its URL (" + typedSuffixes() +
-                  "), so the content-type test always fails");
+                  "from the end of its URL (" +
+                  typedSuffixes() + "), so the content-type test always fails");
   }
   for (const std::string& name : rule.excludeDomains()) {
     if (name.empty()) {
@@ -629,9 +636,9 @@ class ByteCounter {
   }
 
   FileBytes* out_;
-  int needed_ = 0;              // continuation bytes still expected
-  uint64_t pending_ = 0;        // bytes of the unfinished sequence
-  unsigned char lowest_ = 0x80;   // range of the next continuation byte
+  int needed_ = 0;               // continuation bytes still expected
+  uint64_t pending_ = 0;         // bytes of the unfinished sequence
+  unsigned char lowest_ = 0x80;  // range of the next continuation byte
   unsigned char highest_ = 0xbf;
 };
 

@@ -64,9 +64,9 @@ struct RejectedLine {
 // counted in the containers of list 0 (and in those of both lists); given
 // as the second list, the file fills the list-1 containers alike.
 struct LintCounts {
-  size_t lines = 0;               // lines of the file
-  size_t blank = 0;               // empty lines (the engine skips them)
-  size_t comments = 0;            // lines beginning with "!"
+  size_t lines = 0;     // lines of the file
+  size_t blank = 0;     // empty lines (the engine skips them)
+  size_t comments = 0;  // lines beginning with "!"
   // Request rules per container, indexed like kRequestContainers.
   size_t containerRules[kRequestContainerCount] = {};
   size_t elemHideRules = 0;       // "sites##selector" rules
@@ -117,9 +117,9 @@ class ListLinter {
 
 // What the raw bytes of a file say about it being a rule list.
 struct FileBytes {
-  uint64_t bytes = 0;        // its size
-  uint64_t nulBytes = 0;     // NUL bytes (the engine ends a line at one)
-  uint64_t invalidUtf8 = 0;  // bytes that are no part of valid UTF-8
+  uint64_t bytes = 0;          // its size
+  uint64_t nulBytes = 0;       // NUL bytes (the engine ends a line at one)
+  uint64_t invalidUtf8 = 0;    // bytes that are no part of valid UTF-8
   bool byteOrderMark = false;  // it begins with the UTF-8 mark EF BB BF
 
   // Why the file is not a rule list (a binary file), or "".

@@ -213,7 +213,8 @@ nlohmann::json jsonOf(const std::string& path, const ListLinter& linter,
   const std::string notAList = bytes.notAList();
   return {{"file", path},
           {"byteOrderMark", bytes.byteOrderMark},
-          {"notAList", notAList.empty() ? nlohmann::json() : nlohmann::json(notAList)},
+          {"notAList",
+           notAList.empty() ? nlohmann::json() : nlohmann::json(notAList)},
           {"counts",
            {{"lines", c.lines},
             {"requestRules", c.requestRules()},
@@ -233,8 +234,10 @@ int run(const Command& self, const ParsedArguments& args) {
   Grade failOn = Grade::kUnlikely;
   const bool failing = args.has("--fail-on");
   if (failing && !gradeFromName(args.value("--fail-on"), &failOn)) {
-    return usageError(self, "--fail-on takes everything, breaks, never or "
-                            "unlikely, not '" + args.value("--fail-on") + "'");
+    return usageError(self,
+                      "--fail-on takes everything, breaks, never or "
+                      "unlikely, not '" +
+                          args.value("--fail-on") + "'");
   }
   // With --fail-on, 1 means findings; trouble is 2, as with diff.
   const auto trouble = [failing](const std::string& message) {
@@ -280,8 +283,7 @@ const Command& lintCommand() {
       "lint", "what the engine makes of a list, and its rules that never apply",
       kHelp,  {{"--rejected", false}, {"--fail-on", true}, {"--json", false}},
       1,      SIZE_MAX,
-      &run,
-      true};
+      &run,   true};
   return command;
 }
 

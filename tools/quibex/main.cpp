@@ -17,10 +17,9 @@
 namespace quibex::tool {
 namespace {
 
-const Command* const kCommands[] = {&checkCommand(), &selectorsCommand(),
-                                    &batchCommand(), &lintCommand(),
-                                    &statsCommand(), &diffCommand(),
-                                    &coverageCommand()};
+const Command* const kCommands[] = {
+    &checkCommand(), &selectorsCommand(), &batchCommand(),   &lintCommand(),
+    &statsCommand(), &diffCommand(),      &coverageCommand()};
 
 void printOverview(std::FILE* stream) {
   std::fputs(
@@ -71,8 +70,9 @@ const Command* nearestCommand(const std::string& word) {
   size_t bestDistance = 3;
   for (const Command* command : kCommands) {
     const std::string name = command->name;
-    const size_t distance =
-        word.size() >= 2 && name.rfind(word, 0) == 0 ? 0 : editDistance(word, name);
+    const size_t distance = word.size() >= 2 && name.rfind(word, 0) == 0
+                                ? 0
+                                : editDistance(word, name);
     if (distance < bestDistance) {
       best = command;
       bestDistance = distance;

@@ -21,9 +21,8 @@ inline constexpr KnownOption kSecondOption{"--second", true};
 // The file names that name a file the tool reads: "-" is standard input.
 inline constexpr const char* kStandardInputName = "-";
 // The valued options of every command that name files.
-inline constexpr const char* kFileOptions[] = {"--first", "--second",
-                                               "--new-first", "--new-second",
-                                               "--pages"};
+inline constexpr const char* kFileOptions[] = {
+    "--first", "--second", "--new-first", "--new-second", "--pages"};
 
 // Standard input copied into an unnamed temporary file, so that every
 // reader of a file given as "-" (checked, scanned and loaded, each from its

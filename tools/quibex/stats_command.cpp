@@ -48,7 +48,8 @@ const RequestContainer& sameContainerOfFirstList(
     const RequestContainer& container) {
   for (const RequestContainer& other : FilterEngineImpl::kRequestContainers) {
     if (other.list == 0 && other.kind == container.kind &&
-        other.keyed == container.keyed && other.elemHide == container.elemHide) {
+        other.keyed == container.keyed &&
+        other.elemHide == container.elemHide) {
       return other;
     }
   }
