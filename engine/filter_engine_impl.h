@@ -248,8 +248,8 @@ class FilterEngineImpl final : public FilterEngine {
                                             const std::string& pageUrl);
   // Files rule into its container (while a file is read, a keyed rule
   // one keyed rule late; see HeldRule). Strong guarantee for rule: on
-  // bad_alloc it is in no container. REQUIRES: rule is in arena_; the caller holds
-  // the engine mutex.
+  // bad_alloc it is in no container. REQUIRES: rule is in arena_; the
+  // caller holds the engine mutex.
   void fileRequestFilter(const RequestFilter* rule, bool list1);
   // Inserts the keyed rule that fileRequestFilter held back, if any. Does
   // not throw: the rule's room in the table was reserved when it was held.
