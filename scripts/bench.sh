@@ -32,18 +32,27 @@ cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DQUIBEX_BUILD_BENCHMARKS=ON >/dev/null
 
 # One table row per build: this machine's, then the 32-bit ARM one (a
-# Release cross tree in build/bench-armv7) under qemu-arm.
+# Release cross tree in build/bench-armv7, configured with the toolchain
+# file of the test command's armv7 configuration: armeabi-v7a's softfp
+# calling convention) under qemu-arm.
+armv7_triple=arm-linux-gnueabi
 heap_rows() {
   cmake --build build/bench -j "$(nproc)" --target quibex_heap_report
   local native armv7=""
   native=$(build/bench/bench/quibex_heap_report)
-  if command -v arm-linux-gnueabihf-g++ >/dev/null && command -v qemu-arm >/dev/null; then
+  if command -v "$armv7_triple-g++" >/dev/null && command -v qemu-arm >/dev/null; then
+    # CMake keeps the compiler of a configured tree whatever toolchain file
+    # it is given: a tree of another ARM compiler is started afresh.
+    if [ -f build/bench-armv7/CMakeCache.txt ] &&
+       ! grep -q "^CMAKE_LINKER:FILEPATH=.*/$armv7_triple-ld\$" build/bench-armv7/CMakeCache.txt; then
+      rm -rf build/bench-armv7
+    fi
     cmake -S . -B build/bench-armv7 -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/arm-linux-gnueabihf.cmake" \
+      -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/$armv7_triple.cmake" \
       -DQUIBEX_BUILD_TESTS=OFF -DQUIBEX_BUILD_JNI=OFF -DQUIBEX_BUILD_TOOLS=OFF \
       -DQUIBEX_BUILD_BENCHMARKS=ON >/dev/null
     cmake --build build/bench-armv7 -j "$(nproc)" --target quibex_heap_report
-    armv7=$(qemu-arm -L /usr/arm-linux-gnueabihf \
+    armv7=$(qemu-arm -L "/usr/$armv7_triple" \
             build/bench-armv7/bench/quibex_heap_report)
   fi
   {
@@ -54,7 +63,7 @@ heap_rows() {
     echo "|---|---:|---:|---:|"
     echo "$native"
     [ -n "$armv7" ] && echo "$armv7"
-    [ -n "$armv7" ] || echo "| armv7 (32-bit) | not measured: no arm-linux-gnueabihf-g++ or qemu-arm | | |"
+    [ -n "$armv7" ] || echo "| armv7 (32-bit) | not measured: no $armv7_triple-g++ or qemu-arm | | |"
   } >build/bench/heap.md
 }
 
