@@ -3,7 +3,11 @@ package quibex.jvmbench;
 import com.mirabo.android.talvino.Codec;
 import com.mirabo.android.talvino.LuService;
 import com.mirabo.handler.DefaultRequestHandler;
+import java.io.BufferedReader;
 import java.io.IOException;
+import java.io.InputStreamReader;
+import java.lang.management.ManagementFactory;
+import java.lang.management.ThreadMXBean;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -37,9 +41,23 @@ import java.util.regex.Pattern;
  * timed is the call through JNI, the conversion of the arguments and the
  * loading check.
  *
+ * <p>The questions are timed on two workloads: the short records of
+ * requests.json with each distinct page asked alone, and the long-URL
+ * workload of the native benchmarks, whose requests (URL and page) are read
+ * from {@code quibex_decision_pass --list-long-pages}. The environment
+ * variable QUIBEX_BRIDGE_RUNS (default 1) repeats the timing of the questions
+ * that many times in the one JVM; each figure is then the median run's, with
+ * the fastest and slowest runs beside it, and the quantiles are those of the
+ * run with the median mean. Beside the mean of the timed calls stands the
+ * thread's CPU time over the same passes per question (the timing calls
+ * included), which leaves out the time the thread waited for a core on a
+ * busy machine.
+ *
  * <p>Arguments: the shared data folder (with easylist.txt, easyprivacy.txt
- * and requests.json), then optionally "reloads" to time the reloads alone
- * (for comparing two builds of the library run after run).
+ * and requests.json), then optionally "--decision-pass=PATH", the
+ * quibex_decision_pass executable (without it the long URLs are not timed),
+ * and "reloads" to time the reloads alone (for comparing two builds of the
+ * library run after run).
  */
 public final class BridgeBenchmark {
   static final int PASSES = 5;
@@ -47,6 +65,7 @@ public final class BridgeBenchmark {
   static final int OWN_COST_PASSES = 50;
   static final String HELD_RULE = "||held.bench^";
   static final String PROBE_URL = "https://www.google-analytics.com/analytics.js";
+  static final ThreadMXBean THREADS = ManagementFactory.getThreadMXBean();
 
   private BridgeBenchmark() {}
 
@@ -70,7 +89,20 @@ public final class BridgeBenchmark {
       System.out.println("bridge benchmark skipped: no shared data at " + data);
       return;
     }
-    boolean reloadsOnly = args.length > 1 && args[1].equals("reloads");
+    boolean reloadsOnly = false;
+    Path decisionPass = null;
+    for (int i = 1; i < args.length; i++) {
+      if (args[i].isEmpty()) {
+        continue;  // the build passes "" when it has no quibex_decision_pass
+      } else if (args[i].equals("reloads")) {
+        reloadsOnly = true;
+      } else if (args[i].startsWith("--decision-pass=")) {
+        decisionPass = Path.of(args[i].substring("--decision-pass=".length()));
+      } else {
+        throw new IllegalArgumentException("unknown argument " + args[i]);
+      }
+    }
+    int runs = runsFromEnvironment();
     System.loadLibrary("quibex");
     Path dir = Files.createTempDirectory("quibex-bench-");
     try {
@@ -81,7 +113,8 @@ public final class BridgeBenchmark {
       Path firstStored = encipher(first, dir.resolve("first"));
       Path secondStored = encipher(second, dir.resolve("second"));
       List<Request> workload = readWorkload(requests);
-      run(firstStored, secondStored, workload);
+      List<Request> longWorkload = decisionPass == null ? null : readLongWorkload(decisionPass);
+      run(firstStored, secondStored, workload, longWorkload, runs);
       reloads(first, second, dir);
       ownCostPerQuestion(workload, dir);
     } finally {
@@ -123,17 +156,69 @@ public final class BridgeBenchmark {
     return s.replace("\\/", "/").replace("\\\"", "\"").replace("\\\\", "\\");
   }
 
-  static void run(Path first, Path second, List<Request> workload) throws Exception {
-    DefaultRequestHandler handler = new DefaultRequestHandler();
-    long start = System.nanoTime();
-    LuService.initADRules(first.toString(), second.toString());
-    while (!handler.shouldADBlock(PROBE_URL, null)) Thread.sleep(1);
-    double loadMillis = (System.nanoTime() - start) / 1e6;
+  /**
+   * The long-URL workload as the native benchmarks ask it: one "URL, tab,
+   * page" line per request, printed by quibex_decision_pass. Null, with the
+   * reason printed, when it prints none.
+   */
+  static List<Request> readLongWorkload(Path decisionPass) throws Exception {
+    Process lister = new ProcessBuilder(decisionPass.toString(), "--list-long-pages")
+        .redirectError(ProcessBuilder.Redirect.INHERIT)
+        .start();
+    List<Request> out = new ArrayList<>();
+    String skipped = null;
+    try (BufferedReader lines = new BufferedReader(
+             new InputStreamReader(lister.getInputStream(), StandardCharsets.UTF_8))) {
+      for (String line = lines.readLine(); line != null; line = lines.readLine()) {
+        int tab = line.indexOf('\t');
+        if (tab < 0) {
+          skipped = line;
+        } else {
+          out.add(new Request(line.substring(0, tab), line.substring(tab + 1)));
+        }
+      }
+    }
+    int status = lister.waitFor();
+    if (status != 0 || out.isEmpty()) {
+      System.out.printf("long URLs not timed: %s --list-long-pages %s%n", decisionPass,
+          status != 0 ? "exited with status " + status : "printed " + skipped);
+      return null;
+    }
+    return out;
+  }
 
+  /** QUIBEX_BRIDGE_RUNS, the number of timing runs of the questions (at least 1). */
+  static int runsFromEnvironment() {
+    String value = System.getenv("QUIBEX_BRIDGE_RUNS");
+    if (value == null || value.isEmpty()) return 1;
+    int runs = Integer.parseInt(value.trim());
+    if (runs < 1) throw new IllegalArgumentException("QUIBEX_BRIDGE_RUNS must be at least 1");
+    return runs;
+  }
+
+  /** The latencies of one timing run over a workload: every question of PASSES passes. */
+  static final class Run {
+    final long[] sorted;  // nanoseconds, ascending
+    final double mean;  // µs
+    final double cpuMean;  // the thread's CPU time over the passes per question, µs
+    final int blocked;  // per pass
+
+    Run(long[] sorted, long cpuNanos, int blocked) {
+      this.sorted = sorted;
+      this.mean = Arrays.stream(sorted).average().orElse(0) / 1000.0;
+      this.cpuMean = sorted.length == 0 ? 0 : cpuNanos / 1000.0 / sorted.length;
+      this.blocked = blocked;
+    }
+  }
+
+  /** One warm-up pass, then PASSES timed passes of shouldADBlock over the workload. */
+  static Run timeRequests(DefaultRequestHandler handler, List<Request> workload) {
     long[] latencies = new long[workload.size() * PASSES];
     int at = 0;
     int blocked = 0;
+    long cpuStart = 0;
     for (int pass = 0; pass <= PASSES; pass++) {  // pass 0 warms up
+      if (pass == 1) cpuStart = THREADS.getCurrentThreadCpuTime();
       for (Request r : workload) {
         long t0 = System.nanoTime();
         boolean answer = handler.shouldADBlock(r.url, r.page);
@@ -144,37 +229,91 @@ public final class BridgeBenchmark {
         }
       }
     }
+    long cpuNanos = THREADS.getCurrentThreadCpuTime() - cpuStart;
     Arrays.sort(latencies);
-    double mean = Arrays.stream(latencies).average().orElse(0) / 1000.0;
+    return new Run(latencies, cpuNanos, blocked / PASSES);
+  }
+
+  /** The run of the median mean (the upper one of an even count). */
+  static Run medianRun(List<Run> runs) {
+    List<Run> byMean = new ArrayList<>(runs);
+    byMean.sort((a, b) -> Double.compare(a.mean, b.mean));
+    return byMean.get(byMean.size() / 2);
+  }
+
+  /** The median of values, then the range when there is more than one. */
+  static String medianWithRange(double[] values) {
+    double[] sorted = values.clone();
+    Arrays.sort(sorted);
+    String median = String.format("%.3f", sorted[sorted.length / 2]);
+    if (sorted.length == 1) return median;
+    return String.format("%s (%.3f to %.3f)", median, sorted[0], sorted[sorted.length - 1]);
+  }
+
+  /** The mean row and the quantile row of shouldADBlock over one workload. */
+  static void printRequestRows(String workloadName, List<Run> runs, int requests, String ofRuns) {
+    Run median = medianRun(runs);
+    double[] means = runs.stream().mapToDouble(r -> r.mean).toArray();
+    System.out.printf("| shouldADBlock mean%s (µs/request, %d requests, %d blocked%s) | %s |%n",
+        workloadName, requests, median.blocked, ofRuns, medianWithRange(means));
+    double[] cpuMeans = runs.stream().mapToDouble(r -> r.cpuMean).toArray();
+    System.out.printf("| shouldADBlock thread CPU time per request%s (µs%s) | %s |%n",
+        workloadName, ofRuns, medianWithRange(cpuMeans));
+    System.out.printf("| shouldADBlock p50 / p90 / p99%s (µs%s) | %.3f / %.3f / %.3f |%n",
+        workloadName, runs.size() > 1 ? ", the median run" : "", quantile(median.sorted, 0.50),
+        quantile(median.sorted, 0.90), quantile(median.sorted, 0.99));
+  }
+
+  static void run(Path first, Path second, List<Request> workload, List<Request> longWorkload,
+      int runs) throws Exception {
+    DefaultRequestHandler handler = new DefaultRequestHandler();
+    long start = System.nanoTime();
+    LuService.initADRules(first.toString(), second.toString());
+    while (!handler.shouldADBlock(PROBE_URL, null)) Thread.sleep(1);
+    double loadMillis = (System.nanoTime() - start) / 1e6;
 
     List<String> pages = new ArrayList<>();
     for (Request r : workload) {
       if (r.page == null) pages.add(r.url);
     }
+    // Each run times both workloads and the pages back to back, so that a
+    // busy spell of the machine weighs on all three alike.
+    List<Run> shortRuns = new ArrayList<>();
+    List<Run> longRuns = new ArrayList<>();
+    double[] selectorMeans = new double[runs];
     int selectors = 0;
-    long selectorTime = 0;
-    for (int pass = 0; pass <= PASSES; pass++) {
-      for (String page : pages) {
-        long t0 = System.nanoTime();
-        String[] found = handler.getSelectorsForDomain(page, page, null);
-        long t1 = System.nanoTime();
-        if (pass > 0) {
-          selectorTime += t1 - t0;
-          if (found != null) selectors += found.length;
+    for (int run = 0; run < runs; run++) {
+      shortRuns.add(timeRequests(handler, workload));
+      if (longWorkload != null) longRuns.add(timeRequests(handler, longWorkload));
+      selectors = 0;
+      long selectorTime = 0;
+      for (int pass = 0; pass <= PASSES; pass++) {  // pass 0 warms up
+        for (String page : pages) {
+          long t0 = System.nanoTime();
+          String[] found = handler.getSelectorsForDomain(page, page, null);
+          long t1 = System.nanoTime();
+          if (pass > 0) {
+            selectorTime += t1 - t0;
+            if (found != null) selectors += found.length;
+          }
         }
       }
+      selectorMeans[run] =
+          pages.isEmpty() ? 0.0 : selectorTime / 1000.0 / (PASSES * pages.size());
     }
 
+    String ofRuns = runs > 1 ? String.format(", median of %d runs", runs) : "";
     System.out.println("| through the Java bridge | figure |");
     System.out.println("|---|---:|");
     System.out.printf("| load of both enciphered lists via initADRules (ms) | %.1f |%n", loadMillis);
-    System.out.printf("| shouldADBlock mean (µs/request, %d requests, %d blocked) | %.3f |%n",
-        workload.size(), blocked / PASSES, mean);
-    System.out.printf("| shouldADBlock p50 / p90 / p99 (µs) | %.3f / %.3f / %.3f |%n",
-        quantile(latencies, 0.50), quantile(latencies, 0.90), quantile(latencies, 0.99));
-    System.out.printf("| getSelectorsForDomain mean (µs/page, %d pages, %d selectors) | %.3f |%n",
-        pages.size(), selectors / PASSES,
-        pages.isEmpty() ? 0.0 : selectorTime / 1000.0 / (PASSES * pages.size()));
+    printRequestRows("", shortRuns, workload.size(), ofRuns);
+    if (longWorkload != null) {
+      printRequestRows(", long URLs", longRuns, longWorkload.size(), ofRuns);
+      System.out.printf("| long URLs against short records, mean per request (the medians) | %.2f× |%n",
+          medianRun(longRuns).mean / medianRun(shortRuns).mean);
+    }
+    System.out.printf("| getSelectorsForDomain mean (µs/page, %d pages, %d selectors%s) | %s |%n",
+        pages.size(), selectors / PASSES, ofRuns, medianWithRange(selectorMeans));
   }
 
   /** How the lines of a reload are stored, and which Codec mode reads them. */
