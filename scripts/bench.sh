@@ -6,8 +6,10 @@
 # rule on this machine and, when the ARM cross compiler and qemu-user are
 # installed, on the 32-bit ARM build run under the emulator (malloc's
 # counters: the emulator distorts resident memory), and last the same
-# engine timed through the Java bridge in a real JVM. Benchmarks are never
-# part of the test run; they read ../shared/data/ and skip when it is absent.
+# engine timed through the Java bridge in a real JVM, on the short records
+# and the long URLs, each figure the median of QUIBEX_BRIDGE_RUNS runs (8
+# unless the environment says otherwise). Benchmarks are never part of the
+# test run; they read ../shared/data/ and skip when it is absent.
 #
 #   scripts/bench.sh                    suite, then report
 #   scripts/bench.sh --report-only      report only
@@ -80,4 +82,5 @@ fi
 build/bench/bench/quibex_bench_report | tee build/bench/report.md
 heap_rows
 tee -a build/bench/report.md <build/bench/heap.md
-cmake --build build/bench -j "$(nproc)" --target quibex_jvm_bench | tee -a build/bench/report.md
+QUIBEX_BRIDGE_RUNS=${QUIBEX_BRIDGE_RUNS:-8} \
+  cmake --build build/bench -j "$(nproc)" --target quibex_jvm_bench | tee -a build/bench/report.md
