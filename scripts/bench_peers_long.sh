@@ -3,7 +3,8 @@
 # the records of ../shared/data/requests.json with the long URLs the
 # benchmarks ask (quibex_decision_pass --list-long), each with its own
 # record's page and type, and no extra site requests. Compare its time per
-# request with the "long URLs" row of the benchmark report.
+# request with the "long URLs" rows of the benchmark report and of the
+# bridge benchmark (target quibex_jvm_bench), which ask the same requests.
 #
 #   scripts/bench_peers_long.sh [bench.mjs options, e.g. --engines ubo-core]
 #
