@@ -22,6 +22,9 @@
 //     its own), so keys lie in order of their home slots: the longest probe
 //     stays short, and a lookup of an absent key, the common case, stops at
 //     the first key nearer its home than the lookup has come.
+//   - a load stages its rules and files them at the end in tag order
+//     (stage(), fileStaged()): the slot table is sized once, for exactly
+//     the keys they hold, and filled front to back.
 #ifndef QUIBEX_ENGINE_DOMAIN_RULE_TABLE_H_
 #define QUIBEX_ENGINE_DOMAIN_RULE_TABLE_H_
 

@@ -145,8 +145,9 @@ class FilterEngineImpl final : public FilterEngine {
   // listIndex. A file that cannot be opened is skipped; reading stops at
   // the first read error. REQUIRES: the caller holds the engine mutex.
   void loadRuleFile(const std::string& path, int listIndex);
-  // Makes room in the domain table for the keys the two files are guessed
-  // to hold, from their sizes. REQUIRES: the caller holds the engine mutex.
+  // Makes room in the domain table to stage the keyed rules the two files
+  // are guessed to hold, from their sizes. REQUIRES: the caller holds the
+  // engine mutex.
   void reserveForFiles(const std::string& firstPath,
                        const std::string& secondPath);
 
