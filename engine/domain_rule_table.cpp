@@ -4,13 +4,66 @@
 
 #include <algorithm>
 #include <cassert>
+#include <exception>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "filters/request_filter.h"
 #include "filters/rule_arena.h"
 
 namespace quibex {
+namespace {
+
+// Sorts words by their bits from shift up, keeping the order of words
+// whose such bits are equal: three passes of a radix sort through a
+// scratch copy, or, when memory for one cannot be had, a merge sort in
+// place. REQUIRES: shift + 27 <= 64.
+void stableSortByHighBits(std::vector<uint64_t>* words, unsigned shift) {
+  constexpr unsigned kDigitBits = 9;
+  constexpr size_t kDigits = size_t{1} << kDigitBits;
+  constexpr unsigned kPasses = 3;
+  std::vector<uint64_t> scratch;
+  try {
+    scratch.resize(words->size());
+  } catch (const std::exception&) {
+    std::stable_sort(words->begin(), words->end(),
+                     [shift](uint64_t a, uint64_t b) {
+                       return (a >> shift) < (b >> shift);
+                     });
+    return;
+  }
+  // Each pass's digit counts, then the slot where each digit's words go.
+  size_t starts[kPasses][kDigits] = {};
+  for (const uint64_t word : *words) {
+    for (unsigned pass = 0; pass < kPasses; ++pass) {
+      ++starts[pass][(word >> (shift + pass * kDigitBits)) & (kDigits - 1)];
+    }
+  }
+  for (unsigned pass = 0; pass < kPasses; ++pass) {
+    size_t total = 0;
+    for (size_t& start : starts[pass]) {
+      const size_t n = start;
+      start = total;
+      total += n;
+    }
+  }
+  std::vector<uint64_t>* from = words;
+  std::vector<uint64_t>* to = &scratch;
+  for (unsigned pass = 0; pass < kPasses; ++pass) {
+    size_t* start = starts[pass];
+    const unsigned digitShift = shift + pass * kDigitBits;
+    uint64_t* out = to->data();
+    for (const uint64_t word : *from) {
+      out[start[(word >> digitShift) & (kDigits - 1)]++] = word;
+    }
+    std::swap(from, to);
+  }
+  // An odd number of passes leaves the words in the scratch copy.
+  words->swap(*from);
+}
+
+}  // namespace
 
 size_t DomainRuleTable::distanceAt(size_t i) const {
   const size_t home = homeOf(metas_[i] >> kTagShift);
@@ -91,12 +144,20 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash, uint32_t lane,
   }
   // A key already present: its rules go to (or already are in) a group.
   if (links_.size() + 2 > kEndLink) throw std::bad_alloc();
+  if (metas_[at] & kGroupBit) {
+    reserveGeometric(&links_, 1);
+  } else {
+    reserveGeometric(&groups_, 1);
+    reserveGeometric(&links_, 2);
+  }
+  appendToKey(at, ref, lane);
+}
+
+void DomainRuleTable::appendToKey(size_t at, uint32_t ref, uint32_t lane) {
   uint32_t& meta = metas_[at];
   uint32_t& slotRef = refs_[at];
   Group* group;
   if (meta & kGroupBit) {
-    reserveGeometric(&links_, 1);
-    // Nothing below allocates.
     group = &groups_[slotRef];
     const uint32_t link = static_cast<uint32_t>(links_.size());
     links_.push_back(Link{ref, kEndLink << kLaneBits | lane});
@@ -104,9 +165,6 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash, uint32_t lane,
     tail.link = link << kLaneBits | (tail.link & kLaneMask);
     group->tail = link;
   } else {
-    reserveGeometric(&groups_, 1);
-    reserveGeometric(&links_, 2);
-    // Nothing below allocates.
     const uint32_t firstLane = meta & kLaneMask;
     const uint32_t link = static_cast<uint32_t>(links_.size());
     links_.push_back(Link{slotRef, (link + 1) << kLaneBits | firstLane});
@@ -121,13 +179,118 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash, uint32_t lane,
   ++laneRules_[lane];
 }
 
-void DomainRuleTable::reserveInsertSlowly() {
-  if (links_.size() + 2 > kEndLink) throw std::bad_alloc();
-  if (!fits(keys_ + 1, metas_.size())) {
-    rebuild(std::max<size_t>(16, metas_.size() * 2));
+void DomainRuleTable::stage(uint64_t hash, uint32_t lane,
+                            const RequestFilter* rule) {
+  assert(hash == hashKey(rule->domainKeyView()));
+  if (lane >= kLanes) throw std::bad_alloc();
+  const uint32_t ref = arena_->refOf(rule);
+  reserveGeometric(&staged_, 1);
+  staged_.push_back(uint64_t{tagOf(hash)} << kStagedTagShift |
+                    uint64_t{ref} << kLaneBits | lane);
+}
+
+void DomainRuleTable::reserveStaged(size_t rules) {
+  try {
+    staged_.reserve(staged_.size() + rules);
+  } catch (const std::exception&) {
+    // Staging grows the area itself.
   }
-  reserveGeometric(&groups_, 1);
-  reserveGeometric(&links_, 2);
+}
+
+size_t DomainRuleTable::fileStaged() {
+  if (staged_.empty()) return 0;
+  // The staged rules leave the staging area whatever happens below.
+  std::vector<uint64_t> staged;
+  staged.swap(staged_);
+  // In tag order, each tag's rules in staging order.
+  stableSortByHighBits(&staged, kStagedTagShift);
+  if (keys_ == 0) {
+    try {
+      fileSortedIntoEmpty(staged);
+      return 0;
+    } catch (const std::bad_alloc&) {
+      // Filed one by one below, as far as memory goes.
+    }
+  }
+  // Into a table that holds keys already (or after a failure above): each
+  // rule by insert(), in tag order, so that neighbouring rules probe
+  // neighbouring slots.
+  size_t dropped = 0;
+  for (const uint64_t word : staged) {
+    const RequestFilter* rule = ruleAt(stagedRef(word));
+    const std::string_view key = rule->domainKeyView();
+    try {
+      insert(key, hashKey(key), stagedLane(word), rule);
+    } catch (const std::bad_alloc&) {
+      ++dropped;
+    }
+  }
+  return dropped;
+}
+
+void DomainRuleTable::fileSortedIntoEmpty(const std::vector<uint64_t>& staged) {
+  assert(keys_ == 0);
+  // The keys: rules of equal tags are told apart by their key bytes.
+  const size_t count = staged.size();
+  const auto keyAt = [this, &staged](size_t i) {
+    return ruleAt(stagedRef(staged[i]))->domainKeyView();
+  };
+  size_t keys = count;  // less each rule whose key an earlier one holds
+  for (size_t i = 1; i < count; ++i) {
+    const uint32_t tag = stagedTag(staged[i]);
+    if (stagedTag(staged[i - 1]) != tag) continue;
+    size_t first = i - 1;  // the first rule of the tag
+    while (first > 0 && stagedTag(staged[first - 1]) == tag) --first;
+    const std::string_view key = keyAt(i);
+    for (size_t m = first; m < i; ++m) {
+      if (keyAt(m) == key) {
+        --keys;
+        break;
+      }
+    }
+  }
+  const size_t repeats = count - keys;  // rules filed under a key again
+  if (repeats > (kEndLink - links_.size()) / 2) throw std::bad_alloc();
+  // The old slot table goes first, so that the two are never held at once.
+  std::vector<uint32_t>().swap(metas_);
+  std::vector<uint32_t>().swap(refs_);
+  rebuild(std::max<size_t>(16, slotsFor(keys)));
+  groups_.reserve(groups_.size() + repeats);
+  links_.reserve(links_.size() + 2 * repeats);
+  // Nothing below allocates. The keys come in the order of their homes, so
+  // each goes to its home or to the slot after the last key, where Robin
+  // Hood insertion would put it, until one runs past the end; that one and
+  // the rest are placed by place().
+  const size_t size = metas_.size();
+  size_t next = 0;  // the slot after the keys placed in order
+  bool wrapping = false;
+  for (size_t i = 0; i < count; ++i) {
+    const uint64_t word = staged[i];
+    const uint32_t tag = stagedTag(word);
+    const uint32_t ref = stagedRef(word);
+    const uint32_t lane = stagedLane(word);
+    // Only an earlier rule of the same tag can hold the same key.
+    if (i > 0 && stagedTag(staged[i - 1]) == tag) {
+      const size_t at = slotOf(keyAt(i), tag);
+      if (at != kNoSlot) {
+        appendToKey(at, ref, lane);
+        continue;
+      }
+    }
+    const uint32_t meta = tag << kTagShift | kUsedBit | lane;
+    const size_t at = std::max(homeOf(tag), next);
+    if (!wrapping && at < size) {
+      metas_[at] = meta;
+      refs_[at] = ref;
+      next = at + 1;
+    } else {
+      wrapping = true;
+      place(meta, ref);
+    }
+    ++keys_;
+    ++laneKeys_[lane];
+    ++laneRules_[lane];
+  }
 }
 
 void DomainRuleTable::rebuild(size_t size) {
@@ -187,6 +350,7 @@ void DomainRuleTable::reserve(size_t keys) {
 
 void DomainRuleTable::clear() {
   std::fill(metas_.begin(), metas_.end(), 0u);
+  std::vector<uint64_t>().swap(staged_);
   groups_.clear();
   links_.clear();
   keys_ = 0;
@@ -226,7 +390,8 @@ ProbeLengths DomainRuleTable::probeLengths() const {
 
 size_t DomainRuleTable::memoryBytes() const {
   return (metas_.capacity() + refs_.capacity()) * sizeof(uint32_t) +
-         groups_.capacity() * sizeof(Group) + links_.capacity() * sizeof(Link);
+         groups_.capacity() * sizeof(Group) + links_.capacity() * sizeof(Link) +
+         staged_.capacity() * sizeof(uint64_t);
 }
 
 }  // namespace quibex

@@ -22,6 +22,9 @@
 //     its own), so keys lie in order of their home slots: the longest probe
 //     stays short, and a lookup of an absent key, the common case, stops at
 //     the first key nearer its home than the lookup has come.
+//   - a load stages its rules and files them at the end in tag order
+//     (stage(), fileStaged()): the slot table is sized once, for exactly
+//     the keys they hold, and filled front to back.
 #ifndef QUIBEX_ENGINE_DOMAIN_RULE_TABLE_H_
 #define QUIBEX_ENGINE_DOMAIN_RULE_TABLE_H_
 
@@ -109,25 +112,24 @@ class DomainRuleTable {
   void insert(std::string_view key, uint64_t hash, uint32_t lane,
               const RequestFilter* rule);
 
-  // Makes room for one more insert(), so that the next one cannot throw.
-  // Throws bad_alloc (the table unchanged) when the room cannot be had or
-  // the table is full.
-  void reserveInsert() {
-    if (fits(keys_ + 1, metas_.size()) && groups_.size() < groups_.capacity() &&
-        links_.size() + 2 <= links_.capacity() &&
-        links_.size() + 2 <= kEndLink) {
-      return;
-    }
-    reserveInsertSlowly();
-  }
-  // Starts loading the slots an insert of a hash first reads and writes,
-  // so that a rule filed a little later finds them in the cache.
-  void prefetchInsert(uint64_t hash) const {
-    if (metas_.empty()) return;
-    const size_t home = homeOf(tagOf(hash));
-    __builtin_prefetch(&metas_[home], 1);
-    __builtin_prefetch(&refs_[home], 1);
-  }
+  // Keeps rule aside for fileStaged(), to be filed under its key in lane:
+  // a load stages its keyed rules and files them all at once, in a slot
+  // table sized for exactly the keys they hold, placed in the order of
+  // their home slots instead of each at a random one. A staged rule is
+  // found by no lookup until then. Strong guarantee: throws bad_alloc
+  // (nothing staged) when memory runs out. REQUIRES: hash ==
+  // hashKey(rule->domainKeyView()), lane < kLanes, rule was placed in the
+  // arena.
+  void stage(uint64_t hash, uint32_t lane, const RequestFilter* rule);
+  // Makes room to stage rules more rules. Best effort: on bad_alloc the
+  // staging area grows as it fills.
+  void reserveStaged(size_t rules);
+  // Files every staged rule after the rules already filed, each key's
+  // rules in the order they were staged, as insert() one after another
+  // would, and frees the staging area. Returns the staged rules dropped
+  // because memory ran out (each in no lane); never throws.
+  size_t fileStaged();
+  size_t stagedCount() const { return staged_.size(); }
 
   // The entry of key, or kNoEntry. REQUIRES: hash == hashKey(key).
   uint32_t find(std::string_view key, uint64_t hash) const;
@@ -153,7 +155,8 @@ class DomainRuleTable {
   // slot table step by step. Best effort: on bad_alloc the table stays as
   // it is (and grows as it fills).
   void reserve(size_t keys);
-  // Removes every key and rule; the slot table keeps its size.
+  // Removes every key and rule, staged ones too; the slot table keeps its
+  // size.
   void clear();
   // Resizes the slot table to the tightest size for its keys and releases
   // spare capacity: for the end of a load, when no more keys are coming.
@@ -184,6 +187,18 @@ class DomainRuleTable {
   // A link's word: the next link's index above the lane of its own rule;
   // this index ends a chain.
   static constexpr uint32_t kEndLink = UINT32_MAX >> kLaneBits;
+  // A staged word: the tag above the arena reference above the lane.
+  static constexpr unsigned kStagedTagShift = 32 + kLaneBits;
+  static_assert(kStagedTagShift + kTagBits <= 64, "a staged word is 64 bits");
+  static uint32_t stagedTag(uint64_t word) {
+    return static_cast<uint32_t>(word >> kStagedTagShift);
+  }
+  static uint32_t stagedRef(uint64_t word) {
+    return static_cast<uint32_t>(word >> kLaneBits);
+  }
+  static uint32_t stagedLane(uint64_t word) {
+    return static_cast<uint32_t>(word) & kLaneMask;
+  }
 
   struct Group {
     uint32_t head;   // first link of the chain
@@ -218,8 +233,16 @@ class DomainRuleTable {
   // insertion; returns the free slot that the keys it moved along filled.
   // REQUIRES: a slot is free.
   size_t place(uint32_t meta, uint32_t ref);
-  // reserveInsert() when the table or its group arrays must grow.
-  void reserveInsertSlowly();
+  // Adds rule ref of lane to the key in slot at, after its rules.
+  // REQUIRES: the key is in slot at; room for one more link (and, when the
+  // key holds a single rule, one more group and two links) was reserved.
+  void appendToKey(size_t at, uint32_t ref, uint32_t lane);
+  // fileStaged() into an empty table: sizes the slot table for the staged
+  // keys and places them in the order of their home slots. Throws
+  // bad_alloc (the table left empty) when the room cannot be had.
+  // REQUIRES: keys_ == 0; staged is in tag order, each tag's rules in
+  // staging order.
+  void fileSortedIntoEmpty(const std::vector<uint64_t>& staged);
   // Places every key in a new table of size slots.
   void rebuild(size_t size);
 
@@ -228,8 +251,10 @@ class DomainRuleTable {
   // rule (an arena reference) or group of each.
   std::vector<uint32_t> metas_;
   std::vector<uint32_t> refs_;
-  std::vector<Group> groups_;      // keys with more than one rule
-  std::vector<Link> links_;        // the groups' chains
+  std::vector<Group> groups_;  // keys with more than one rule
+  std::vector<Link> links_;    // the groups' chains
+  // Staged rules in staging order, one word each.
+  std::vector<uint64_t> staged_;
   size_t keys_ = 0;                // keys present
   size_t laneKeys_[kLanes] = {};   // keys with rules in each lane
   size_t laneRules_[kLanes] = {};  // rules filed in each lane

@@ -2,6 +2,7 @@
 // containerFor() chooses (by list, exception flag, elemhide option and
 // domain key), element-hiding rules under each of their included sites.
 #include "engine/filter_engine_impl.h"
+#include "engine/log.h"
 
 namespace quibex {
 
@@ -32,13 +33,9 @@ void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
 void FilterEngineImpl::fileRequestFilter(const RequestFilter* rule,
                                          bool list1) {
   const RequestContainer& container = containerFor(*rule, list1 ? 1 : 0);
-  if (container.keyed && holdKeyedRules_) {
-    const std::string_view key = rule->domainKeyView();
-    const uint64_t hash = hashKey(key);
-    fileHeldRule();
-    domainRules_.reserveInsert();
-    domainRules_.prefetchInsert(hash);
-    heldRule_ = HeldRule{rule, key, hash, mapOf(container).lane()};
+  if (container.keyed && stageKeyedRules_) {
+    domainRules_.stage(hashKey(rule->domainKeyView()), mapOf(container).lane(),
+                       rule);
   } else if (container.keyed) {
     mapOf(container).insertFilter(rule->domainKeyView(), rule);
   } else {
@@ -46,11 +43,13 @@ void FilterEngineImpl::fileRequestFilter(const RequestFilter* rule,
   }
 }
 
-void FilterEngineImpl::fileHeldRule() {
-  if (heldRule_.rule == nullptr) return;
-  domainRules_.insert(heldRule_.key, heldRule_.hash, heldRule_.lane,
-                      heldRule_.rule);
-  heldRule_.rule = nullptr;
+void FilterEngineImpl::fileStagedRules() {
+  const size_t dropped = domainRules_.fileStaged();
+  if (dropped != 0) {
+    logMessage(LogPriority::kError,
+               "out of memory: %zu domain-keyed request rules dropped",
+               dropped);
+  }
 }
 
 void FilterEngineImpl::addElemHideFilter(ElemHideFilter* filter) {

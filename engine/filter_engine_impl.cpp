@@ -158,6 +158,7 @@ void FilterEngineImpl::runLoad(const LoadJob& job) {
   } catch (const std::exception&) {
     // Keep what was filed and stay usable: the index is rebuilt by the next
     // query. Nothing may escape a thread body.
+    fileStagedRules();
     indexStale_ = true;
     logMessage(LogPriority::kError,
                "out of memory: the %s ended early with %zu request rules, %zu "
@@ -175,7 +176,6 @@ void FilterEngineImpl::runLoad(const LoadJob& job) {
 void FilterEngineImpl::finishLoad() {
   requestFilters.shrink_to_fit();
   elemHideFilters.shrink_to_fit();
-  domainRules_.compact();
   for (const RequestContainer& container : kRequestContainers) {
     if (!container.keyed) sequenceOf(container).shrink_to_fit();
   }
@@ -184,11 +184,15 @@ void FilterEngineImpl::finishLoad() {
   // rules: hand the free pages back, so that the resident size is what the
   // rules hold and repeated reloads do not ratchet it up. A first load's
   // leftovers are handed back too: the allocator would otherwise keep them
-  // resident. The first trim comes before the token index is built, so that
-  // the index's working arrays do not come on top of the leftovers at the
-  // load's resident peak.
+  // resident. The first trim comes before the token index is built, and
+  // the staged keyed rules are filed after it, so that neither the
+  // leftovers nor the domain table's slots come on top of the index's
+  // working arrays at the load's resident peak (the staged rules take less
+  // room than the slots).
   trimHeap();
   refreshIndex();
+  fileStagedRules();
+  domainRules_.compact();
   trimHeap();
 }
 

@@ -10,7 +10,8 @@
 //                                getFilterEngine
 //   filter_engine_loading.cpp    reserveForFiles, loadRuleFile, addRuleLine,
 //                                addTrackedLine, finishAddingLines
-//   filter_engine_filing.cpp     addRequestFilter, addElemHideFilter
+//   filter_engine_filing.cpp     addRequestFilter, addElemHideFilter,
+//                                fileStagedRules
 //   filter_engine_decision.cpp   shouldBlock, explainBlock, and the lookups
 //                                matchDomainMap and matchGenericList;
 //                                forEachMatchingRule
@@ -144,8 +145,9 @@ class FilterEngineImpl final : public FilterEngine {
   // listIndex. A file that cannot be opened is skipped; reading stops at
   // the first read error. REQUIRES: the caller holds the engine mutex.
   void loadRuleFile(const std::string& path, int listIndex);
-  // Makes room in the domain table for the keys the two files are guessed
-  // to hold, from their sizes. REQUIRES: the caller holds the engine mutex.
+  // Makes room in the domain table to stage the keyed rules the two files
+  // are guessed to hold, from their sizes. REQUIRES: the caller holds the
+  // engine mutex.
   void reserveForFiles(const std::string& firstPath,
                        const std::string& secondPath);
 
@@ -246,14 +248,14 @@ class FilterEngineImpl final : public FilterEngine {
   // pageUrl as page), or null.
   const RequestFilter* hasElemHideException(const std::string& url,
                                             const std::string& pageUrl);
-  // Files rule into its container (while a file is read, a keyed rule
-  // one keyed rule late; see HeldRule). Strong guarantee for rule: on
-  // bad_alloc it is in no container. REQUIRES: rule is in arena_; the
-  // caller holds the engine mutex.
+  // Files rule into its container (while a file is read, a keyed rule is
+  // staged in the domain table, and filed by fileStagedRules()). Strong
+  // guarantee for rule: on bad_alloc it is in no container. REQUIRES: rule
+  // is in arena_; the caller holds the engine mutex.
   void fileRequestFilter(const RequestFilter* rule, bool list1);
-  // Inserts the keyed rule that fileRequestFilter held back, if any. Does
-  // not throw: the rule's room in the table was reserved when it was held.
-  void fileHeldRule();
+  // Files the keyed rules staged while the files were read; logs those
+  // dropped because memory ran out. Does not throw.
+  void fileStagedRules();
   // Looks every candidate of candidates_ up in the domain table once; a
   // candidate repeating an earlier one's key is left with no lanes.
   void locateCandidates();
@@ -319,20 +321,12 @@ class FilterEngineImpl final : public FilterEngine {
   GenericIndex genericIndex_;           // token index over the four sequences
   // The rules of the five keyed containers, each container one lane.
   DomainRuleTable domainRules_{&arena_};
-  // While a file is read, each keyed rule goes into the table one keyed
-  // rule late: its home slot is prefetched when it is held, and by the
-  // time the next one is parsed the slot is in the cache, so that filing
-  // does not stall on a cache miss per rule. The table holds every rule
-  // again when the file ends.
-  struct HeldRule {
-    const RequestFilter* rule = nullptr;  // null: none held
-    std::string_view key;                 // its domain key
-    uint64_t hash = 0;                    // hashKey(key)
-    uint32_t lane = 0;                    // its container's lane
-  };
-  bool holdKeyedRules_ = false;  // a file is being read
-  HeldRule heldRule_;            // the keyed rule not yet in the table
-  size_t requestRules_ = 0;      // request rules filed since the last clear
+  // While a file is read, the keyed rules are staged in the table and
+  // filed all at once when the load ends: the slot table is then sized for
+  // exactly their keys, and filing it walks it in order instead of
+  // stalling on a cache miss per rule.
+  bool stageKeyedRules_ = false;  // a file is being read
+  size_t requestRules_ = 0;       // request rules filed since the last clear
   const RequestFilter* lastRequestRule_ = nullptr;  // the last one filed
   bool indexStale_ = false;   // filing changed since the indexes were built
   CandidateList candidates_;  // scratch: host candidates of one query

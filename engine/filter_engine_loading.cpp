@@ -18,23 +18,22 @@
 namespace quibex {
 namespace {
 
-// Stored bytes per domain key: real lists hold one key per 30 to 42 stored
-// bytes; the guess errs on the side of room, since a table that fills up
-// mid-load is rebuilt twice its size.
-constexpr size_t kStoredBytesPerKey = 24;
-// The most keys the guess makes room for (the real lists hold about
-// a hundred thousand): a huge file, of comments say, must not size the
-// table for millions of keys it may never hold. Larger lists grow the
-// table as they fill it.
-constexpr size_t kMostKeysGuessed = size_t{1} << 18;
+// Stored bytes per domain-keyed rule: real lists hold one per 29 to 41
+// stored bytes; the guess errs on the side of room, which costs address
+// space only until it is written.
+constexpr size_t kStoredBytesPerKeyedRule = 24;
+// The most keyed rules the guess makes room for (the real lists hold about
+// a hundred thousand): a huge file, of comments say, must not reserve room
+// for millions of rules it may never hold. Larger lists grow the staging
+// area as they fill it.
+constexpr size_t kMostKeyedRulesGuessed = size_t{1} << 18;
 
 }  // namespace
 
 void FilterEngineImpl::reserveForFiles(const std::string& firstPath,
                                        const std::string& secondPath) {
-  // Room for the domain keys of both files up front, guessed from their
-  // sizes, instead of growing the table in a dozen steps, or rebuilding it
-  // between the files; the end of the load trims it to size.
+  // Room to stage the keyed rules of both files up front, guessed from
+  // their sizes, instead of growing the staging area in a dozen steps.
   unsigned long long bytes = 0;
   for (const std::string* path : {&firstPath, &secondPath}) {
     struct stat info;
@@ -42,24 +41,21 @@ void FilterEngineImpl::reserveForFiles(const std::string& firstPath,
       bytes += static_cast<unsigned long long>(info.st_size);
     }
   }
-  domainRules_.reserve(static_cast<size_t>(std::min<unsigned long long>(
-      bytes / kStoredBytesPerKey, kMostKeysGuessed)));
+  domainRules_.reserveStaged(static_cast<size_t>(std::min<unsigned long long>(
+      bytes / kStoredBytesPerKeyedRule, kMostKeyedRulesGuessed)));
 }
 
 void FilterEngineImpl::loadRuleFile(const std::string& path, int listIndex) {
   const size_t rulesBefore = requestRules_ + elemHideFilters.size();
-  // The keyed rules are filed one late while the file is read; however
-  // reading ends, the last one goes in before anything else sees the table.
-  struct HoldKeyedRules {
+  // The keyed rules are staged while the file is read, and filed when the
+  // load ends (finishLoad(), or runLoad() when the load fails).
+  struct StageKeyedRules {
     FilterEngineImpl* engine;
-    explicit HoldKeyedRules(FilterEngineImpl* e) : engine(e) {
-      engine->holdKeyedRules_ = true;
+    explicit StageKeyedRules(FilterEngineImpl* e) : engine(e) {
+      engine->stageKeyedRules_ = true;
     }
-    ~HoldKeyedRules() {
-      engine->fileHeldRule();
-      engine->holdKeyedRules_ = false;
-    }
-  } hold(this);
+    ~StageKeyedRules() { engine->stageKeyedRules_ = false; }
+  } stage(this);
   try {
     UniqueFile file(std::fopen(path.c_str(), "r"));
     if (!file) {

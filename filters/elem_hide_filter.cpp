@@ -13,15 +13,22 @@ namespace {
 
 // Calls f(offset, length) for each comma-separated entry of a non-empty
 // site part, a trailing comma adding none.
+// Each "," is found by memchr: site parts run to thousands of bytes.
 template <class F>
 void forEachSiteEntry(std::string_view sites, F&& f) {
+  const char* const bytes = sites.data();
+  const size_t size = sites.size();
   size_t entryStart = 0;
-  for (size_t i = 0; i < sites.size(); ++i) {
-    const bool comma = sites[i] == ',';
-    if (!comma && i + 1 != sites.size()) continue;
-    const size_t entryEnd = comma ? i : i + 1;
-    f(entryStart, entryEnd - entryStart);
-    entryStart = i + 1;
+  while (entryStart < size) {
+    const void* comma = std::memchr(bytes + entryStart, ',', size - entryStart);
+    if (comma == nullptr) {
+      f(entryStart, size - entryStart);
+      return;
+    }
+    const size_t at =
+        static_cast<size_t>(static_cast<const char*>(comma) - bytes);
+    f(entryStart, at - entryStart);
+    entryStart = at + 1;
   }
 }
 

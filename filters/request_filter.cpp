@@ -206,7 +206,7 @@ inline RequestFilter* RequestFilter::layOut(
   std::memcpy(out, body.data(), body.size());
   out += body.size();
   if (trailStar) *out++ = '*';
-  std::memcpy(out, suffix.data(), suffix.size());
+  if (!suffix.empty()) std::memcpy(out, suffix.data(), suffix.size());
 
   char* const base = reinterpret_cast<char*>(filter);
   if (!bare) {

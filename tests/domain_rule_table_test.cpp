@@ -19,14 +19,18 @@ namespace {
 
 // The table against a model (key -> its (lane, id) pairs in filing order):
 // keys gaining rules of several lanes turn into groups, the slot table
-// grows many times, then is resized in compact(); clear() empties it for a
-// second round.
+// grows many times, then is resized in compact(); clear() empties it for
+// the next round. The rounds file by insert(), by staging into the empty
+// table, and by insert() and then staging into a table that holds keys;
+// the staging rounds mix in rules long enough for a chunk of their own,
+// whose arena references run against the filing order.
 TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
   RuleArena arena;
   std::vector<const RequestFilter*> rules;  // rule id -> rule, for the model
   DomainRuleTable table(&arena);
   std::mt19937 random(7);
-  for (int round = 0; round < 2; ++round) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
     std::map<std::string, std::vector<std::pair<uint32_t, uint32_t>>> model;
     for (int i = 0; i < 4000; ++i) {
       // Every fifth key is drawn from a small pool, so that it repeats.
@@ -34,12 +38,22 @@ TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
       const std::string key =
           "k" + std::to_string(pick % 5 == 0 ? pick % 40 : pick) + ".test";
       const uint32_t lane = static_cast<uint32_t>(random() % 5);
-      // Bare host rules: nothing to destroy before the arena goes.
-      rules.push_back(parseRequestFilter("||" + key + "^", arena));
+      // Rules without options: nothing to destroy before the arena goes.
+      const bool staged = round == 1 || (round == 2 && i >= 2000);
+      const std::string tail =
+          staged && i % 300 == 0 ? "/" + std::string(20000, 'x') : "";
+      rules.push_back(parseRequestFilter("||" + key + tail + "^", arena));
       const uint32_t id = static_cast<uint32_t>(rules.size() - 1);
-      table.insert(rules[id]->domainKeyView(), hashKey(key), lane, rules[id]);
+      ASSERT_EQ(rules[id]->domainKeyView(), key);
+      if (staged) {
+        table.stage(hashKey(key), lane, rules[id]);
+      } else {
+        table.insert(rules[id]->domainKeyView(), hashKey(key), lane, rules[id]);
+      }
       model[key].emplace_back(lane, id);
     }
+    EXPECT_EQ(table.fileStaged(), 0u);
+    EXPECT_EQ(table.stagedCount(), 0u);
     const auto check = [&](const char* when) {
       SCOPED_TRACE(when);
       size_t laneKeys[5] = {};
@@ -146,6 +160,24 @@ TEST(DomainRuleTableTest, KeysWithEqualTagsStayApart) {
     table.reserve(1000);  // both rebuild the slot table
     table.compact();
   }
+  // Staged into an empty table, the four rules sort next to each other.
+  table.clear();
+  const RequestFilter* rules[] = {
+      parseRequestFilter("||" + first + "^", arena),
+      parseRequestFilter("||" + second + "^", arena),
+      parseRequestFilter("||" + first + "^", arena),
+      parseRequestFilter("||" + second + "^", arena)};
+  const uint32_t lanes[] = {0, 0, 1, 0};
+  for (size_t i = 0; i < 4; ++i) {
+    table.stage(hashKey(rules[i]->domainKeyView()), lanes[i], rules[i]);
+  }
+  EXPECT_EQ(table.find(first, hashKey(first)), DomainRuleTable::kNoEntry);
+  EXPECT_EQ(table.fileStaged(), 0u);
+  EXPECT_EQ(table.keyCount(), 2u);
+  EXPECT_EQ(rulesOf(first, 0), std::vector<const RequestFilter*>{rules[0]});
+  EXPECT_EQ(rulesOf(first, 1), std::vector<const RequestFilter*>{rules[2]});
+  EXPECT_EQ(rulesOf(second, 0),
+            (std::vector<const RequestFilter*>{rules[1], rules[3]}));
 }
 
 }  // namespace
