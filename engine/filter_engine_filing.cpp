@@ -1,6 +1,8 @@
 // Filing of FilterEngineImpl: request rules into the container that
 // containerFor() chooses (by list, exception flag, elemhide option and
 // domain key), element-hiding rules under each of their included sites.
+#include <algorithm>
+
 #include "engine/filter_engine_impl.h"
 #include "engine/log.h"
 
@@ -45,6 +47,8 @@ void FilterEngineImpl::fileRequestFilter(const RequestFilter* rule,
 
 void FilterEngineImpl::fileStagedRules() {
   const size_t dropped = domainRules_.fileStaged();
+  // A dropped rule was counted when it was staged; it is not in force.
+  requestRules_ -= std::min(dropped, requestRules_);
   if (dropped != 0) {
     logMessage(LogPriority::kError,
                "out of memory: %zu domain-keyed request rules dropped",
