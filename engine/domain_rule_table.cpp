@@ -18,16 +18,22 @@ size_t DomainRuleTable::distanceAt(size_t i) const {
 }
 
 size_t DomainRuleTable::slotOf(std::string_view key, uint32_t tag) const {
+  const uint32_t* const metas = metas_.data();
   const size_t size = metas_.size();
-  size_t i = homeOf(tag);
-  for (size_t distance = 0;; ++distance) {
-    const uint32_t meta = metas_[i];
+  const size_t home = homeOf(tag);
+  for (size_t i = home;;) {
+    const uint32_t meta = metas[i];
     if (meta == 0) return kNoSlot;
-    if ((meta >> kTagShift) == tag) {
+    const uint32_t theirs = meta >> kTagShift;
+    if (theirs == tag) {
       if (ruleAt(firstRef(i))->domainKeyView() == key) return i;
-    } else if (distanceAt(i) < distance) {
-      // Keys lie in order of their home slots: key would have been here.
-      return kNoSlot;
+    } else if (theirs > tag) {
+      // Keys lie in order of their home slots, and a home grows with its
+      // tag: a key whose home lies after key's, and that has not wrapped
+      // round the table's end, stands where key would have been. (Once the
+      // search itself wraps round, it runs on to a free slot.)
+      const size_t theirHome = homeOf(theirs);
+      if (theirHome > home && theirHome <= i) return kNoSlot;
     }
     if (++i == size) i = 0;
   }

@@ -102,15 +102,18 @@ bool isDomainCandidate(std::string_view text) {
 void CandidateList::assign(std::string_view host) {
   labels_.assign(host);
   const size_t labels = labels_.count();
-  candidates_.resize(labels < 2 ? 0 : labels * (labels - 1) / 2);
+  size_ = labels < 2 ? 0 : labels * (labels - 1) / 2;
+  lanes_ = 0;
+  if (candidates_.size() < size_) candidates_.resize(size_);
   Candidate* next = candidates_.data();
   labels_.forEachCandidate([this, host, &next](size_t first, size_t last) {
     const std::string_view text = labels_.run(first, last);
     const size_t place = labels_.place(first, last);
     *next++ = Candidate{
         text, hashKey(text), 0, 0,
-        KeyPlace(place == HostLabels::kNotInHost ? nullptr
-                                                 : host.data() + place)};
+        KeyPlace(
+            place == HostLabels::kNotInHost ? nullptr : host.data() + place,
+            text.size())};
   });
 }
 
