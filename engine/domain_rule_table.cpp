@@ -17,26 +17,8 @@ size_t DomainRuleTable::distanceAt(size_t i) const {
   return i >= home ? i - home : i + metas_.size() - home;
 }
 
-size_t DomainRuleTable::slotOf(std::string_view key, uint32_t tag) const {
-  const uint32_t* const metas = metas_.data();
-  const size_t size = metas_.size();
-  const size_t home = homeOf(tag);
-  for (size_t i = home;;) {
-    const uint32_t meta = metas[i];
-    if (meta == 0) return kNoSlot;
-    const uint32_t theirs = meta >> kTagShift;
-    if (theirs == tag) {
-      if (ruleAt(firstRef(i))->domainKeyView() == key) return i;
-    } else if (theirs > tag) {
-      // Keys lie in order of their home slots, and a home grows with its
-      // tag: a key whose home lies after key's, and that has not wrapped
-      // round the table's end, stands where key would have been. (Once the
-      // search itself wraps round, it runs on to a free slot.)
-      const size_t theirHome = homeOf(theirs);
-      if (theirHome > home && theirHome <= i) return kNoSlot;
-    }
-    if (++i == size) i = 0;
-  }
+bool DomainRuleTable::holdsKey(size_t i, std::string_view key) const {
+  return ruleAt(firstRef(i))->domainKeyView() == key;
 }
 
 size_t DomainRuleTable::place(uint32_t meta, uint32_t ref) {
@@ -55,13 +37,6 @@ size_t DomainRuleTable::place(uint32_t meta, uint32_t ref) {
   metas_[i] = meta;
   refs_[i] = ref;
   return i;
-}
-
-uint32_t DomainRuleTable::find(std::string_view key, uint64_t hash) const {
-  assert(hash == hashKey(key));
-  if (metas_.empty()) return kNoEntry;
-  const size_t at = slotOf(key, tagOf(hash));
-  return at == kNoSlot ? kNoEntry : static_cast<uint32_t>(at + 1);
 }
 
 uint32_t DomainRuleTable::lanesOf(uint32_t entry) const {

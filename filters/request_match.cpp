@@ -70,7 +70,11 @@ bool matchesAfter(std::string_view text, size_t from,
   const size_t n = text.size();
   for (size_t i = 0; i < pattern.size(); ++i) {
     const char p = pattern[i];
-    if (p == '*') return wildcardMatch(text.substr(t), pattern.substr(i));
+    if (p == '*') {
+      // A closing "*" takes whatever is left.
+      return i + 1 == pattern.size() ||
+             wildcardMatch(text.substr(t), pattern.substr(i));
+    }
     if (p == '^') {
       if (t == n) continue;
       if (!isSeparator(static_cast<unsigned char>(text[t]))) return false;
