@@ -39,14 +39,6 @@ size_t DomainRuleTable::place(uint32_t meta, uint32_t ref) {
   return i;
 }
 
-uint32_t DomainRuleTable::lanesOf(uint32_t entry) const {
-  assert(entry <= metas_.size());
-  if (entry == kNoEntry) return 0;
-  const uint32_t meta = metas_[entry - 1];
-  if (meta & kGroupBit) return groups_[refs_[entry - 1]].lanes;
-  return 1u << (meta & kLaneMask);
-}
-
 std::string_view DomainRuleTable::keyOf(uint32_t entry) const {
   assert(entry != kNoEntry && entry <= metas_.size() && metas_[entry - 1] != 0);
   return ruleAt(firstRef(entry - 1))->domainKeyView();

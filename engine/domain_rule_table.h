@@ -143,7 +143,13 @@ class DomainRuleTable {
   }
   // The lanes that hold rules under an entry, bit L for lane L; 0 for
   // kNoEntry.
-  uint32_t lanesOf(uint32_t entry) const;
+  uint32_t lanesOf(uint32_t entry) const {
+    assert(entry <= metas_.size());
+    if (entry == kNoEntry) return 0;
+    const uint32_t meta = metas_[entry - 1];
+    if (meta & kGroupBit) return groups_[refs_[entry - 1]].lanes;
+    return 1u << (meta & kLaneMask);
+  }
   // The rules of lane under an entry; none for kNoEntry.
   // REQUIRES: entry came from find(); lane < kLanes.
   Chain chain(uint32_t entry, uint32_t lane) const {

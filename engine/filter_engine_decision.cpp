@@ -133,8 +133,8 @@ void FilterEngineImpl::locateCandidates() {
   // A key that an earlier candidate repeats (a.a.a has a.a twice) keeps
   // its lanes only at its first place, so each chain is tried once.
   uint32_t lanes = 0;
-  for (auto candidate = candidates_.begin(); candidate != candidates_.end();
-       ++candidate) {
+  const auto last = candidates_.end();
+  for (auto candidate = candidates_.begin(); candidate != last; ++candidate) {
     candidate->entry = domainRules_.find(candidate->text, candidate->hash);
     candidate->lanes = domainRules_.lanesOf(candidate->entry);
     if (candidate->lanes == 0) continue;

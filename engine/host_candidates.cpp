@@ -10,8 +10,17 @@ namespace quibex {
 
 std::string_view extractHostView(std::string_view address,
                                  std::string_view* hostWithPort) {
-  size_t start = address.find("://");
-  start = start == std::string_view::npos ? 0 : start + 3;
+  // The host starts after the first "://": right after the scheme of an
+  // address that begins with one of the two common ones.
+  size_t start;
+  if (startsWith(address, "https://")) {
+    start = 8;
+  } else if (startsWith(address, "http://")) {
+    start = 7;
+  } else {
+    start = address.find("://");
+    start = start == std::string_view::npos ? 0 : start + 3;
+  }
   std::string_view withPort = address.substr(start);
   withPort = withPort.substr(0, withPort.find('/'));
   if (hostWithPort != nullptr) *hostWithPort = withPort;
@@ -48,16 +57,18 @@ void HostLabels::assign(std::string_view host) {
   const char* const bytes = host.data();
   const size_t hostSize = host.size();
   count_ = 0;
-  bool gaps = false;  // an empty label lies between two labels
-  size_t pos = 0;     // where the current label starts
+  size_t gapAfter = 0;  // labels before the first empty one that follows
+                        // a label; 0 for none
+  size_t pos = 0;       // where the current label starts
   // Ends the current label at end, a dot or the host's end; an empty one
   // is dropped.
-  const auto endLabel = [this, &gaps, &pos](size_t end) {
+  const auto endLabel = [this, &gapAfter, &pos](size_t end) {
     if (end > pos) {
-      gaps = gaps || (count_ > 0 && pos != ends_[count_ - 1] + 1u);
       starts_[count_] = static_cast<uint8_t>(pos);
       ends_[count_] = static_cast<uint8_t>(end);
       ++count_;
+    } else if (gapAfter == 0) {
+      gapAfter = count_;
     }
     pos = end + 1;
   };
@@ -76,6 +87,8 @@ void HostLabels::assign(std::string_view host) {
     if (bytes[i] == '.') endLabel(i);
   }
   endLabel(hostSize);
+  // An empty label lies between two labels when one follows it.
+  const bool gaps = gapAfter != 0 && count_ > gapAfter;
   text_ = bytes;
   joined_ = gaps;
   if (!gaps) return;
