@@ -66,7 +66,7 @@ int FilterEngineImpl::decidePlain(const std::string& url,
 int FilterEngineImpl::decideAccelerated(const std::string& url,
                                         const std::string& pageUrl,
                                         BlockExplanation* why) {
-  refreshIndex();
+  if (indexStale_) refreshIndex();
   // One host, one candidate list and one set of request facts for every
   // container; the URL is tokenised only if a generic step is reached.
   std::string_view host;
