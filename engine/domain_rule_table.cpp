@@ -70,20 +70,8 @@ size_t DomainRuleTable::distanceAt(size_t i) const {
   return i >= home ? i - home : i + metas_.size() - home;
 }
 
-size_t DomainRuleTable::slotOf(std::string_view key, uint32_t tag) const {
-  const size_t size = metas_.size();
-  size_t i = homeOf(tag);
-  for (size_t distance = 0;; ++distance) {
-    const uint32_t meta = metas_[i];
-    if (meta == 0) return kNoSlot;
-    if ((meta >> kTagShift) == tag) {
-      if (ruleAt(firstRef(i))->domainKeyView() == key) return i;
-    } else if (distanceAt(i) < distance) {
-      // Keys lie in order of their home slots: key would have been here.
-      return kNoSlot;
-    }
-    if (++i == size) i = 0;
-  }
+bool DomainRuleTable::holdsKey(size_t i, std::string_view key) const {
+  return ruleAt(firstRef(i))->domainKeyView() == key;
 }
 
 size_t DomainRuleTable::place(uint32_t meta, uint32_t ref) {
@@ -102,21 +90,6 @@ size_t DomainRuleTable::place(uint32_t meta, uint32_t ref) {
   metas_[i] = meta;
   refs_[i] = ref;
   return i;
-}
-
-uint32_t DomainRuleTable::find(std::string_view key, uint64_t hash) const {
-  assert(hash == hashKey(key));
-  if (metas_.empty()) return kNoEntry;
-  const size_t at = slotOf(key, tagOf(hash));
-  return at == kNoSlot ? kNoEntry : static_cast<uint32_t>(at + 1);
-}
-
-uint32_t DomainRuleTable::lanesOf(uint32_t entry) const {
-  assert(entry <= metas_.size());
-  if (entry == kNoEntry) return 0;
-  const uint32_t meta = metas_[entry - 1];
-  if (meta & kGroupBit) return groups_[refs_[entry - 1]].lanes;
-  return 1u << (meta & kLaneMask);
 }
 
 std::string_view DomainRuleTable::keyOf(uint32_t entry) const {

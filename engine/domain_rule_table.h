@@ -132,7 +132,12 @@ class DomainRuleTable {
   size_t stagedCount() const { return staged_.size(); }
 
   // The entry of key, or kNoEntry. REQUIRES: hash == hashKey(key).
-  uint32_t find(std::string_view key, uint64_t hash) const;
+  uint32_t find(std::string_view key, uint64_t hash) const {
+    assert(hash == hashKey(key));
+    if (metas_.empty()) return kNoEntry;
+    const size_t at = slotOf(key, tagOf(hash));
+    return at == kNoSlot ? kNoEntry : static_cast<uint32_t>(at + 1);
+  }
   // Starts loading the home slot of a hash into the cache, so that the
   // lookups of several keys wait for memory once rather than in turn.
   void prefetch(uint64_t hash) const {
@@ -140,7 +145,13 @@ class DomainRuleTable {
   }
   // The lanes that hold rules under an entry, bit L for lane L; 0 for
   // kNoEntry.
-  uint32_t lanesOf(uint32_t entry) const;
+  uint32_t lanesOf(uint32_t entry) const {
+    assert(entry <= metas_.size());
+    if (entry == kNoEntry) return 0;
+    const uint32_t meta = metas_[entry - 1];
+    if (meta & kGroupBit) return groups_[refs_[entry - 1]].lanes;
+    return 1u << (meta & kLaneMask);
+  }
   // The rules of lane under an entry; none for kNoEntry.
   // REQUIRES: entry came from find(); lane < kLanes.
   Chain chain(uint32_t entry, uint32_t lane) const {
@@ -227,8 +238,10 @@ class DomainRuleTable {
   static size_t slotsFor(size_t keys) { return keys * 5 / 4 + 1; }
   // How far the key in slot i lies from its home slot.
   size_t distanceAt(size_t i) const;
-  // The slot holding key, or kNoSlot.
+  // The slot holding key, or kNoSlot. REQUIRES: the table has slots.
   size_t slotOf(std::string_view key, uint32_t tag) const;
+  // True when the key of the used slot i is key.
+  bool holdsKey(size_t i, std::string_view key) const;
   // Places a new key's slot (meta word and reference) by Robin Hood
   // insertion; returns the free slot that the keys it moved along filled.
   // REQUIRES: a slot is free.
@@ -310,6 +323,32 @@ inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin() const {
 
 inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::end() const {
   return Iterator(table_, lane_, kNoRule, kEndLink << kLaneBits);
+}
+
+// The probe runs for every host candidate of every request, so it is
+// inline; the comparison of key bytes, needed only when a tag agrees, is
+// not.
+inline size_t DomainRuleTable::slotOf(std::string_view key,
+                                      uint32_t tag) const {
+  const uint32_t* const metas = metas_.data();
+  const size_t size = metas_.size();
+  const size_t home = homeOf(tag);
+  for (size_t i = home;;) {
+    const uint32_t meta = metas[i];
+    if (meta == 0) return kNoSlot;
+    const uint32_t theirs = meta >> kTagShift;
+    if (theirs == tag) {
+      if (holdsKey(i, key)) return i;
+    } else if (theirs > tag) {
+      // Keys lie in order of their home slots, and a home grows with its
+      // tag: a key whose home lies after key's, and that has not wrapped
+      // round the table's end, stands where key would have been. (Once the
+      // search itself wraps round, it runs on to a free slot.)
+      const size_t theirHome = homeOf(theirs);
+      if (theirHome > home && theirHome <= i) return kNoSlot;
+    }
+    if (++i == size) i = 0;
+  }
 }
 
 inline const RequestFilter* DomainRuleTable::ruleAt(uint32_t ref) const {

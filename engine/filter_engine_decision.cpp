@@ -66,23 +66,24 @@ int FilterEngineImpl::decidePlain(const std::string& url,
 int FilterEngineImpl::decideAccelerated(const std::string& url,
                                         const std::string& pageUrl,
                                         BlockExplanation* why) {
-  refreshIndex();
+  if (indexStale_) refreshIndex();
   // One host, one candidate list and one set of request facts for every
   // container; the URL is tokenised only if a generic step is reached.
-  if (url.empty()) {
-    candidates_.assign({});
-  } else {
-    candidates_.assign(extractHostView(url, nullptr));
-    locateCandidates();
-  }
-  const RequestFacts request(url, pageUrl);
+  std::string_view host;
+  if (!url.empty()) host = extractHostView(url, nullptr);
+  candidates_.assign(host);
+  locateCandidates();
+  const RequestFacts request(url, pageUrl, host);
   bool tokenized = false;
   for (const RequestContainer& container : kRequestContainers) {
     if (!container.decides()) continue;
-    std::string key;
+    std::string_view key;
     const RequestFilter* rule = nullptr;
     if (container.keyed) {
-      rule = matchDomainMap(mapOf(container), candidates_, request, &key);
+      DomainLane& map = mapOf(container);
+      // A lane that no candidate holds rules in is passed by.
+      if ((candidates_.lanes() >> map.lane() & 1) == 0) continue;
+      rule = matchDomainMap(map, candidates_, request, &key);
     } else {
       if (!tokenized) {
         genericIndex_.beginRequest(url);
@@ -131,8 +132,9 @@ void FilterEngineImpl::locateCandidates() {
   }
   // A key that an earlier candidate repeats (a.a.a has a.a twice) keeps
   // its lanes only at its first place, so each chain is tried once.
-  for (auto candidate = candidates_.begin(); candidate != candidates_.end();
-       ++candidate) {
+  uint32_t lanes = 0;
+  const auto last = candidates_.end();
+  for (auto candidate = candidates_.begin(); candidate != last; ++candidate) {
     candidate->entry = domainRules_.find(candidate->text, candidate->hash);
     candidate->lanes = domainRules_.lanesOf(candidate->entry);
     if (candidate->lanes == 0) continue;
@@ -142,19 +144,21 @@ void FilterEngineImpl::locateCandidates() {
         break;
       }
     }
+    lanes |= candidate->lanes;
   }
+  candidates_.setLanes(lanes);
 }
 
 const RequestFilter* FilterEngineImpl::matchDomainMap(
     DomainLane& map, CandidateList& candidates, const RequestFacts& request,
-    std::string* key) {
-  if (candidates.empty() || map.keyCount() == 0) return nullptr;
+    std::string_view* key) {
   const uint32_t lane = map.lane();
+  if ((candidates.lanes() >> lane & 1) == 0) return nullptr;
   for (CandidateList::Candidate& candidate : candidates) {
     if ((candidate.lanes >> lane & 1) == 0) continue;
     for (const RequestFilter* rule : map.chain(candidate.entry)) {
       if (rule->matches(request, &candidate.place)) {
-        key->assign(candidate.text.data(), candidate.text.size());
+        *key = candidate.text;
         return rule;
       }
     }

@@ -278,13 +278,14 @@ class FilterEngineImpl final : public FilterEngine {
   const RequestFilter* matchGenericList(const GenericSequence& sequence,
                                         const std::string& url,
                                         const std::string& pageUrl);
-  // The shared-candidate lookup of the accelerated path.
-  // REQUIRES: the candidates were located (locateCandidates()) and assigned
-  // a host that is a view into request.url().
+  // The shared-candidate lookup of the accelerated path. *key receives
+  // the matching rule's key, a view valid until candidates is next
+  // assigned. REQUIRES: the candidates were located (locateCandidates())
+  // and assigned a host that is a view into request.url().
   const RequestFilter* matchDomainMap(DomainLane& map,
                                       CandidateList& candidates,
                                       const RequestFacts& request,
-                                      std::string* key);
+                                      std::string_view* key);
 
   // ---- Members, in the engine's fixed order ----
   // The filed request rules that own heap parts (page-domain lists), in

@@ -35,10 +35,13 @@ const RequestFilter* FilterEngineImpl::hasElemHideException(
     return matchDomainMap(elemHideExceptionsByDomain, url, pageUrl, &key);
   }
   if (url.empty()) return nullptr;
-  candidates_.assign(extractHostView(url, nullptr));
+  const std::string_view host = extractHostView(url, nullptr);
+  candidates_.assign(host);
   locateCandidates();
-  const RequestFacts request(url, pageUrl);
-  return matchDomainMap(elemHideExceptionsByDomain, candidates_, request, &key);
+  const RequestFacts request(url, pageUrl, host);
+  std::string_view placed;
+  return matchDomainMap(elemHideExceptionsByDomain, candidates_, request,
+                        &placed);
 }
 
 void FilterEngineImpl::collectSelectors(const std::string& pageAddress,

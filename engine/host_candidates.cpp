@@ -4,13 +4,23 @@
 #include <cstring>
 
 #include "engine/table_support.h"
+#include "filters/text_util.h"
 
 namespace quibex {
 
 std::string_view extractHostView(std::string_view address,
                                  std::string_view* hostWithPort) {
-  size_t start = address.find("://");
-  start = start == std::string_view::npos ? 0 : start + 3;
+  // The host starts after the first "://": right after the scheme of an
+  // address that begins with one of the two common ones.
+  size_t start;
+  if (startsWith(address, "https://")) {
+    start = 8;
+  } else if (startsWith(address, "http://")) {
+    start = 7;
+  } else {
+    start = address.find("://");
+    start = start == std::string_view::npos ? 0 : start + 3;
+  }
   std::string_view withPort = address.substr(start);
   withPort = withPort.substr(0, withPort.find('/'));
   if (hostWithPort != nullptr) *hostWithPort = withPort;
@@ -45,22 +55,40 @@ std::vector<std::string> splitTokens(std::string_view text,
 void HostLabels::assign(std::string_view host) {
   host = host.substr(0, kSplitBufferBytes);
   const char* const bytes = host.data();
+  const size_t hostSize = host.size();
   count_ = 0;
-  bool gaps = false;  // an empty label lies between two labels
-  for (size_t pos = 0; pos < host.size();) {
-    const void* dot = std::memchr(bytes + pos, '.', host.size() - pos);
-    const size_t end =
-        dot == nullptr
-            ? host.size()
-            : static_cast<size_t>(static_cast<const char*>(dot) - bytes);
+  size_t gapAfter = 0;  // labels before the first empty one that follows
+                        // a label; 0 for none
+  size_t pos = 0;       // where the current label starts
+  // Ends the current label at end, a dot or the host's end; an empty one
+  // is dropped.
+  const auto endLabel = [this, &gapAfter, &pos](size_t end) {
     if (end > pos) {
-      gaps = gaps || (count_ > 0 && pos != ends_[count_ - 1] + 1u);
       starts_[count_] = static_cast<uint8_t>(pos);
       ends_[count_] = static_cast<uint8_t>(end);
       ++count_;
+    } else if (gapAfter == 0) {
+      gapAfter = count_;
     }
     pos = end + 1;
+  };
+  size_t i = 0;
+  if (kLittleEndian) {
+    // Eight bytes at a time, each dot found from the word's mask.
+    for (; i + 8 <= hostSize; i += 8) {
+      uint64_t word;
+      std::memcpy(&word, bytes + i, 8);
+      for (uint64_t dots = bytesEqual(word, '.'); dots != 0; dots &= dots - 1) {
+        endLabel(i + static_cast<size_t>(__builtin_ctzll(dots)) / 8);
+      }
+    }
   }
+  for (; i < hostSize; ++i) {
+    if (bytes[i] == '.') endLabel(i);
+  }
+  endLabel(hostSize);
+  // An empty label lies between two labels when one follows it.
+  const bool gaps = gapAfter != 0 && count_ > gapAfter;
   text_ = bytes;
   joined_ = gaps;
   if (!gaps) return;
@@ -102,15 +130,18 @@ bool isDomainCandidate(std::string_view text) {
 void CandidateList::assign(std::string_view host) {
   labels_.assign(host);
   const size_t labels = labels_.count();
-  candidates_.resize(labels < 2 ? 0 : labels * (labels - 1) / 2);
+  size_ = labels < 2 ? 0 : labels * (labels - 1) / 2;
+  lanes_ = 0;
+  if (candidates_.size() < size_) candidates_.resize(size_);
   Candidate* next = candidates_.data();
   labels_.forEachCandidate([this, host, &next](size_t first, size_t last) {
     const std::string_view text = labels_.run(first, last);
     const size_t place = labels_.place(first, last);
     *next++ = Candidate{
         text, hashKey(text), 0, 0,
-        KeyPlace(place == HostLabels::kNotInHost ? nullptr
-                                                 : host.data() + place)};
+        KeyPlace(
+            place == HostLabels::kNotInHost ? nullptr : host.data() + place,
+            text.size())};
   });
 }
 

@@ -129,21 +129,29 @@ class CandidateList {
   CandidateList(const CandidateList&) = delete;
   CandidateList& operator=(const CandidateList&) = delete;
 
-  // Replaces the list with the candidates of host.
+  // Replaces the list with the candidates of host; lanes() becomes 0.
   void assign(std::string_view host);
 
-  size_t size() const { return candidates_.size(); }
-  bool empty() const { return candidates_.empty(); }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
   const Candidate& operator[](size_t i) const { return candidates_[i]; }
-  auto begin() const { return candidates_.begin(); }
-  auto end() const { return candidates_.end(); }
+  const Candidate* begin() const { return candidates_.data(); }
+  const Candidate* end() const { return candidates_.data() + size_; }
   // Mutable, for the caller to set each candidate's entry and lanes.
-  auto begin() { return candidates_.begin(); }
-  auto end() { return candidates_.end(); }
+  Candidate* begin() { return candidates_.data(); }
+  Candidate* end() { return candidates_.data() + size_; }
+  // The lanes of all candidates together, as the caller set them.
+  uint32_t lanes() const { return lanes_; }
+  void setLanes(uint32_t lanes) { lanes_ = lanes; }
 
  private:
-  HostLabels labels_;                  // its labels; the texts point here
-  std::vector<Candidate> candidates_;  // in candidate order
+  HostLabels labels_;  // its labels; the texts point here
+  // The candidates in candidate order: the first size_ elements. The
+  // vector keeps the length of the most candidates any host had, so that
+  // a list is built without allocating.
+  std::vector<Candidate> candidates_;
+  size_t size_ = 0;     // candidates of the current host
+  uint32_t lanes_ = 0;  // the lanes of all candidates, set by the caller
 };
 
 }  // namespace quibex

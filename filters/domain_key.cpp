@@ -10,21 +10,6 @@
 namespace quibex {
 namespace {
 
-constexpr bool kLittleEndian =
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    true;
-#else
-    false;
-#endif
-
-// The high bit of each byte of word that equals c, and no other bit.
-inline uint64_t bytesEqual(uint64_t word, char c) {
-  constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fu;
-  const uint64_t x =
-      word ^ (0x0101010101010101u * static_cast<unsigned char>(c));
-  return ~(((x & kLow7) + kLow7) | x | kLow7);
-}
-
 // The key of text, whose first "/" after start is at slash (npos: none).
 std::string_view keyBefore(std::string_view text, size_t start, size_t slash) {
   const char* bytes = text.data();

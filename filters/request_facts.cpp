@@ -1,11 +1,29 @@
 // Site key, suffix typing and party of a request; see request_facts.h.
 #include "filters/request_facts.h"
 
+#include <array>
+
 #include "filters/domain_key.h"
 #include "filters/rule_options.h"
 #include "filters/text_util.h"
 
 namespace quibex {
+namespace {
+
+// What a byte of a page's host tells the walk of derivePageKeys().
+enum HostByteKind : uint8_t { kOther, kDot, kSlash, kColon, kWildcard };
+
+constexpr std::array<uint8_t, 256> kHostByteKinds = [] {
+  std::array<uint8_t, 256> kinds{};
+  kinds['.'] = kDot;
+  kinds['/'] = kSlash;
+  kinds[':'] = kColon;
+  kinds['*'] = kWildcard;
+  kinds['^'] = kWildcard;
+  return kinds;
+}();
+
+}  // namespace
 
 std::string_view siteKeyView(std::string_view url) {
   const size_t start = skipSchemeAndStars(url);
@@ -41,14 +59,62 @@ bool isFirstParty(std::string_view requestUrl, std::string_view pageUrl) {
   return contains(requestUrl, siteKeyView(pageUrl));
 }
 
-void RequestFacts::derivePageDomainKey() const {
-  pageDomainKey_ = domainKeyView(pageUrl_);
-  pageKeyKnown_ = true;
+void RequestFacts::derivePageKeys() const {
+  pageKeysKnown_ = true;
+  const std::string_view page = pageUrl_;
+  const char* const bytes = page.data();
+  const size_t size = page.size();
+  const size_t start = skipSchemeAndStars(page);
+  // One walk over the host finds where it ends and its last two dots. Both
+  // keys end where the host does, at its "/". Without one the site key
+  // ends at a ":" and the domain key before trailing wildcards, and a
+  // wildcard elsewhere cuts the domain key: in those cases (never a real
+  // page's host) each key is found on its own.
+  size_t end = size;
+  size_t lastDot = 0;    // the last dot, plus one; 0 for none
+  size_t secondDot = 0;  // the dot before it, plus one; 0 for none
+  bool colon = false;    // a ":" lies before end
+  for (size_t i = start; i < size; ++i) {
+    const uint8_t kind = kHostByteKinds[static_cast<unsigned char>(bytes[i])];
+    if (kind == kOther) continue;
+    if (kind == kDot) {
+      secondDot = lastDot;
+      lastDot = i + 1;
+    } else if (kind == kSlash) {
+      end = i;
+      break;
+    } else if (kind == kColon) {
+      colon = true;
+    } else {
+      pageDomainKey_ = domainKeyView(page);
+      pageSiteKey_ = siteKeyView(page);
+      return;
+    }
+  }
+  if (colon && end == size) {
+    pageDomainKey_ = domainKeyView(page);
+    pageSiteKey_ = siteKeyView(page);
+    return;
+  }
+  // Without a dot, or with a dot at the end, the host gives neither key.
+  if (lastDot == 0 || bytes[end - 1] == '.') return;
+  // Otherwise the host is the domain key unless it begins with a dot, and
+  // its last two labels are the site key unless the first of them is empty.
+  if (bytes[start] != '.') {
+    pageDomainKey_ = std::string_view(bytes + start, end - start);
+  }
+  const size_t siteStart = secondDot != 0 ? secondDot : start;
+  if (bytes[siteStart] != '.') {
+    pageSiteKey_ = std::string_view(bytes + siteStart, end - siteStart);
+  }
 }
 
-bool RequestFacts::firstParty() const {
-  if (firstParty_ < 0) firstParty_ = isFirstParty(url_, pageUrl_) ? 1 : 0;
-  return firstParty_ == 1;
+void RequestFacts::deriveParty() const {
+  if (!pageKeysKnown_) derivePageKeys();
+  const std::string_view key = pageSiteKey_;
+  // The page's site key most often ends the request's own host.
+  firstParty_ =
+      key.empty() || endsWith(urlHost_, key) || contains(url_, key) ? 1 : 0;
 }
 
 }  // namespace quibex

@@ -30,21 +30,27 @@ bool isFirstParty(std::string_view requestUrl, std::string_view pageUrl);
 
 // Facts of one request (request URL and page URL), each derived on first
 // use: a request decided by a rule that asks for none of them pays for none.
+// The page's domain key and site key are found together, in one pass over
+// the page's host, when either is first asked for.
 //
-// REQUIRES: the two strings outlive the object; it keeps views of them.
+// REQUIRES: the strings outlive the object; it keeps views of them.
 // Thread-safety: not thread-safe (every fact is computed on first use).
 class RequestFacts {
  public:
-  RequestFacts(std::string_view url, std::string_view pageUrl)
-      : url_(url), pageUrl_(pageUrl) {}
+  // urlHost, when given, is the host of url (extractHostView(url)), a view
+  // into url: the party test looks there first.
+  // REQUIRES: urlHost is empty or a view into url.
+  RequestFacts(std::string_view url, std::string_view pageUrl,
+               std::string_view urlHost = {})
+      : url_(url), pageUrl_(pageUrl), urlHost_(urlHost) {}
   RequestFacts(const RequestFacts&) = delete;
   RequestFacts& operator=(const RequestFacts&) = delete;
 
   std::string_view url() const { return url_; }
   std::string_view pageUrl() const { return pageUrl_; }
-  // domainKey(pageUrl), a view into pageUrl.
+  // domainKeyView(pageUrl), a view into pageUrl.
   std::string_view pageDomainKey() const {
-    if (!pageKeyKnown_) derivePageDomainKey();
+    if (!pageKeysKnown_) derivePageKeys();
     return pageDomainKey_;
   }
   // contentTypesOf(url).
@@ -53,16 +59,24 @@ class RequestFacts {
     return urlTypes_;
   }
   // isFirstParty(url, pageUrl).
-  bool firstParty() const;
+  bool firstParty() const {
+    if (firstParty_ < 0) deriveParty();
+    return firstParty_ == 1;
+  }
 
  private:
   static constexpr uint32_t kUnknownTypes = UINT32_MAX;
-  void derivePageDomainKey() const;
+  // Sets pageDomainKey_ and pageSiteKey_.
+  void derivePageKeys() const;
+  // Sets firstParty_.
+  void deriveParty() const;
 
   std::string_view url_;                       // the request URL
   std::string_view pageUrl_;                   // the page URL, possibly empty
+  std::string_view urlHost_;                   // url's host, or empty
   mutable std::string_view pageDomainKey_;     // domain key of the page URL
-  mutable bool pageKeyKnown_ = false;          // pageDomainKey_ is set
+  mutable std::string_view pageSiteKey_;       // site key of the page URL
+  mutable bool pageKeysKnown_ = false;         // the two keys are set
   mutable int8_t firstParty_ = -1;             // -1 until computed, then 0 or 1
   mutable uint32_t urlTypes_ = kUnknownTypes;  // content types of the suffix
 };

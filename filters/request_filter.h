@@ -69,20 +69,31 @@ struct DomainLists {
 // Thread-safety: none (occursElsewhere() remembers its answer).
 class KeyPlace {
  public:
+  KeyPlace() = default;
   // where: the first byte of the key inside the request URL, or null when
-  // the key does not stand in the URL as one run.
-  explicit KeyPlace(const char* where = nullptr) : where_(where) {}
+  // the key does not stand in the URL as one run; size: the key's length.
+  // REQUIRES: size < 2^32.
+  KeyPlace(const char* where, size_t size)
+      : where_(where), size_(static_cast<uint32_t>(size)) {}
 
   const char* where() const { return where_; }
-  // True when the size bytes at where() occur in url at another place too
-  // (overlapping places count). Worked out on the first call.
-  // REQUIRES: where() is not null and lies in url with size bytes after
-  // it; the same url and size on every call.
-  bool occursElsewhere(std::string_view url, size_t size);
+  size_t size() const { return size_; }
+  // True when the size() bytes at where() occur in url at another place
+  // too (overlapping places count). Worked out on the first call.
+  // REQUIRES: where() is not null and lies in url with size() bytes after
+  // it; the same url on every call.
+  bool occursElsewhere(std::string_view url) {
+    if (elsewhere_ < 0) findElsewhere(url);
+    return elsewhere_ == 1;
+  }
 
  private:
-  const char* where_;      // the key's first byte in the URL, or null
-  int8_t elsewhere_ = -1;  // -1 until worked out, then 0 or 1
+  // Sets elsewhere_. REQUIRES: as occursElsewhere().
+  void findElsewhere(std::string_view url);
+
+  const char* where_ = nullptr;  // the key's first byte in the URL, or null
+  uint32_t size_ = 0;            // the key's length
+  int8_t elsewhere_ = -1;        // -1 until worked out, then 0 or 1
 };
 
 // A parsed request rule. Immutable once parseRequestFilter() returns it.
@@ -153,8 +164,8 @@ class RequestFilter {
   bool matches(const RequestFacts& request) const;
   // The same decision again, for a rule looked up under its domain key:
   // place tells where that key stands in request.url().
-  // REQUIRES: place->where() is null, or domainKeyView() stands in
-  // request.url() at place->where().
+  // REQUIRES: place->size() == domainKeyView().size(); place->where() is
+  // null, or domainKeyView() stands in request.url() at place->where().
   bool matches(const RequestFacts& request, KeyPlace* place) const;
 
  private:
@@ -260,8 +271,6 @@ class RequestFilter {
   template <class PatternTest>
   bool matchesWith(const RequestFacts& request,
                    PatternTest patternMatches) const;
-  // wildcardMatch(url, pattern()), tried first with the key at place.
-  bool patternMatchesAt(std::string_view url, KeyPlace* place) const;
 
   uint16_t bodyLen_ = 0;   // pattern length without the added stars, or kWide
   uint8_t flags_ = 0;      // Flag bits

@@ -54,7 +54,10 @@ bool occursOtherThanAt(std::string_view text, size_t at, size_t size) {
       return occursFromOtherThanAt(text, static_cast<size_t>(start - base), at,
                                    needle);
     }
-    if (start != base + at && std::memcmp(start, needle.data(), size) == 0) {
+    // The first and last bytes turn most places away before a comparison.
+    if (start != base + at && start[0] == needle[0] &&
+        start[size - 1] == needle[size - 1] &&
+        std::memcmp(start, needle.data(), size) == 0) {
       return true;
     }
   }
@@ -70,7 +73,11 @@ bool matchesAfter(std::string_view text, size_t from,
   const size_t n = text.size();
   for (size_t i = 0; i < pattern.size(); ++i) {
     const char p = pattern[i];
-    if (p == '*') return wildcardMatch(text.substr(t), pattern.substr(i));
+    if (p == '*') {
+      // A closing "*" takes whatever is left.
+      return i + 1 == pattern.size() ||
+             wildcardMatch(text.substr(t), pattern.substr(i));
+    }
     if (p == '^') {
       if (t == n) continue;
       if (!isSeparator(static_cast<unsigned char>(text[t]))) return false;
@@ -155,34 +162,46 @@ bool RequestFilter::matches(const RequestFacts& request) const {
 
 bool RequestFilter::matches(const RequestFacts& request,
                             KeyPlace* place) const {
-  return matchesWith(request, [this, &request, place] {
-    return patternMatchesAt(request.url(), place);
-  });
-}
-
-bool RequestFilter::patternMatchesAt(std::string_view url,
-                                     KeyPlace* place) const {
-  const std::string_view whole = pattern();
   // Only a pattern "*" key ... is placed by its key: any match of its first
   // piece puts the key (which holds no wildcard) at that piece's start.
   if (place->where() == nullptr || keyOffset_ != 1 || !(flags_ & kLeadStar)) {
-    return wildcardMatch(url, whole);
+    return matchesWith(request, [this, &request] {
+      return wildcardMatch(request.url(), pattern());
+    });
   }
-  const size_t key = domainKeyView().size();
-  const size_t at = static_cast<size_t>(place->where() - url.data());
-  // The key stands at at; the rest of the pattern must match after it. A
+  const std::string_view url = request.url();
+  const size_t after =
+      static_cast<size_t>(place->where() - url.data()) + place->size();
+  // A bare host rule ("||host^", four rules in five) has no options, and
+  // its pattern is "*", its key and "^*": at the key's place it matches
+  // when a separator or the URL's end follows.
+  if (!(flags_ & kHasSizes)) {
+    if (after == url.size() ||
+        isSeparator(static_cast<unsigned char>(url[after]))) {
+      return true;
+    }
+    return place->occursElsewhere(url) && wildcardMatch(url, pattern());
+  }
+  // Any other rule: the rest of the pattern must match after the key. A
   // match there is a match; when the key stands nowhere else, there is no
-  // other place to try.
-  if (matchesAfter(url, at + key, whole.substr(1 + key))) return true;
-  return place->occursElsewhere(url, key) && wildcardMatch(url, whole);
+  // other place to try. That test, which most rules fail at the byte after
+  // the key, comes before the options, whose facts may cost more; the
+  // search of the whole URL comes after them.
+  const std::string_view whole = pattern();
+  const size_t skipped = 1 + place->size();  // the "*" and the key
+  if (matchesAfter(
+          url, after,
+          std::string_view(whole.data() + skipped, whole.size() - skipped))) {
+    return matchesWith(request, [] { return true; });
+  }
+  if (!place->occursElsewhere(url)) return false;
+  return matchesWith(request,
+                     [url, whole] { return wildcardMatch(url, whole); });
 }
 
-bool KeyPlace::occursElsewhere(std::string_view url, size_t size) {
-  if (elsewhere_ < 0) {
-    const size_t at = static_cast<size_t>(where_ - url.data());
-    elsewhere_ = occursOtherThanAt(url, at, size) ? 1 : 0;
-  }
-  return elsewhere_ == 1;
+void KeyPlace::findElsewhere(std::string_view url) {
+  const size_t at = static_cast<size_t>(where_ - url.data());
+  elsewhere_ = occursOtherThanAt(url, at, size_) ? 1 : 0;
 }
 
 }  // namespace quibex

@@ -4,9 +4,27 @@
 #define QUIBEX_FILTERS_TEXT_UTIL_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace quibex {
+
+// Whether a word loaded from memory holds its first byte lowest: the
+// eight-bytes-at-a-time scans run only then (their byte loops otherwise).
+inline constexpr bool kLittleEndian =
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    true;
+#else
+    false;
+#endif
+
+// The high bit of each byte of word that equals c, and no other bit.
+inline uint64_t bytesEqual(uint64_t word, char c) {
+  constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fu;
+  const uint64_t x =
+      word ^ (0x0101010101010101u * static_cast<unsigned char>(c));
+  return ~(((x & kLow7) + kLow7) | x | kLow7);
+}
 
 inline bool startsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&

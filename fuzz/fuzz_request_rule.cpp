@@ -1,6 +1,8 @@
 // One request rule line parsed and matched against a URL and a page URL:
 // the text round-trips, both parse paths agree, and the matcher that shares
-// request facts agrees with the plain one. Input: rule \n url \n page.
+// request facts agrees with the plain one, and so do the facts themselves.
+// Input: rule \n url \n page.
+#include "filters/domain_key.h"
 #include "filters/request_facts.h"
 #include "filters/request_filter.h"
 #include "filters/rule_arena.h"
@@ -13,6 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string& line = in[0];
   const std::string& url = in[1];
   const std::string& page = in[2];
+
+  // The page's keys found together agree with each found on its own.
+  {
+    const RequestFacts facts(url, page);
+    QUIBEX_FUZZ_CHECK(facts.pageDomainKey() == domainKeyView(page));
+    QUIBEX_FUZZ_CHECK(facts.firstParty() == isFirstParty(url, page));
+  }
 
   std::unique_ptr<RequestFilter> filter = parseRequestFilter(line);
   RuleArena arena;

@@ -3,6 +3,7 @@
 // that shares per-request facts must agree on every case.
 #include <gtest/gtest.h>
 
+#include "filters/domain_key.h"
 #include "filters/request_facts.h"
 #include "filters/request_filter.h"
 #include "filters/rule_options.h"
@@ -132,6 +133,58 @@ INSTANTIATE_TEST_SUITE_P(
                       SiteKeyCase{"http://a.b./", ""},
                       SiteKeyCase{"**x.a.b", "a.b"}));
 
+// The page's keys, found together in one walk, and the party, tried first
+// in the request's host: the same as each fact found on its own.
+TEST(RequestFactsTest, AgreeWithFactsFoundAlone) {
+  const char* const pages[] = {"",
+                               "https://",
+                               "http://a.b",
+                               "http://a.b/",
+                               "http://s.a.b/x.y.z",
+                               "http://.a.b/",
+                               "http://a.b./",
+                               "http://a..b/",
+                               "http://x.a..b",
+                               "http://a.b:8080",
+                               "http://a.b:8080/x",
+                               "http://a.b/x:y",
+                               "**x.a.b",
+                               "*.a.b",
+                               "http://a*.b.c/",
+                               "http://a.b^",
+                               "http://a.b*",
+                               "http://a.b**",
+                               "a.b",
+                               "http://h/",
+                               "http://s.a.b?x=c.d",
+                               ".",
+                               "*",
+                               ":",
+                               "/",
+                               "http://:/",
+                               "https://www.a.b.c.d/e"};
+  const struct {
+    const char* url;
+    const char* host;  // the host of url, or empty: none given
+  } requests[] = {{"http://cdn.a.b/x.js", "cdn.a.b"},
+                  {"http://c.d/?u=a.b", "c.d"},
+                  {"http://c.d/?u=a.b", ""},
+                  {"http://x.a.b:8080/", "x.a.b"},
+                  {"", ""}};
+  for (const char* page : pages) {
+    for (const auto& r : requests) {
+      const std::string url = r.url;
+      const size_t at = url.find(r.host);
+      const RequestFacts facts(
+          url, page,
+          std::string_view(url).substr(at, std::string_view(r.host).size()));
+      EXPECT_EQ(facts.pageDomainKey(), domainKeyView(page)) << page;
+      EXPECT_EQ(facts.firstParty(), isFirstParty(url, page))
+          << page << " " << url;
+    }
+  }
+}
+
 // A rule looked up under its key, with the place of that key in the URL:
 // the same answers as the plain matcher, whether the rule is settled at the
 // key's place or the key stands elsewhere too.
@@ -170,7 +223,7 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
     const std::string_view key = f->domainKeyView();
     const size_t at = c.url.find(key, c.url.find("://") + 3);
     ASSERT_TRUE(!c.placed || at != std::string::npos) << c.rule;
-    KeyPlace place(c.placed ? c.url.data() + at : nullptr);
+    KeyPlace place(c.placed ? c.url.data() + at : nullptr, key.size());
     const RequestFacts facts(c.url, "");
     EXPECT_EQ(f->matches(c.url, ""), c.expected) << c.rule << " " << c.url;
     EXPECT_EQ(f->matches(facts, &place), c.expected) << c.rule << " " << c.url;
