@@ -7,14 +7,16 @@
 //    bounded on both sides by a literal byte that is not a letter or digit,
 //    a "^", or an anchored end of the pattern (never by "*"), so a matching
 //    URL holds it as a whole token; or
-//  - a gram: four literal bytes of the pattern (no "*" or "^" among them),
-//    which a matching URL holds somewhere.
+//  - grams: a span of five literal bytes of the pattern (no "*" or "^"
+//    among them), filed under both of its four-byte grams (at offsets 0
+//    and 1), each with its own place in the pattern. A matching URL holds
+//    the span somewhere, and so one of the two grams at an even position.
 // A rule takes its least shared token, unless that token is one nearly
-// every URL carries or is shared by many rules and a less shared gram
+// every URL carries or is shared by many rules and a less shared span
 // exists. Rules with neither are tried for every request. A request
-// collects the buckets of its URL's tokens and four-byte windows once, with
-// where each occurs; each generic sequence then tests only the rules in
-// those buckets. Since a sequence only answers whether any of its rules
+// collects the buckets of its URL's tokens and of its four-byte windows at
+// even positions once, with where each occurs; each generic sequence then
+// tests only the rules in those buckets. Since a sequence only answers whether any of its rules
 // matches, the order of the tries does not matter.
 //
 // Before a candidate is matched, the piece of its pattern that holds its
@@ -75,7 +77,8 @@ class GenericIndex {
   // Heap bytes held by the index.
   size_t memoryBytes() const;
 
-  // Where build() files one rule.
+  // One place build() files a rule under (a rule filed under grams has one
+  // per gram).
   struct Placement {
     uint64_t key;                 // the chosen key, 0 when none
     uint32_t slot;                // the slot of the rule's sequence
