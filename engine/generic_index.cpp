@@ -95,13 +95,21 @@ inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
 // byte of a gram and most bits of a token key have a say.
 inline size_t tableSlot(uint64_t m, size_t mask) { return (m >> 32) & mask; }
 
-// A token's key is built byte by byte, so the URL scan has it as soon as it
-// has found the token's end: one xor and one multiply per byte (the 64-bit
-// FNV-1a step), then the high half folded into the low one.
+// A token's hash is built byte by byte, so the URL scan has it as soon as
+// it has found the token's end: one xor and one multiply per byte (the
+// 64-bit FNV-1a step). Its low bits, which every byte of the token has a
+// say in, pick the token's filter bit; only a token that passes the filter
+// pays for its key, the hash's high half folded into the low one.
 constexpr uint64_t kTokenSeed = 0xcbf29ce484222325ull;
 inline uint64_t tokenStep(uint64_t h, char c) {
   return (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
 }
+inline uint64_t tokenHash(std::string_view token) {
+  uint64_t h = kTokenSeed;
+  for (const char c : token) h = tokenStep(h, c);
+  return h;
+}
+inline size_t tokenBit(uint64_t h) { return h & ((1u << kFilterBitsLog) - 1); }
 inline uint64_t tokenFinish(uint64_t h) {
   h = (h ^ (h >> 32)) & ~kGramFlag;
   return h == 0 ? 1 : h;
@@ -326,9 +334,7 @@ bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
 }
 
 uint64_t tokenKey(std::string_view token) {
-  uint64_t h = kTokenSeed;
-  for (const char c : token) h = tokenStep(h, c);
-  return tokenFinish(h);
+  return tokenFinish(tokenHash(token));
 }
 
 uint64_t gramKey(const char* gram) {
@@ -349,6 +355,7 @@ void GenericIndex::clear() {
   buckets_.clear();
   table_.clear();
   filter_.clear();
+  tokenFilter_.clear();
   gramFilter_.clear();
   gramRules_ = 0;
   gate_.reset();
@@ -437,6 +444,7 @@ void GenericIndex::fileBuckets(const std::vector<Placement>& placements) {
   buckets_.reserve(keys + 1);
   buckets_.push_back(Bucket{0, {}});
   entries_.reserve(placements.size());
+  tokenFilter_.assign((size_t{1} << kFilterBitsLog) / 64, 0);
   for (size_t i = 0; i < placements.size();) {
     const uint64_t key = placements[i].key;
     if (key != 0) buckets_.push_back(Bucket{key, {}});
@@ -447,7 +455,13 @@ void GenericIndex::fileBuckets(const std::vector<Placement>& placements) {
              placements[i].slot == s) {
         const Placement& p = placements[i];
         entries_.push_back(makeEntry(p.filter, p.keyOffset, p.keyLength));
-        if (key & kGramFlag) ++gramRules_;
+        if (key & kGramFlag) {
+          ++gramRules_;
+        } else if (key != 0) {
+          const size_t bit = tokenBit(
+              tokenHash(p.filter->pattern().substr(p.keyOffset, p.keyLength)));
+          tokenFilter_[bit / 64] |= uint64_t{1} << (bit % 64);
+        }
         ++i;
       }
     }
@@ -506,9 +520,9 @@ void GenericIndex::fillTable() {
     size_t i = tableSlot(m, mask);
     while (table_[i] != 0) i = (i + 1) & mask;
     table_[i] = b + 1;
-    const size_t bit = m >> (64 - kFilterBitsLog);
-    filter_[bit / 64] |= uint64_t{1} << (bit % 64);
     if (buckets_[b].key & kGramFlag) {
+      const size_t bit = m >> (64 - kFilterBitsLog);
+      filter_[bit / 64] |= uint64_t{1} << (bit % 64);
       const size_t g = gramBit(static_cast<uint32_t>(buckets_[b].key));
       gramFilter_[g / 64] |= uint64_t{1} << (g % 64);
     }
@@ -572,15 +586,7 @@ void GenericIndex::beginRequest(const std::string& url) {
   // writes memory, and a read through the string or a member would be
   // repeated after every probe.
   const char* const data = url.data();
-  const uint64_t* const filter = filter_.data();
-  // Records an occurrence of key at position when the key has a bucket;
-  // most keys are turned away by the filter before the table is read.
-  const auto probe = [this, filter](uint64_t key, size_t position) {
-    const uint64_t m = mix(key);
-    const size_t bit = m >> (64 - kFilterBitsLog);
-    if ((filter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
-    probeTable(key, m, position);
-  };
+  const uint64_t* const tokenFilter = tokenFilter_.data();
   for (size_t i = 0; i < n;) {
     if (!isTokenByte(data[i])) {
       ++i;
@@ -591,8 +597,21 @@ void GenericIndex::beginRequest(const std::string& url) {
     // data[n] is the string's terminating NUL, not a token byte, so the
     // scan stops at the end without testing i < n.
     while (isTokenByte(data[i])) h = tokenStep(h, data[i++]);
-    probe(tokenFinish(h), start);
+    const size_t bit = tokenBit(h);
+    if ((tokenFilter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) continue;
+    const uint64_t key = tokenFinish(h);
+    probeTable(key, mix(key), start);
   }
+  if (gramRules_ == 0) return;
+  const uint64_t* const filter = filter_.data();
+  // Records an occurrence of a gram when it has a bucket; most grams that
+  // pass the gram filter are turned away by the second one.
+  const auto probe = [this, filter](uint64_t key, size_t position) {
+    const uint64_t m = mix(key);
+    const size_t bit = m >> (64 - kFilterBitsLog);
+    if ((filter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
+    probeTable(key, m, position);
+  };
   if (gramRules_ == 0) return;
   const uint64_t* const gramFilter = gramFilter_.data();
   const auto gramBitOf = [gramFilter](uint32_t gram) {
@@ -678,6 +697,7 @@ size_t GenericIndex::memoryBytes() const {
          buckets_.capacity() * sizeof(Bucket) +
          table_.capacity() * sizeof(uint32_t) +
          filter_.capacity() * sizeof(uint64_t) +
+         tokenFilter_.capacity() * sizeof(uint64_t) +
          gramFilter_.capacity() * sizeof(uint64_t) +
          hits_.capacity() * sizeof(uint32_t) +
          seen_.capacity() * sizeof(uint32_t) +

@@ -147,17 +147,18 @@ class GenericIndex {
   // with kNeedsGate (makeEntry and build() file them so).
   void settle(uint32_t needs, const RequestFacts& request);
   // Records an occurrence of key at position when the key has a bucket;
-  // beginRequest() turns most keys away by filter_ before calling it.
+  // beginRequest() turns most keys away by its filters before calling it.
   // m is mix(key).
   void probeTable(uint64_t key, uint64_t m, size_t position);
 
-  std::vector<Entry> entries_;        // grouped by bucket, then slot
-  std::string pieces_;                // the key pieces of the entries
-  std::vector<Bucket> buckets_;       // bucket 0 holds the untokenized rules
-  std::vector<uint32_t> table_;       // open-addressed: bucket index + 1
-  std::vector<uint64_t> filter_;      // one bit per key hash, to skip probes
-  std::vector<uint64_t> gramFilter_;  // one bit per gram key
-  size_t gramRules_ = 0;              // rules filed under a gram
+  std::vector<Entry> entries_;         // grouped by bucket, then slot
+  std::string pieces_;                 // the key pieces of the entries
+  std::vector<Bucket> buckets_;        // bucket 0 holds the untokenized rules
+  std::vector<uint32_t> table_;        // open-addressed: bucket index + 1
+  std::vector<uint64_t> filter_;       // one bit per gram key's mix
+  std::vector<uint64_t> gramFilter_;   // one bit per gram key
+  std::vector<uint64_t> tokenFilter_;  // one bit per token hash
+  size_t gramRules_ = 0;               // rules filed under a gram
   // The included domains of every untokenized rule that has only included
   // domains: when none occurs in a page's key, all those rules are out.
   std::vector<std::string> gateNames_;
