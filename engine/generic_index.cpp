@@ -146,21 +146,6 @@ void forEachGram(std::string_view pattern, F&& f) {
   }
 }
 
-// Calls f(gramsPointer) for every kGramStride + kGramBytes - 1 literal
-// bytes of pattern: the kGramStride grams that start in their first
-// kGramStride bytes. A URL holding those bytes holds one of the grams at a
-// place the URL scan probes, a multiple of kGramStride.
-template <class F>
-void forEachGramSpan(std::string_view pattern, F&& f) {
-  constexpr size_t kSpan = kGramStride + kGramBytes - 1;
-  size_t run = 0;  // literal bytes ending at i
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    const char c = pattern[i];
-    run = (c == '*' || c == '^') ? 0 : run + 1;
-    if (run >= kSpan) f(pattern.data() + i + 1 - kSpan);
-  }
-}
-
 // Counts how many rules use each key (open addressing, no deletes; grows
 // to stay at most half full whatever the number of keys).
 class KeyCounts {
@@ -256,23 +241,28 @@ KeyChoice chooseKey(std::string_view pattern, const KeyCounts& counts) {
   if (token.kind != KeyChoice::kNone && tokenScore <= kGoodTokenScore) {
     return token;
   }
-  // A span's grams are each probed at a kGramStride-th of the places a
-  // token or every window would be, so the span scores their mean.
+  // A span's grams are each probed at half the places a token or every
+  // window would be, so the span scores their mean. Each gram is scored
+  // once: a span is a gram and the one before it.
+  static_assert(kGramStride == 2, "a span is two grams");
   KeyChoice grams{KeyChoice::kNone, 0, 0, 0};
   uint32_t gramScore = UINT32_MAX;
-  forEachGramSpan(pattern, [&](const char* span) {
-    uint32_t sum = 0;
-    for (size_t k = 0; k < kGramStride; ++k) {
-      const uint64_t key = gramKey(span + k);
-      sum += counts.count(key);
-      if (isCommonKey(key)) sum += kCommonPenalty;
+  const char* previous = nullptr;  // the gram before, if literal
+  uint32_t previousScore = 0;
+  forEachGram(pattern, [&](const char* g) {
+    const uint64_t key = gramKey(g);
+    uint32_t score = counts.count(key);
+    if (isCommonKey(key)) score += kCommonPenalty;
+    if (previous == g - 1) {
+      const uint32_t spanScore = (previousScore + score + 1) / 2;
+      if (spanScore < gramScore) {
+        grams = KeyChoice{KeyChoice::kGrams, 0,
+                          static_cast<size_t>(previous - pattern.data()), 0};
+        gramScore = spanScore;
+      }
     }
-    const uint32_t score = (sum + kGramStride - 1) / kGramStride;
-    if (score < gramScore) {
-      grams = KeyChoice{KeyChoice::kGrams, 0,
-                        static_cast<size_t>(span - pattern.data()), 0};
-      gramScore = score;
-    }
+    previous = g;
+    previousScore = score;
   });
   if (grams.kind != KeyChoice::kNone && gramScore < tokenScore) return grams;
   return token;
@@ -619,9 +609,8 @@ void GenericIndex::beginRequest(const std::string& url) {
     return static_cast<uint32_t>(gramFilter[g / 64] >> (g % 64) & 1);
   };
   // Only the windows at multiples of kGramStride are probed: a rule is
-  // filed under the grams at every offset of a span (see
-  // forEachGramSpan), so one of them falls on a probed window wherever the
-  // span stands.
+  // filed under the grams at every offset of a span (see chooseKey()), so
+  // one of them falls on a probed window wherever the span stands.
   static_assert(kGramStride == 2, "the scan reads three windows per load");
   size_t i = 0;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
