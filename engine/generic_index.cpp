@@ -470,6 +470,18 @@ void GenericIndex::gateUnkeyedRules() {
     gateNames_.insert(gateNames_.end(), rule.includeDomains().begin(),
                       rule.includeDomains().end());
   }
+  // Each slot's gated rules last, so that a page that opens no gate passes
+  // them over together (the order of a sequence's tries does not matter).
+  for (uint32_t s = 0; s < kSlots; ++s) {
+    const auto begin = entries_.begin() + buckets_[0].offsets[s];
+    const auto end = entries_.begin() + buckets_[0].offsets[s + 1];
+    gatedFrom_[s] = static_cast<uint32_t>(
+        std::stable_partition(begin, end,
+                              [](const Entry& entry) {
+                                return (entry.needs & kNeedsGate) == 0;
+                              }) -
+        entries_.begin());
+  }
   gate_ = std::make_unique<DomainNameSet>(gateNames_);
   // The first four bytes of every name, one bit each: a key that holds no
   // such four bytes holds no name, which most keys show without the search.
@@ -636,7 +648,13 @@ const RequestFilter* GenericIndex::match(size_t slot,
                                          const RequestFacts& request) {
   for (const uint32_t b : hits_) {
     const Bucket& bucket = buckets_[b];
-    for (uint32_t e = bucket.offsets[slot]; e < bucket.offsets[slot + 1]; ++e) {
+    uint32_t end = bucket.offsets[slot + 1];
+    if (b == 0 && gatedFrom_[slot] != end) {
+      constexpr uint32_t kGate = kNeedsPageKey | kNeedsGate;
+      if ((settled_ & kGate) != kGate) settle(kGate, request);
+      if (unmet_ & kGate) end = gatedFrom_[slot];
+    }
+    for (uint32_t e = bucket.offsets[slot]; e < end; ++e) {
       const Entry& entry = entries_[e];
       if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
         continue;

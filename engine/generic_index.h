@@ -164,9 +164,11 @@ class GenericIndex {
   std::vector<std::string> gateNames_;
   std::unique_ptr<DomainNameSet> gate_;
   std::vector<uint64_t> gateLeads_;  // one bit per first four bytes of a name
-  bool gateShortName_ = false;       // a name is shorter than four bytes
-  std::vector<uint32_t> hits_;       // scratch: buckets of this request
-  std::vector<uint32_t> seen_;       // scratch: request stamp per bucket
+  // Where the gated rules of slot s begin among the rules without a key.
+  uint32_t gatedFrom_[kSlots] = {};
+  bool gateShortName_ = false;            // a name is shorter than four bytes
+  std::vector<uint32_t> hits_;            // scratch: buckets of this request
+  std::vector<uint32_t> seen_;            // scratch: request stamp per bucket
   std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
   std::vector<Occurrence> occurrences_;   // scratch: of this request
   uint32_t stamp_ = 0;                    // scratch: current request stamp
