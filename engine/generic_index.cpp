@@ -264,7 +264,13 @@ KeyChoice chooseKey(std::string_view pattern, const KeyCounts& counts) {
     previous = g;
     previousScore = score;
   });
-  if (grams.kind != KeyChoice::kNone && gramScore < tokenScore) return grams;
+  // A span is taken over a token only below half the token's score: its
+  // two grams' buckets are shared with the other spans that hold them.
+  // Measured on the real lists, half costs fewer instructions per decision
+  // than the whole score or a quarter.
+  if (grams.kind != KeyChoice::kNone && uint64_t{gramScore} * 2 < tokenScore) {
+    return grams;
+  }
   return token;
 }
 
