@@ -2,7 +2,7 @@
 // rules without a domain key), so that a request is tested only against
 // the rules that can possibly match it.
 //
-// Every rule is filed under one key that any URL it matches must contain:
+// Every rule is filed under a key that any URL it matches must contain:
 //  - a token: a maximal run of ASCII letters and digits of the pattern
 //    bounded on both sides by a literal byte that is not a letter or digit,
 //    a "^", or an anchored end of the pattern (never by "*"), so a matching
@@ -12,12 +12,14 @@
 //    and 1), each with its own place in the pattern. A matching URL holds
 //    the span somewhere, and so one of the two grams at an even position.
 // A rule takes its least shared token, unless that token is one nearly
-// every URL carries or is shared by many rules and a less shared span
-// exists. Rules with neither are tried for every request. A request
+// every URL carries or is shared by many rules and a much less shared span
+// exists; a rule without a span takes its least shared token whatever its
+// share. Rules with neither are tried for every request. A request
 // collects the buckets of its URL's tokens and of its four-byte windows at
 // even positions once, with where each occurs; each generic sequence then
-// tests only the rules in those buckets. Since a sequence only answers whether any of its rules
-// matches, the order of the tries does not matter.
+// tests only the rules in those buckets. Since a sequence only answers
+// whether any of its rules matches, the order of the tries does not
+// matter.
 //
 // Before a candidate is matched, the piece of its pattern that holds its
 // key (the run between two "*") is checked at each place the key occurs in
