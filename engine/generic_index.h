@@ -2,20 +2,24 @@
 // rules without a domain key), so that a request is tested only against
 // the rules that can possibly match it.
 //
-// Every rule is filed under one key that any URL it matches must contain:
+// Every rule is filed under a key that any URL it matches must contain:
 //  - a token: a maximal run of ASCII letters and digits of the pattern
 //    bounded on both sides by a literal byte that is not a letter or digit,
 //    a "^", or an anchored end of the pattern (never by "*"), so a matching
 //    URL holds it as a whole token; or
-//  - a gram: four literal bytes of the pattern (no "*" or "^" among them),
-//    which a matching URL holds somewhere.
+//  - grams: a span of five literal bytes of the pattern (no "*" or "^"
+//    among them), filed under both of its four-byte grams (at offsets 0
+//    and 1), each with its own place in the pattern. A matching URL holds
+//    the span somewhere, and so one of the two grams at an even position.
 // A rule takes its least shared token, unless that token is one nearly
-// every URL carries or is shared by many rules and a less shared gram
-// exists. Rules with neither are tried for every request. A request
-// collects the buckets of its URL's tokens and four-byte windows once, with
-// where each occurs; each generic sequence then tests only the rules in
-// those buckets. Since a sequence only answers whether any of its rules
-// matches, the order of the tries does not matter.
+// every URL carries or is shared by many rules and a much less shared span
+// exists; a rule without a span takes its least shared token whatever its
+// share. Rules with neither are tried for every request. A request
+// collects the buckets of its URL's tokens and of its four-byte windows at
+// even positions once, with where each occurs; each generic sequence then
+// tests only the rules in those buckets. Since a sequence only answers
+// whether any of its rules matches, the order of the tries does not
+// matter.
 //
 // Before a candidate is matched, the piece of its pattern that holds its
 // key (the run between two "*") is checked at each place the key occurs in
@@ -75,7 +79,8 @@ class GenericIndex {
   // Heap bytes held by the index.
   size_t memoryBytes() const;
 
-  // Where build() files one rule.
+  // One place build() files a rule under (a rule filed under grams has one
+  // per gram).
   struct Placement {
     uint64_t key;                 // the chosen key, 0 when none
     uint32_t slot;                // the slot of the rule's sequence
@@ -144,25 +149,28 @@ class GenericIndex {
   // with kNeedsGate (makeEntry and build() file them so).
   void settle(uint32_t needs, const RequestFacts& request);
   // Records an occurrence of key at position when the key has a bucket;
-  // beginRequest() turns most keys away by filter_ before calling it.
+  // beginRequest() turns most keys away by its filters before calling it.
   // m is mix(key).
   void probeTable(uint64_t key, uint64_t m, size_t position);
 
-  std::vector<Entry> entries_;        // grouped by bucket, then slot
-  std::string pieces_;                // the key pieces of the entries
-  std::vector<Bucket> buckets_;       // bucket 0 holds the untokenized rules
-  std::vector<uint32_t> table_;       // open-addressed: bucket index + 1
-  std::vector<uint64_t> filter_;      // one bit per key hash, to skip probes
-  std::vector<uint64_t> gramFilter_;  // one bit per gram key
-  size_t gramRules_ = 0;              // rules filed under a gram
+  std::vector<Entry> entries_;         // grouped by bucket, then slot
+  std::string pieces_;                 // the key pieces of the entries
+  std::vector<Bucket> buckets_;        // bucket 0 holds the untokenized rules
+  std::vector<uint32_t> table_;        // open-addressed: bucket index + 1
+  std::vector<uint64_t> filter_;       // one bit per gram key's mix
+  std::vector<uint64_t> gramFilter_;   // one bit per gram key
+  std::vector<uint64_t> tokenFilter_;  // one bit per token hash
+  size_t gramRules_ = 0;               // rules filed under a gram
   // The included domains of every untokenized rule that has only included
   // domains: when none occurs in a page's key, all those rules are out.
   std::vector<std::string> gateNames_;
   std::unique_ptr<DomainNameSet> gate_;
   std::vector<uint64_t> gateLeads_;  // one bit per first four bytes of a name
-  bool gateShortName_ = false;       // a name is shorter than four bytes
-  std::vector<uint32_t> hits_;       // scratch: buckets of this request
-  std::vector<uint32_t> seen_;       // scratch: request stamp per bucket
+  // Where the gated rules of slot s begin among the rules without a key.
+  uint32_t gatedFrom_[kSlots] = {};
+  bool gateShortName_ = false;            // a name is shorter than four bytes
+  std::vector<uint32_t> hits_;            // scratch: buckets of this request
+  std::vector<uint32_t> seen_;            // scratch: request stamp per bucket
   std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
   std::vector<Occurrence> occurrences_;   // scratch: of this request
   uint32_t stamp_ = 0;                    // scratch: current request stamp

@@ -157,6 +157,31 @@ TEST(GenericIndexGateTest, OpensForThePagesHoldingAName) {
   }
 }
 
+// A rule whose tokens are all short is filed under the two grams of a
+// five-byte span, and the URL scan probes only the windows at even
+// positions: the span must be found at either parity, and wherever it
+// stands in the URL (the last window of the URL included).
+TEST(GenericIndexGramSpanTest, SpanFoundAtEveryPlace) {
+  struct Case {
+    std::string tail;  // after "http://h/" and 0 to 3 filler bytes
+    int blocked;
+  };
+  const Case cases[] = {
+      {"-ab-cd-/z", 1}, {"-ab-cd-", 1},         {"-ab-cd", 0},
+      {"ab-cd-", 0},    {"-ab-cd-x-ab-cd-", 1}, {"-ab-ab-cd-", 1},
+  };
+  for (const MatchMode mode : {MatchMode::kAccelerated, MatchMode::kPlain}) {
+    testing::LoadedEngine engine("-ab-cd-\n", "", mode);
+    for (const Case& c : cases) {
+      for (size_t filler = 0; filler < 4; ++filler) {
+        const std::string url = "http://h/" + std::string(filler, 'x') + c.tail;
+        EXPECT_EQ(engine.block(url, ""), c.blocked)
+            << url << (mode == MatchMode::kPlain ? " plain" : " accelerated");
+      }
+    }
+  }
+}
+
 // Long literal rules whose key repeats densely in a long URL: both modes
 // must still answer, and answer alike (each candidate check is linear in
 // the URL's length, so these decide in milliseconds).
