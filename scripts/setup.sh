@@ -15,10 +15,10 @@ packages=(
   binutils
   # Android's targets approximated: LLVM's libc++ with GoogleTest's sources
   # to build against it, the 64-bit ARM, 32-bit ARM (soft-float, for
-  # armeabi-v7a's softfp calling convention; hard-float for the benchmarks)
-  # and 32-bit x86 cross compilers, and qemu-user to run the ARM tests.
+  # armeabi-v7a's softfp calling convention) and 32-bit x86 cross
+  # compilers, and qemu-user to run the ARM tests.
   libc++-14-dev libc++abi-14-dev googletest
-  g++-aarch64-linux-gnu g++-arm-linux-gnueabi g++-arm-linux-gnueabihf
+  g++-aarch64-linux-gnu g++-arm-linux-gnueabi
   g++-i686-linux-gnu qemu-user
   # The release-build check: ProGuard shrinks the host classes with the
   # project's keep rules.
