@@ -42,7 +42,7 @@ struct StdioCloser {
 using UniqueStdioFile = std::unique_ptr<std::FILE, StdioCloser>;
 
 // The words of the command through which this build's programs run (the
-// emulator of a cross build, such as "qemu-arm -L /usr/arm-linux-gnueabihf"),
+// emulator of a cross build, such as "qemu-arm -L /usr/arm-linux-gnueabi"),
 // followed by program. Just program in a native build.
 std::vector<std::string> underThisBuild(const std::string& program);
 // True when this build's programs, these tests included, run under an
