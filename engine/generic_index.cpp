@@ -69,7 +69,8 @@ constexpr uint32_t kShortTokenPenalty = 64;
 constexpr unsigned kFilterBitsLog = 16;
 constexpr unsigned kGramFilterBitsLog = 16;
 constexpr size_t kGateLeadBytes = 4;
-constexpr unsigned kGateLeadBitsLog = 13;
+constexpr unsigned kGateLeadBitsLog = 15;
+constexpr size_t kMaxGateStride = 4;
 constexpr size_t kGateLeadBits = size_t{1} << kGateLeadBitsLog;
 
 // The gate's bit for the four bytes at p.
@@ -489,25 +490,34 @@ void GenericIndex::gateUnkeyedRules() {
         entries_.begin());
   }
   gate_ = std::make_unique<DomainNameSet>(gateNames_);
-  // The first four bytes of every name, one bit each: a key that holds no
-  // such four bytes holds no name, which most keys show without the search.
+  // The four bytes at the first gateStride_ places of every name, one bit
+  // each. A name that occurs in a key covers a place that is a multiple of
+  // the stride with one of those, so a key none of whose four bytes at such
+  // places has its bit holds no name, which most keys show without the
+  // search. The stride is the widest the shortest name allows.
   gateLeads_.assign(gateNames_.empty() ? 0 : kGateLeadBits / 64, 0);
-  gateShortName_ = false;
+  size_t shortest = SIZE_MAX;
   for (const std::string& name : gateNames_) {
-    if (name.size() < kGateLeadBytes) {
-      gateShortName_ = true;
-      continue;
+    shortest = std::min(shortest, name.size());
+  }
+  gateStride_ = 0;
+  if (gateNames_.empty() || shortest < kGateLeadBytes) return;
+  gateStride_ = static_cast<uint32_t>(
+      std::min(kMaxGateStride, shortest - kGateLeadBytes + 1));
+  for (const std::string& name : gateNames_) {
+    for (size_t at = 0; at < gateStride_; ++at) {
+      const size_t bit = gateLeadBit(name.data() + at);
+      gateLeads_[bit / 64] |= uint64_t{1} << (bit % 64);
     }
-    const size_t bit = gateLeadBit(name.data());
-    gateLeads_[bit / 64] |= uint64_t{1} << (bit % 64);
   }
 }
 
 bool GenericIndex::gateOpens(std::string_view pageKey) const {
   if (gateNames_.empty()) return false;
-  if (!gateShortName_) {
+  if (gateStride_ != 0) {
     bool lead = false;
-    for (size_t i = 0; !lead && i + kGateLeadBytes <= pageKey.size(); ++i) {
+    for (size_t i = 0; !lead && i + kGateLeadBytes <= pageKey.size();
+         i += gateStride_) {
       const size_t bit = gateLeadBit(pageKey.data() + i);
       lead = (gateLeads_[bit / 64] >> (bit % 64) & 1) != 0;
     }
@@ -649,38 +659,51 @@ void GenericIndex::beginRequest(const std::string& url) {
   }
 }
 
-const RequestFilter* GenericIndex::match(size_t slot,
-                                         const RequestFacts& request) {
-  for (const uint32_t b : hits_) {
-    const Bucket& bucket = buckets_[b];
-    uint32_t end = bucket.offsets[slot + 1];
-    if (b == 0 && gatedFrom_[slot] != end) {
-      constexpr uint32_t kGate = kNeedsPageKey | kNeedsGate;
-      if ((settled_ & kGate) != kGate) settle(kGate, request);
-      if (unmet_ & kGate) end = gatedFrom_[slot];
+inline const RequestFilter* GenericIndex::tryEntries(
+    uint32_t begin, uint32_t end, uint32_t bucket,
+    const RequestFacts& request) {
+  for (uint32_t e = begin; e < end; ++e) {
+    const Entry& entry = entries_[e];
+    if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
+      continue;
     }
-    for (uint32_t e = bucket.offsets[slot]; e < end; ++e) {
-      const Entry& entry = entries_[e];
-      if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
-        continue;
-      }
-      // unmet_ holds only facts already derived: a rule they rule out is
-      // turned away at once. The facts not yet derived (the page's key,
-      // the party, the gate) cost more than the piece check, which turns
-      // most candidates away, so they are derived after it.
+    // unmet_ holds only facts already derived: a rule they rule out is
+    // turned away at once. The facts not yet derived (the page's key and
+    // the party) cost more than the piece check, which turns most
+    // candidates away, so they are derived after it.
+    if (entry.needs & unmet_) continue;
+    if (entry.pieceSize != 0 && !wholeUrlOnly_ &&
+        !pieceFits(entry, bucket, request.url())) {
+      continue;
+    }
+    if (entry.needs & ~settled_) {
+      settle(entry.needs, request);
       if (entry.needs & unmet_) continue;
-      if (entry.pieceSize != 0 && !wholeUrlOnly_ &&
-          !pieceFits(entry, b, request.url())) {
-        continue;
-      }
-      if (entry.needs & ~settled_) {
-        settle(entry.needs, request);
-        if (entry.needs & unmet_) continue;
-      }
-      if (entry.filter->matches(request)) return entry.filter;
     }
+    if (entry.filter->matches(request)) return entry.filter;
   }
   return nullptr;
+}
+
+const RequestFilter* GenericIndex::match(size_t slot,
+                                         const RequestFacts& request) {
+  if (hits_.empty()) return nullptr;
+  // The gated rules of bucket 0 are tried last, after every bucket: the
+  // gate is the dearest fact, and a request that another rule matches
+  // never asks for it.
+  for (const uint32_t b : hits_) {
+    const Bucket& bucket = buckets_[b];
+    const uint32_t end = b == 0 ? gatedFrom_[slot] : bucket.offsets[slot + 1];
+    const RequestFilter* rule =
+        tryEntries(bucket.offsets[slot], end, b, request);
+    if (rule != nullptr) return rule;
+  }
+  const uint32_t gatedEnd = buckets_[0].offsets[slot + 1];
+  if (gatedFrom_[slot] == gatedEnd) return nullptr;
+  constexpr uint32_t kGate = kNeedsPageKey | kNeedsGate;
+  if ((settled_ & kGate) != kGate) settle(kGate, request);
+  if (unmet_ & kGate) return nullptr;
+  return tryEntries(gatedFrom_[slot], gatedEnd, 0, request);
 }
 
 void GenericIndex::settle(uint32_t needs, const RequestFacts& request) {

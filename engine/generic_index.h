@@ -143,6 +143,10 @@ class GenericIndex {
   bool pieceFits(const Entry& entry, uint32_t bucket,
                  std::string_view url) const;
 
+  // The first rule of entries_[begin, end) that matches the request, or
+  // null; bucket is the bucket of those entries.
+  const RequestFilter* tryEntries(uint32_t begin, uint32_t end, uint32_t bucket,
+                                  const RequestFacts& request);
   // Derives the facts behind the Need bits of needs not yet in settled_,
   // adding those the request cannot satisfy to unmet_.
   // REQUIRES: needs holds kNeedsPage with a party bit and kNeedsPageKey
@@ -165,10 +169,12 @@ class GenericIndex {
   // domains: when none occurs in a page's key, all those rules are out.
   std::vector<std::string> gateNames_;
   std::unique_ptr<DomainNameSet> gate_;
-  std::vector<uint64_t> gateLeads_;  // one bit per first four bytes of a name
+  std::vector<uint64_t> gateLeads_;  // one bit per four bytes of a name
   // Where the gated rules of slot s begin among the rules without a key.
   uint32_t gatedFrom_[kSlots] = {};
-  bool gateShortName_ = false;            // a name is shorter than four bytes
+  // Places of a key tested against gateLeads_ lie this far apart; 0: a name
+  // is shorter than four bytes, and no key is turned away before the search.
+  uint32_t gateStride_ = 0;
   std::vector<uint32_t> hits_;            // scratch: buckets of this request
   std::vector<uint32_t> seen_;            // scratch: request stamp per bucket
   std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
