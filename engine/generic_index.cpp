@@ -289,7 +289,7 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
   if (!filter->includeDomains().empty() || !filter->excludeDomains().empty()) {
     needs |= kNeedsPageKey;
   }
-  Entry entry{filter, filter->typeMask(), needs, 0, 0, 0};
+  Entry entry{filter, filter->typeMask(), needs, 0, 0, 0, 0};
   if (keyLength == 0) return entry;
   // The piece: the run between the stars around the key.
   const std::string_view pattern = filter->pattern();
@@ -300,6 +300,7 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
   entry.piece = static_cast<uint32_t>(pieces_.size());
   entry.pieceSize = static_cast<uint32_t>(end - start);
   entry.lead = static_cast<uint32_t>(keyOffset - start);
+  entry.keyEnd = static_cast<uint32_t>(keyOffset + keyLength - start);
   pieces_.append(pattern.substr(start, end - start));
   return entry;
 }
@@ -322,8 +323,22 @@ bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
     budget -= entry.pieceSize;
     const uint32_t position = occurrences_[o].position;
     if (position < entry.lead) continue;
-    if (matchPieceAt(url, position - entry.lead, piece) !=
-        std::string_view::npos) {
+    // The key stands at position (its bucket's key occurs there; a token
+    // whose hash only collides with it is left to the rule's own match), so
+    // only the bytes of the piece before and after it are compared. Before
+    // it every byte of the piece takes one byte of the URL.
+    const size_t after = position + (entry.keyEnd - entry.lead);
+    if (after > url.size()) continue;
+    const char* const at = url.data() + (position - entry.lead);
+    uint32_t j = 0;
+    while (j < entry.lead &&
+           (piece[j] == '^' ? isSeparator(static_cast<unsigned char>(at[j]))
+                            : at[j] == piece[j])) {
+      ++j;
+    }
+    if (j == entry.lead &&
+        matchPieceAt(url, after, piece.substr(entry.keyEnd)) !=
+            std::string_view::npos) {
       return true;
     }
   }
@@ -359,6 +374,7 @@ void GenericIndex::clear() {
   gateNames_.clear();
   gateLeads_.clear();
   hits_.clear();
+  hitSlots_ = 0;
   seen_.clear();
 }
 
@@ -439,12 +455,12 @@ void GenericIndex::fileBuckets(const std::vector<Placement>& placements) {
     if (key != 0 && (i == 0 || key != placements[i - 1].key)) ++keys;
   }
   buckets_.reserve(keys + 1);
-  buckets_.push_back(Bucket{0, {}});
+  buckets_.push_back(Bucket{0, {}, 0});
   entries_.reserve(placements.size());
   tokenFilter_.assign((size_t{1} << kFilterBitsLog) / 64, 0);
   for (size_t i = 0; i < placements.size();) {
     const uint64_t key = placements[i].key;
-    if (key != 0) buckets_.push_back(Bucket{key, {}});
+    if (key != 0) buckets_.push_back(Bucket{key, {}, 0});
     Bucket& bucket = buckets_.back();
     for (uint32_t s = 0; s < kSlots; ++s) {
       bucket.offsets[s] = static_cast<uint32_t>(entries_.size());
@@ -461,6 +477,7 @@ void GenericIndex::fileBuckets(const std::vector<Placement>& placements) {
         }
         ++i;
       }
+      if (entries_.size() != bucket.offsets[s]) bucket.slots |= 1u << s;
     }
     bucket.offsets[kSlots] = static_cast<uint32_t>(entries_.size());
   }
@@ -560,6 +577,7 @@ void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
       if (seen_[bucket] != stamp_) {
         seen_[bucket] = stamp_;
         hits_.push_back(bucket);
+        hitSlots_ |= buckets_[bucket].slots;
         lastOccurrence_[bucket] = kNoOccurrence;
       }
       const uint32_t last = lastOccurrence_[bucket];
@@ -580,6 +598,7 @@ void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
 
 void GenericIndex::beginRequest(const std::string& url) {
   hits_.clear();
+  hitSlots_ = 0;
   unmet_ = 0;
   settled_ = 0;
   // A huge URL may have grown the scratch list; do not keep that much.
@@ -593,6 +612,7 @@ void GenericIndex::beginRequest(const std::string& url) {
   }
   seen_[0] = stamp_;
   hits_.push_back(0);  // the rules without a key: no occurrences needed
+  hitSlots_ = buckets_[0].slots;
   if (buckets_.size() == 1) return;
   // Occurrences are kept as 32-bit positions; a longer URL (it cannot come
   // from Java) is matched without the piece check.
@@ -687,7 +707,9 @@ inline const RequestFilter* GenericIndex::tryEntries(
 
 const RequestFilter* GenericIndex::match(size_t slot,
                                          const RequestFacts& request) {
-  if (hits_.empty()) return nullptr;
+  // No bucket of this request holds a rule of slot (hits_ is empty when
+  // the index is).
+  if ((hitSlots_ >> slot & 1) == 0) return nullptr;
   // The gated rules of bucket 0 are tried last, after every bucket: the
   // gate is the dearest fact, and a request that another rule matches
   // never asks for it.
