@@ -710,15 +710,20 @@ const RequestFilter* GenericIndex::match(size_t slot,
   // No bucket of this request holds a rule of slot (hits_ is empty when
   // the index is).
   if ((hitSlots_ >> slot & 1) == 0) return nullptr;
-  // The gated rules of bucket 0 are tried last, after every bucket: the
-  // gate is the dearest fact, and a request that another rule matches
-  // never asks for it.
-  for (const uint32_t b : hits_) {
+  // The buckets of the request's keys first (their piece checks turn most
+  // candidates away before any fact is derived), then the rules without a
+  // key, the gated ones last: the gate is the dearest fact, and a request
+  // that another rule matches never asks for it.
+  for (size_t h = 1; h < hits_.size(); ++h) {
+    const uint32_t b = hits_[h];
     const Bucket& bucket = buckets_[b];
-    const uint32_t end = b == 0 ? gatedFrom_[slot] : bucket.offsets[slot + 1];
     const RequestFilter* rule =
-        tryEntries(bucket.offsets[slot], end, b, request);
+        tryEntries(bucket.offsets[slot], bucket.offsets[slot + 1], b, request);
     if (rule != nullptr) return rule;
+  }
+  if (const RequestFilter* rule =
+          tryEntries(buckets_[0].offsets[slot], gatedFrom_[slot], 0, request)) {
+    return rule;
   }
   const uint32_t gatedEnd = buckets_[0].offsets[slot + 1];
   if (gatedFrom_[slot] == gatedEnd) return nullptr;
