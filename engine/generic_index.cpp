@@ -684,14 +684,14 @@ inline const RequestFilter* GenericIndex::tryEntries(
     const RequestFacts& request) {
   for (uint32_t e = begin; e < end; ++e) {
     const Entry& entry = entries_[e];
-    if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
-      continue;
-    }
     // unmet_ holds only facts already derived: a rule they rule out is
     // turned away at once. The facts not yet derived (the page's key and
     // the party) cost more than the piece check, which turns most
     // candidates away, so they are derived after it.
     if (entry.needs & unmet_) continue;
+    if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
+      continue;
+    }
     if (entry.pieceSize != 0 && !wholeUrlOnly_ &&
         !pieceFits(entry, bucket, request.url())) {
       continue;
