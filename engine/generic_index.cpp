@@ -329,6 +329,11 @@ bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
     // it every byte of the piece takes one byte of the URL.
     const size_t after = position + (entry.keyEnd - entry.lead);
     if (after > url.size()) continue;
+    // The byte after the key first: it turns most places away.
+    if (entry.keyEnd < entry.pieceSize) {
+      const char next = piece[entry.keyEnd];
+      if (next != '^' && (after == url.size() || url[after] != next)) continue;
+    }
     const char* const at = url.data() + (position - entry.lead);
     uint32_t j = 0;
     while (j < entry.lead &&
