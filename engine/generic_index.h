@@ -178,9 +178,9 @@ class GenericIndex {
   // Places of a key tested against gateLeads_ lie this far apart; 0: a name
   // is shorter than four bytes, and no key is turned away before the search.
   uint32_t gateStride_ = 0;
-  std::vector<uint32_t> hits_;            // scratch: buckets of this request
-  uint32_t hitSlots_ = 0;                 // scratch: their slots, OR-ed
-  std::vector<uint32_t> seen_;            // scratch: request stamp per bucket
+  std::vector<uint32_t> hits_;  // scratch: this request's buckets, 0 first
+  uint32_t hitSlots_ = 0;       // scratch: their slots, OR-ed
+  std::vector<uint32_t> seen_;  // scratch: request stamp per bucket
   std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
   std::vector<Occurrence> occurrences_;   // scratch: of this request
   uint32_t stamp_ = 0;                    // scratch: current request stamp
