@@ -69,7 +69,8 @@ constexpr uint32_t kShortTokenPenalty = 64;
 constexpr unsigned kFilterBitsLog = 16;
 constexpr unsigned kGramFilterBitsLog = 16;
 constexpr size_t kGateLeadBytes = 4;
-constexpr unsigned kGateLeadBitsLog = 13;
+constexpr unsigned kGateLeadBitsLog = 15;
+constexpr size_t kMaxGateStride = 4;
 constexpr size_t kGateLeadBits = size_t{1} << kGateLeadBitsLog;
 
 // The gate's bit for the four bytes at p.
@@ -288,7 +289,7 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
   if (!filter->includeDomains().empty() || !filter->excludeDomains().empty()) {
     needs |= kNeedsPageKey;
   }
-  Entry entry{filter, filter->typeMask(), needs, 0, 0, 0};
+  Entry entry{filter, filter->typeMask(), needs, 0, 0, 0, 0};
   if (keyLength == 0) return entry;
   // The piece: the run between the stars around the key.
   const std::string_view pattern = filter->pattern();
@@ -299,6 +300,7 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
   entry.piece = static_cast<uint32_t>(pieces_.size());
   entry.pieceSize = static_cast<uint32_t>(end - start);
   entry.lead = static_cast<uint32_t>(keyOffset - start);
+  entry.keyEnd = static_cast<uint32_t>(keyOffset + keyLength - start);
   pieces_.append(pattern.substr(start, end - start));
   return entry;
 }
@@ -321,8 +323,27 @@ bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
     budget -= entry.pieceSize;
     const uint32_t position = occurrences_[o].position;
     if (position < entry.lead) continue;
-    if (matchPieceAt(url, position - entry.lead, piece) !=
-        std::string_view::npos) {
+    // The key stands at position (its bucket's key occurs there; a token
+    // whose hash only collides with it is left to the rule's own match), so
+    // only the bytes of the piece before and after it are compared. Before
+    // it every byte of the piece takes one byte of the URL.
+    const size_t after = position + (entry.keyEnd - entry.lead);
+    if (after > url.size()) continue;
+    // The byte after the key first: it turns most places away.
+    if (entry.keyEnd < entry.pieceSize) {
+      const char next = piece[entry.keyEnd];
+      if (next != '^' && (after == url.size() || url[after] != next)) continue;
+    }
+    const char* const at = url.data() + (position - entry.lead);
+    uint32_t j = 0;
+    while (j < entry.lead &&
+           (piece[j] == '^' ? isSeparator(static_cast<unsigned char>(at[j]))
+                            : at[j] == piece[j])) {
+      ++j;
+    }
+    if (j == entry.lead &&
+        matchPieceAt(url, after, piece.substr(entry.keyEnd)) !=
+            std::string_view::npos) {
       return true;
     }
   }
@@ -358,6 +379,7 @@ void GenericIndex::clear() {
   gateNames_.clear();
   gateLeads_.clear();
   hits_.clear();
+  hitSlots_ = 0;
   seen_.clear();
 }
 
@@ -438,12 +460,12 @@ void GenericIndex::fileBuckets(const std::vector<Placement>& placements) {
     if (key != 0 && (i == 0 || key != placements[i - 1].key)) ++keys;
   }
   buckets_.reserve(keys + 1);
-  buckets_.push_back(Bucket{0, {}});
+  buckets_.push_back(Bucket{0, {}, 0});
   entries_.reserve(placements.size());
   tokenFilter_.assign((size_t{1} << kFilterBitsLog) / 64, 0);
   for (size_t i = 0; i < placements.size();) {
     const uint64_t key = placements[i].key;
-    if (key != 0) buckets_.push_back(Bucket{key, {}});
+    if (key != 0) buckets_.push_back(Bucket{key, {}, 0});
     Bucket& bucket = buckets_.back();
     for (uint32_t s = 0; s < kSlots; ++s) {
       bucket.offsets[s] = static_cast<uint32_t>(entries_.size());
@@ -460,6 +482,7 @@ void GenericIndex::fileBuckets(const std::vector<Placement>& placements) {
         }
         ++i;
       }
+      if (entries_.size() != bucket.offsets[s]) bucket.slots |= 1u << s;
     }
     bucket.offsets[kSlots] = static_cast<uint32_t>(entries_.size());
   }
@@ -489,25 +512,34 @@ void GenericIndex::gateUnkeyedRules() {
         entries_.begin());
   }
   gate_ = std::make_unique<DomainNameSet>(gateNames_);
-  // The first four bytes of every name, one bit each: a key that holds no
-  // such four bytes holds no name, which most keys show without the search.
+  // The four bytes at the first gateStride_ places of every name, one bit
+  // each. A name that occurs in a key covers a place that is a multiple of
+  // the stride with one of those, so a key none of whose four bytes at such
+  // places has its bit holds no name, which most keys show without the
+  // search. The stride is the widest the shortest name allows.
   gateLeads_.assign(gateNames_.empty() ? 0 : kGateLeadBits / 64, 0);
-  gateShortName_ = false;
+  size_t shortest = SIZE_MAX;
   for (const std::string& name : gateNames_) {
-    if (name.size() < kGateLeadBytes) {
-      gateShortName_ = true;
-      continue;
+    shortest = std::min(shortest, name.size());
+  }
+  gateStride_ = 0;
+  if (gateNames_.empty() || shortest < kGateLeadBytes) return;
+  gateStride_ = static_cast<uint32_t>(
+      std::min(kMaxGateStride, shortest - kGateLeadBytes + 1));
+  for (const std::string& name : gateNames_) {
+    for (size_t at = 0; at < gateStride_; ++at) {
+      const size_t bit = gateLeadBit(name.data() + at);
+      gateLeads_[bit / 64] |= uint64_t{1} << (bit % 64);
     }
-    const size_t bit = gateLeadBit(name.data());
-    gateLeads_[bit / 64] |= uint64_t{1} << (bit % 64);
   }
 }
 
 bool GenericIndex::gateOpens(std::string_view pageKey) const {
   if (gateNames_.empty()) return false;
-  if (!gateShortName_) {
+  if (gateStride_ != 0) {
     bool lead = false;
-    for (size_t i = 0; !lead && i + kGateLeadBytes <= pageKey.size(); ++i) {
+    for (size_t i = 0; !lead && i + kGateLeadBytes <= pageKey.size();
+         i += gateStride_) {
       const size_t bit = gateLeadBit(pageKey.data() + i);
       lead = (gateLeads_[bit / 64] >> (bit % 64) & 1) != 0;
     }
@@ -550,6 +582,7 @@ void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
       if (seen_[bucket] != stamp_) {
         seen_[bucket] = stamp_;
         hits_.push_back(bucket);
+        hitSlots_ |= buckets_[bucket].slots;
         lastOccurrence_[bucket] = kNoOccurrence;
       }
       const uint32_t last = lastOccurrence_[bucket];
@@ -570,6 +603,7 @@ void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
 
 void GenericIndex::beginRequest(const std::string& url) {
   hits_.clear();
+  hitSlots_ = 0;
   unmet_ = 0;
   settled_ = 0;
   // A huge URL may have grown the scratch list; do not keep that much.
@@ -583,6 +617,7 @@ void GenericIndex::beginRequest(const std::string& url) {
   }
   seen_[0] = stamp_;
   hits_.push_back(0);  // the rules without a key: no occurrences needed
+  hitSlots_ = buckets_[0].slots;
   if (buckets_.size() == 1) return;
   // Occurrences are kept as 32-bit positions; a longer URL (it cannot come
   // from Java) is matched without the piece check.
@@ -649,38 +684,58 @@ void GenericIndex::beginRequest(const std::string& url) {
   }
 }
 
-const RequestFilter* GenericIndex::match(size_t slot,
-                                         const RequestFacts& request) {
-  for (const uint32_t b : hits_) {
-    const Bucket& bucket = buckets_[b];
-    uint32_t end = bucket.offsets[slot + 1];
-    if (b == 0 && gatedFrom_[slot] != end) {
-      constexpr uint32_t kGate = kNeedsPageKey | kNeedsGate;
-      if ((settled_ & kGate) != kGate) settle(kGate, request);
-      if (unmet_ & kGate) end = gatedFrom_[slot];
+inline const RequestFilter* GenericIndex::tryEntries(
+    uint32_t begin, uint32_t end, uint32_t bucket,
+    const RequestFacts& request) {
+  for (uint32_t e = begin; e < end; ++e) {
+    const Entry& entry = entries_[e];
+    // unmet_ holds only facts already derived: a rule they rule out is
+    // turned away at once. The facts not yet derived (the page's key and
+    // the party) cost more than the piece check, which turns most
+    // candidates away, so they are derived after it.
+    if (entry.needs & unmet_) continue;
+    if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
+      continue;
     }
-    for (uint32_t e = bucket.offsets[slot]; e < end; ++e) {
-      const Entry& entry = entries_[e];
-      if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
-        continue;
-      }
-      // unmet_ holds only facts already derived: a rule they rule out is
-      // turned away at once. The facts not yet derived (the page's key,
-      // the party, the gate) cost more than the piece check, which turns
-      // most candidates away, so they are derived after it.
+    if (entry.pieceSize != 0 && !wholeUrlOnly_ &&
+        !pieceFits(entry, bucket, request.url())) {
+      continue;
+    }
+    if (entry.needs & ~settled_) {
+      settle(entry.needs, request);
       if (entry.needs & unmet_) continue;
-      if (entry.pieceSize != 0 && !wholeUrlOnly_ &&
-          !pieceFits(entry, b, request.url())) {
-        continue;
-      }
-      if (entry.needs & ~settled_) {
-        settle(entry.needs, request);
-        if (entry.needs & unmet_) continue;
-      }
-      if (entry.filter->matches(request)) return entry.filter;
     }
+    if (entry.filter->matches(request)) return entry.filter;
   }
   return nullptr;
+}
+
+const RequestFilter* GenericIndex::match(size_t slot,
+                                         const RequestFacts& request) {
+  // No bucket of this request holds a rule of slot (hits_ is empty when
+  // the index is).
+  if ((hitSlots_ >> slot & 1) == 0) return nullptr;
+  // The buckets of the request's keys first (their piece checks turn most
+  // candidates away before any fact is derived), then the rules without a
+  // key, the gated ones last: the gate is the dearest fact, and a request
+  // that another rule matches never asks for it.
+  for (size_t h = 1; h < hits_.size(); ++h) {
+    const uint32_t b = hits_[h];
+    const Bucket& bucket = buckets_[b];
+    const RequestFilter* rule =
+        tryEntries(bucket.offsets[slot], bucket.offsets[slot + 1], b, request);
+    if (rule != nullptr) return rule;
+  }
+  if (const RequestFilter* rule =
+          tryEntries(buckets_[0].offsets[slot], gatedFrom_[slot], 0, request)) {
+    return rule;
+  }
+  const uint32_t gatedEnd = buckets_[0].offsets[slot + 1];
+  if (gatedFrom_[slot] == gatedEnd) return nullptr;
+  constexpr uint32_t kGate = kNeedsPageKey | kNeedsGate;
+  if ((settled_ & kGate) != kGate) settle(kGate, request);
+  if (unmet_ & kGate) return nullptr;
+  return tryEntries(gatedFrom_[slot], gatedEnd, 0, request);
 }
 
 void GenericIndex::settle(uint32_t needs, const RequestFacts& request) {

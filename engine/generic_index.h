@@ -23,7 +23,8 @@
 //
 // Before a candidate is matched, the piece of its pattern that holds its
 // key (the run between two "*") is checked at each place the key occurs in
-// the URL, from a copy kept in the index. Any match of the rule places that
+// the URL, from a copy kept in the index (only its bytes around the key are
+// compared: the key stands there). Any match of the rule places that
 // piece there, so a rule whose piece fits nowhere is turned away without
 // scanning the URL or reading the rule: this bounds the work on a long URL
 // that carries many rules' keys. When the tries at the occurrences would
@@ -93,6 +94,7 @@ class GenericIndex {
   struct Bucket {
     uint64_t key;                  // token or gram key; 0: no key
     uint32_t offsets[kSlots + 1];  // entries of slot s: [s, s+1)
+    uint32_t slots;                // bit s: the bucket has entries of slot s
   };
   // A filed rule with what its cheap option tests need of a request and
   // the piece of its pattern around its key, so most candidates are turned
@@ -104,6 +106,7 @@ class GenericIndex {
     uint32_t piece;               // start of the key's piece in pieces_
     uint32_t pieceSize;           // its length; 0 for a rule without a key
     uint32_t lead;                // bytes of the piece before the key
+    uint32_t keyEnd;              // bytes of the piece up to the key's end
   };
   // One place a bucket's key occurs in the URL; linked per bucket.
   struct Occurrence {
@@ -143,6 +146,10 @@ class GenericIndex {
   bool pieceFits(const Entry& entry, uint32_t bucket,
                  std::string_view url) const;
 
+  // The first rule of entries_[begin, end) that matches the request, or
+  // null; bucket is the bucket of those entries.
+  const RequestFilter* tryEntries(uint32_t begin, uint32_t end, uint32_t bucket,
+                                  const RequestFacts& request);
   // Derives the facts behind the Need bits of needs not yet in settled_,
   // adding those the request cannot satisfy to unmet_.
   // REQUIRES: needs holds kNeedsPage with a party bit and kNeedsPageKey
@@ -165,12 +172,15 @@ class GenericIndex {
   // domains: when none occurs in a page's key, all those rules are out.
   std::vector<std::string> gateNames_;
   std::unique_ptr<DomainNameSet> gate_;
-  std::vector<uint64_t> gateLeads_;  // one bit per first four bytes of a name
+  std::vector<uint64_t> gateLeads_;  // one bit per four bytes of a name
   // Where the gated rules of slot s begin among the rules without a key.
   uint32_t gatedFrom_[kSlots] = {};
-  bool gateShortName_ = false;            // a name is shorter than four bytes
-  std::vector<uint32_t> hits_;            // scratch: buckets of this request
-  std::vector<uint32_t> seen_;            // scratch: request stamp per bucket
+  // Places of a key tested against gateLeads_ lie this far apart; 0: a name
+  // is shorter than four bytes, and no key is turned away before the search.
+  uint32_t gateStride_ = 0;
+  std::vector<uint32_t> hits_;  // scratch: this request's buckets, 0 first
+  uint32_t hitSlots_ = 0;       // scratch: their slots, OR-ed
+  std::vector<uint32_t> seen_;  // scratch: request stamp per bucket
   std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
   std::vector<Occurrence> occurrences_;   // scratch: of this request
   uint32_t stamp_ = 0;                    // scratch: current request stamp

@@ -157,6 +157,29 @@ TEST(GenericIndexGateTest, OpensForThePagesHoldingAName) {
   }
 }
 
+// The gate's filter tests a page key only at every few places, as far
+// apart as its shortest name allows: a name must open the gate wherever it
+// stands in the key, whatever its length.
+TEST(GenericIndexGateTest, NameFoundAtEveryPlace) {
+  const std::string full = "gatekeep";
+  for (size_t length = 3; length <= full.size(); ++length) {
+    const std::string name = full.substr(0, length);
+    testing::LoadedEngine engine("/$domain=" + name + "\n", "",
+                                 MatchMode::kAccelerated);
+    for (size_t shift = 0; shift < 6; ++shift) {
+      const std::string lead(shift, 'q');
+      EXPECT_EQ(engine.block("http://x.y/", "http://" + lead + name + ".zz/"),
+                1)
+          << name << " after " << shift;
+      EXPECT_EQ(
+          engine.block("http://x.y/",
+                       "http://" + lead + name.substr(0, length - 1) + ".zz/"),
+          0)
+          << name << " cut, after " << shift;
+    }
+  }
+}
+
 // A rule whose tokens are all short is filed under the two grams of a
 // five-byte span, and the URL scan probes only the windows at even
 // positions: the span must be found at either parity, and wherever it
