@@ -18,9 +18,9 @@ namespace {
 // Sorts words by their bits from shift up, keeping the order of words
 // whose such bits are equal: three passes of a radix sort through a
 // scratch copy, or, when memory for one cannot be had, a merge sort in
-// place. REQUIRES: shift + 27 <= 64.
+// place. REQUIRES: shift + 30 >= 64.
 void stableSortByHighBits(std::vector<uint64_t>* words, unsigned shift) {
-  constexpr unsigned kDigitBits = 9;
+  constexpr unsigned kDigitBits = 10;
   constexpr size_t kDigits = size_t{1} << kDigitBits;
   constexpr unsigned kPasses = 3;
   std::vector<uint64_t> scratch;
@@ -133,16 +133,39 @@ void DomainRuleTable::appendToKey(size_t at, uint32_t ref, uint32_t lane) {
   if (meta & kGroupBit) {
     group = &groups_[slotRef];
     const uint32_t link = static_cast<uint32_t>(links_.size());
-    links_.push_back(Link{ref, kEndLink << kLaneBits | lane});
-    Link& tail = links_[group->tail];
-    tail.link = link << kLaneBits | (tail.link & kLaneMask);
-    group->tail = link;
+    if ((links_[group->tail].link & kLaneMask) <= lane) {
+      // After the last rule: a load files a key's rules in lane order.
+      links_.push_back(Link{ref, kEndLink << kLaneBits | lane});
+      Link& tail = links_[group->tail];
+      tail.link = link << kLaneBits | (tail.link & kLaneMask);
+      group->tail = link;
+    } else if ((links_[group->head].link & kLaneMask) > lane) {
+      links_.push_back(Link{ref, group->head << kLaneBits | lane});
+      group->head = link;
+    } else {
+      // After the last rule of lane or of a lane before it.
+      uint32_t after = group->head;
+      for (;;) {
+        const uint32_t next = links_[after].link >> kLaneBits;
+        if ((links_[next].link & kLaneMask) > lane) break;
+        after = next;
+      }
+      const uint32_t next = links_[after].link >> kLaneBits;
+      links_.push_back(Link{ref, next << kLaneBits | lane});
+      links_[after].link = link << kLaneBits | (links_[after].link & kLaneMask);
+    }
   } else {
     const uint32_t firstLane = meta & kLaneMask;
     const uint32_t link = static_cast<uint32_t>(links_.size());
-    links_.push_back(Link{slotRef, (link + 1) << kLaneBits | firstLane});
-    links_.push_back(Link{ref, kEndLink << kLaneBits | lane});
-    groups_.push_back(Group{link, link + 1, 1u << firstLane});
+    if (firstLane <= lane) {
+      links_.push_back(Link{slotRef, (link + 1) << kLaneBits | firstLane});
+      links_.push_back(Link{ref, kEndLink << kLaneBits | lane});
+      groups_.push_back(Group{link, link + 1, 1u << firstLane});
+    } else {
+      links_.push_back(Link{ref, (link + 1) << kLaneBits | lane});
+      links_.push_back(Link{slotRef, kEndLink << kLaneBits | firstLane});
+      groups_.push_back(Group{link, link + 1, 1u << firstLane});
+    }
     meta = (meta & ~kLaneMask) | kGroupBit;
     slotRef = static_cast<uint32_t>(groups_.size() - 1);
     group = &groups_.back();
@@ -159,7 +182,7 @@ void DomainRuleTable::stage(uint64_t hash, uint32_t lane,
   const uint32_t ref = arena_->refOf(rule);
   reserveGeometric(&staged_, 1);
   staged_.push_back(uint64_t{tagOf(hash)} << kStagedTagShift |
-                    uint64_t{ref} << kLaneBits | lane);
+                    uint64_t{lane} << kStagedLaneShift | ref);
 }
 
 void DomainRuleTable::reserveStaged(size_t rules) {
@@ -175,8 +198,9 @@ size_t DomainRuleTable::fileStaged() {
   // The staged rules leave the staging area whatever happens below.
   std::vector<uint64_t> staged;
   staged.swap(staged_);
-  // In tag order, each tag's rules in staging order.
-  stableSortByHighBits(&staged, kStagedTagShift);
+  // In tag order, each tag's rules in lane order, each lane's in staging
+  // order: each rule then goes after the rules of its key filed so far.
+  stableSortByHighBits(&staged, kStagedLaneShift);
   if (keys_ == 0) {
     try {
       fileSortedIntoEmpty(staged);

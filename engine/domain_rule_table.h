@@ -14,7 +14,9 @@
 //     the table of the real lists then fits a second-level cache);
 //   - the reference names the key's only rule directly, by its place in
 //     the engine's rule arena, or a group whose chain lists the key's rules
-//     of every lane in filing order;
+//     of every lane, lane by lane in lane order, each lane's in filing
+//     order: a lane's walk steps over the lanes before it and stops at the
+//     first rule of a later lane;
 //   - the key bytes are not stored: they are read from the rule's own text
 //     (domainKeyView()) when the hash bits agree;
 //   - slots are placed by linear probing in Robin Hood order (a key that
@@ -76,8 +78,10 @@ class DomainRuleTable {
                uint32_t link);
       // Moves to the rule the link names, or to the end.
       void follow();
-      // Steps over rules of other lanes.
+      // Steps over rules of earlier lanes; ends at a rule of a later lane.
       void settle();
+      // Ends at a rule of another lane.
+      void stopAtOtherLane();
 
       const DomainRuleTable* table_;  // the table holding the chain
       uint32_t lane_;                 // the lane iterated
@@ -198,17 +202,19 @@ class DomainRuleTable {
   // A link's word: the next link's index above the lane of its own rule;
   // this index ends a chain.
   static constexpr uint32_t kEndLink = UINT32_MAX >> kLaneBits;
-  // A staged word: the tag above the arena reference above the lane.
-  static constexpr unsigned kStagedTagShift = 32 + kLaneBits;
+  // A staged word: the tag above the lane above the arena reference, so
+  // that the bits from the lane up order the words by tag, then lane.
+  static constexpr unsigned kStagedLaneShift = 32;
+  static constexpr unsigned kStagedTagShift = kStagedLaneShift + kLaneBits;
   static_assert(kStagedTagShift + kTagBits <= 64, "a staged word is 64 bits");
   static uint32_t stagedTag(uint64_t word) {
     return static_cast<uint32_t>(word >> kStagedTagShift);
   }
   static uint32_t stagedRef(uint64_t word) {
-    return static_cast<uint32_t>(word >> kLaneBits);
+    return static_cast<uint32_t>(word);
   }
   static uint32_t stagedLane(uint64_t word) {
-    return static_cast<uint32_t>(word) & kLaneMask;
+    return static_cast<uint32_t>(word >> kStagedLaneShift) & kLaneMask;
   }
 
   struct Group {
@@ -246,15 +252,15 @@ class DomainRuleTable {
   // insertion; returns the free slot that the keys it moved along filled.
   // REQUIRES: a slot is free.
   size_t place(uint32_t meta, uint32_t ref);
-  // Adds rule ref of lane to the key in slot at, after its rules.
-  // REQUIRES: the key is in slot at; room for one more link (and, when the
+  // Adds rule ref of lane to the key in slot at, after its rules of lane
+  // and of the lanes before it, before those of later lanes. REQUIRES: the key is in slot at; room for one more link (and, when the
   // key holds a single rule, one more group and two links) was reserved.
   void appendToKey(size_t at, uint32_t ref, uint32_t lane);
   // fileStaged() into an empty table: sizes the slot table for the staged
   // keys and places them in the order of their home slots. Throws
   // bad_alloc (the table left empty) when the room cannot be had.
   // REQUIRES: keys_ == 0; staged is in tag order, each tag's rules in
-  // staging order.
+  // lane order, each lane's in staging order.
   void fileSortedIntoEmpty(const std::vector<uint64_t>& staged);
   // Places every key in a new table of size slots.
   void rebuild(size_t size);
@@ -290,7 +296,7 @@ inline const RequestFilter* DomainRuleTable::Chain::Iterator::operator*()
 inline DomainRuleTable::Chain::Iterator&
 DomainRuleTable::Chain::Iterator::operator++() {
   follow();
-  settle();
+  stopAtOtherLane();
   return *this;
 }
 
@@ -306,7 +312,12 @@ inline void DomainRuleTable::Chain::Iterator::follow() {
 }
 
 inline void DomainRuleTable::Chain::Iterator::settle() {
-  while (ref_ != kNoRule && (link_ & kLaneMask) != lane_) follow();
+  while (ref_ != kNoRule && (link_ & kLaneMask) < lane_) follow();
+  stopAtOtherLane();
+}
+
+inline void DomainRuleTable::Chain::Iterator::stopAtOtherLane() {
+  if ((link_ & kLaneMask) != lane_) ref_ = kNoRule;
 }
 
 inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin() const {
