@@ -78,9 +78,11 @@ size_t DomainRuleTable::place(uint32_t meta, uint32_t ref) {
   const size_t size = metas_.size();
   size_t i = homeOf(meta >> kTagShift);
   for (size_t distance = 0; metas_[i] != 0; ++distance) {
-    // A key nearer its home than the one being placed makes way for it.
+    // A key nearer its home than the one being placed makes way for it,
+    // and so does one of the same home with a higher tag.
     const size_t theirs = distanceAt(i);
-    if (theirs < distance) {
+    if (theirs < distance || (theirs == distance &&
+                              (metas_[i] >> kTagShift) > (meta >> kTagShift))) {
       std::swap(meta, metas_[i]);
       std::swap(ref, refs_[i]);
       distance = theirs;

@@ -21,9 +21,10 @@
 //     (domainKeyView()) when the hash bits agree;
 //   - slots are placed by linear probing in Robin Hood order (a key that
 //     has come further from its home slot takes the place of one nearer
-//     its own), so keys lie in order of their home slots: the longest probe
-//     stays short, and a lookup of an absent key, the common case, stops at
-//     the first key nearer its home than the lookup has come.
+//     its own, and of one of the same home with a higher tag), so keys lie
+//     in tag order, the few that wrap round the table's end aside: the
+//     longest probe stays short, and a lookup of an absent key, the common
+//     case, stops at the first key with a higher tag.
 //   - a load stages its rules and files them at the end in tag order
 //     (stage(), fileStaged()): the slot table is sized once, for exactly
 //     the keys they hold, and filled front to back.
@@ -350,13 +351,13 @@ inline size_t DomainRuleTable::slotOf(std::string_view key,
     const uint32_t theirs = meta >> kTagShift;
     if (theirs == tag) {
       if (holdsKey(i, key)) return i;
-    } else if (theirs > tag) {
-      // Keys lie in order of their home slots, and a home grows with its
-      // tag: a key whose home lies after key's, and that has not wrapped
-      // round the table's end, stands where key would have been. (Once the
-      // search itself wraps round, it runs on to a free slot.)
-      const size_t theirHome = homeOf(theirs);
-      if (theirHome > home && theirHome <= i) return kNoSlot;
+    } else if (theirs > tag && homeOf(theirs) <= i) {
+      // Keys lie in tag order: a key with a higher tag that has not
+      // wrapped round the table's end stands where key would have been.
+      // (Once the search itself wraps round, i lies before key's home and
+      // so before the home of every higher tag: it runs on to a free
+      // slot.)
+      return kNoSlot;
     }
     if (++i == size) i = 0;
   }
