@@ -131,49 +131,36 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash, uint32_t lane,
 void DomainRuleTable::appendToKey(size_t at, uint32_t ref, uint32_t lane) {
   uint32_t& meta = metas_[at];
   uint32_t& slotRef = refs_[at];
-  Group* group;
-  if (meta & kGroupBit) {
-    group = &groups_[slotRef];
-    const uint32_t link = static_cast<uint32_t>(links_.size());
-    if ((links_[group->tail].link & kLaneMask) <= lane) {
-      // After the last rule: a load files a key's rules in lane order.
-      links_.push_back(Link{ref, kEndLink << kLaneBits | lane});
-      Link& tail = links_[group->tail];
-      tail.link = link << kLaneBits | (tail.link & kLaneMask);
-      group->tail = link;
-    } else if ((links_[group->head].link & kLaneMask) > lane) {
-      links_.push_back(Link{ref, group->head << kLaneBits | lane});
-      group->head = link;
-    } else {
-      // After the last rule of lane or of a lane before it.
-      uint32_t after = group->head;
-      for (;;) {
-        const uint32_t next = links_[after].link >> kLaneBits;
-        if ((links_[next].link & kLaneMask) > lane) break;
-        after = next;
-      }
-      const uint32_t next = links_[after].link >> kLaneBits;
-      links_.push_back(Link{ref, next << kLaneBits | lane});
-      links_[after].link = link << kLaneBits | (links_[after].link & kLaneMask);
-    }
-  } else {
+  if ((meta & kGroupBit) == 0) {
+    // The key's only rule becomes the first link of a group.
     const uint32_t firstLane = meta & kLaneMask;
     const uint32_t link = static_cast<uint32_t>(links_.size());
-    if (firstLane <= lane) {
-      links_.push_back(Link{slotRef, (link + 1) << kLaneBits | firstLane});
-      links_.push_back(Link{ref, kEndLink << kLaneBits | lane});
-      groups_.push_back(Group{link, link + 1, 1u << firstLane});
-    } else {
-      links_.push_back(Link{ref, (link + 1) << kLaneBits | lane});
-      links_.push_back(Link{slotRef, kEndLink << kLaneBits | firstLane});
-      groups_.push_back(Group{link, link + 1, 1u << firstLane});
-    }
+    links_.push_back(Link{slotRef, kEndLink << kLaneBits | firstLane});
+    Group group{};
+    group.head = link;
+    group.lanes = 1u << firstLane;
+    group.tails[firstLane] = link;
+    groups_.push_back(group);
     meta = (meta & ~kLaneMask) | kGroupBit;
     slotRef = static_cast<uint32_t>(groups_.size() - 1);
-    group = &groups_.back();
   }
-  if ((group->lanes >> lane & 1) == 0) ++laneKeys_[lane];
-  group->lanes |= 1u << lane;
+  Group& group = groups_[slotRef];
+  const uint32_t link = static_cast<uint32_t>(links_.size());
+  // The rule goes after the last rule of its lane or of the nearest lane
+  // before it that holds rules, or first.
+  const uint32_t upTo = group.lanes & ((2u << lane) - 1);
+  if (upTo == 0) {
+    links_.push_back(Link{ref, group.head << kLaneBits | lane});
+    group.head = link;
+  } else {
+    const uint32_t after = group.tails[highestLane(upTo)];
+    const uint32_t next = links_[after].link >> kLaneBits;
+    links_.push_back(Link{ref, next << kLaneBits | lane});
+    links_[after].link = link << kLaneBits | (links_[after].link & kLaneMask);
+  }
+  group.tails[lane] = link;
+  if ((group.lanes >> lane & 1) == 0) ++laneKeys_[lane];
+  group.lanes |= 1u << lane;
   ++laneRules_[lane];
 }
 

@@ -15,8 +15,9 @@
 //   - the reference names the key's only rule directly, by its place in
 //     the engine's rule arena, or a group whose chain lists the key's rules
 //     of every lane, lane by lane in lane order, each lane's in filing
-//     order: a lane's walk steps over the lanes before it and stops at the
-//     first rule of a later lane;
+//     order, and keeps each lane's last link: a lane's walk starts after
+//     the last rule of the lanes before it and stops at the first rule of
+//     a later lane;
 //   - the key bytes are not stored: they are read from the rule's own text
 //     (domainKeyView()) when the hash bits agree;
 //   - slots are placed by linear probing in Robin Hood order (a key that
@@ -219,9 +220,9 @@ class DomainRuleTable {
   }
 
   struct Group {
-    uint32_t head;   // first link of the chain
-    uint32_t tail;   // last link
-    uint32_t lanes;  // lanes with rules in the chain
+    uint32_t head;           // first link of the chain
+    uint32_t lanes;          // lanes with rules in the chain
+    uint32_t tails[kLanes];  // each lane's last link, where it has rules
   };
   struct Link {
     uint32_t ref;   // the rule, an arena reference
@@ -229,6 +230,10 @@ class DomainRuleTable {
   };
 
   const RequestFilter* ruleAt(uint32_t ref) const;
+  // The highest lane of a nonempty set of lanes.
+  static uint32_t highestLane(uint32_t lanes) {
+    return 31 - static_cast<uint32_t>(__builtin_clz(lanes));
+  }
   // The first rule under slot i.
   uint32_t firstRef(size_t i) const {
     return (metas_[i] & kGroupBit) ? links_[groups_[refs_[i]].head].ref
@@ -326,7 +331,15 @@ inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin() const {
   const uint32_t meta = table_->metas_[entry_ - 1];
   const uint32_t ref = table_->refs_[entry_ - 1];
   if (meta & kGroupBit) {
-    const Link& head = table_->links_[table_->groups_[ref].head];
+    // The lane's rules follow the last rule of the lanes before it.
+    const Group& group = table_->groups_[ref];
+    if ((group.lanes >> lane_ & 1) == 0) return end();
+    const uint32_t before = group.lanes & ((1u << lane_) - 1);
+    const uint32_t first =
+        before == 0 ? group.head
+                    : table_->links_[group.tails[highestLane(before)]].link >>
+                          kLaneBits;
+    const Link& head = table_->links_[first];
     return Iterator(table_, lane_, head.ref, head.link);
   }
   return Iterator(table_, lane_, ref,
