@@ -80,8 +80,6 @@ class DomainRuleTable {
                uint32_t link);
       // Moves to the rule the link names, or to the end.
       void follow();
-      // Steps over rules of earlier lanes; ends at a rule of a later lane.
-      void settle();
       // Ends at a rule of another lane.
       void stopAtOtherLane();
 
@@ -290,9 +288,7 @@ class DomainRuleTable {
 inline DomainRuleTable::Chain::Iterator::Iterator(const DomainRuleTable* table,
                                                   uint32_t lane, uint32_t ref,
                                                   uint32_t link)
-    : table_(table), lane_(lane), ref_(ref), link_(link) {
-  settle();
-}
+    : table_(table), lane_(lane), ref_(ref), link_(link) {}
 
 inline const RequestFilter* DomainRuleTable::Chain::Iterator::operator*()
     const {
@@ -317,11 +313,6 @@ inline void DomainRuleTable::Chain::Iterator::follow() {
   link_ = link.link;
 }
 
-inline void DomainRuleTable::Chain::Iterator::settle() {
-  while (ref_ != kNoRule && (link_ & kLaneMask) < lane_) follow();
-  stopAtOtherLane();
-}
-
 inline void DomainRuleTable::Chain::Iterator::stopAtOtherLane() {
   if ((link_ & kLaneMask) != lane_) ref_ = kNoRule;
 }
@@ -342,8 +333,8 @@ inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin() const {
     const Link& head = table_->links_[first];
     return Iterator(table_, lane_, head.ref, head.link);
   }
-  return Iterator(table_, lane_, ref,
-                  kEndLink << kLaneBits | (meta & kLaneMask));
+  if ((meta & kLaneMask) != lane_) return end();
+  return Iterator(table_, lane_, ref, kEndLink << kLaneBits | lane_);
 }
 
 inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::end() const {
