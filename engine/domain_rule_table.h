@@ -257,8 +257,9 @@ class DomainRuleTable {
   // REQUIRES: a slot is free.
   size_t place(uint32_t meta, uint32_t ref);
   // Adds rule ref of lane to the key in slot at, after its rules of lane
-  // and of the lanes before it, before those of later lanes. REQUIRES: the key is in slot at; room for one more link (and, when the
-  // key holds a single rule, one more group and two links) was reserved.
+  // and of the lanes before it, before those of later lanes. REQUIRES: the
+  // key is in slot at; room for one more link (and, when the key holds a
+  // single rule, one more group and two links) was reserved.
   void appendToKey(size_t at, uint32_t ref, uint32_t lane);
   // fileStaged() into an empty table: sizes the slot table for the staged
   // keys and places them in the order of their home slots. Throws
