@@ -18,9 +18,9 @@ namespace {
 // Sorts words by their bits from shift up, keeping the order of words
 // whose such bits are equal: three passes of a radix sort through a
 // scratch copy, or, when memory for one cannot be had, a merge sort in
-// place. REQUIRES: shift + 27 <= 64.
+// place. REQUIRES: shift + 30 >= 64.
 void stableSortByHighBits(std::vector<uint64_t>* words, unsigned shift) {
-  constexpr unsigned kDigitBits = 9;
+  constexpr unsigned kDigitBits = 10;
   constexpr size_t kDigits = size_t{1} << kDigitBits;
   constexpr unsigned kPasses = 3;
   std::vector<uint64_t> scratch;
@@ -78,9 +78,11 @@ size_t DomainRuleTable::place(uint32_t meta, uint32_t ref) {
   const size_t size = metas_.size();
   size_t i = homeOf(meta >> kTagShift);
   for (size_t distance = 0; metas_[i] != 0; ++distance) {
-    // A key nearer its home than the one being placed makes way for it.
+    // A key nearer its home than the one being placed makes way for it,
+    // and so does one of the same home with a higher tag.
     const size_t theirs = distanceAt(i);
-    if (theirs < distance) {
+    if (theirs < distance || (theirs == distance &&
+                              (metas_[i] >> kTagShift) > (meta >> kTagShift))) {
       std::swap(meta, metas_[i]);
       std::swap(ref, refs_[i]);
       distance = theirs;
@@ -129,26 +131,36 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash, uint32_t lane,
 void DomainRuleTable::appendToKey(size_t at, uint32_t ref, uint32_t lane) {
   uint32_t& meta = metas_[at];
   uint32_t& slotRef = refs_[at];
-  Group* group;
-  if (meta & kGroupBit) {
-    group = &groups_[slotRef];
-    const uint32_t link = static_cast<uint32_t>(links_.size());
-    links_.push_back(Link{ref, kEndLink << kLaneBits | lane});
-    Link& tail = links_[group->tail];
-    tail.link = link << kLaneBits | (tail.link & kLaneMask);
-    group->tail = link;
-  } else {
+  if ((meta & kGroupBit) == 0) {
+    // The key's only rule becomes the first link of a group.
     const uint32_t firstLane = meta & kLaneMask;
     const uint32_t link = static_cast<uint32_t>(links_.size());
-    links_.push_back(Link{slotRef, (link + 1) << kLaneBits | firstLane});
-    links_.push_back(Link{ref, kEndLink << kLaneBits | lane});
-    groups_.push_back(Group{link, link + 1, 1u << firstLane});
+    links_.push_back(Link{slotRef, kEndLink << kLaneBits | firstLane});
+    Group group{};
+    group.head = link;
+    group.lanes = 1u << firstLane;
+    group.tails[firstLane] = link;
+    groups_.push_back(group);
     meta = (meta & ~kLaneMask) | kGroupBit;
     slotRef = static_cast<uint32_t>(groups_.size() - 1);
-    group = &groups_.back();
   }
-  if ((group->lanes >> lane & 1) == 0) ++laneKeys_[lane];
-  group->lanes |= 1u << lane;
+  Group& group = groups_[slotRef];
+  const uint32_t link = static_cast<uint32_t>(links_.size());
+  // The rule goes after the last rule of its lane or of the nearest lane
+  // before it that holds rules, or first.
+  const uint32_t upTo = group.lanes & ((2u << lane) - 1);
+  if (upTo == 0) {
+    links_.push_back(Link{ref, group.head << kLaneBits | lane});
+    group.head = link;
+  } else {
+    const uint32_t after = group.tails[highestLane(upTo)];
+    const uint32_t next = links_[after].link >> kLaneBits;
+    links_.push_back(Link{ref, next << kLaneBits | lane});
+    links_[after].link = link << kLaneBits | (links_[after].link & kLaneMask);
+  }
+  group.tails[lane] = link;
+  if ((group.lanes >> lane & 1) == 0) ++laneKeys_[lane];
+  group.lanes |= 1u << lane;
   ++laneRules_[lane];
 }
 
@@ -159,7 +171,7 @@ void DomainRuleTable::stage(uint64_t hash, uint32_t lane,
   const uint32_t ref = arena_->refOf(rule);
   reserveGeometric(&staged_, 1);
   staged_.push_back(uint64_t{tagOf(hash)} << kStagedTagShift |
-                    uint64_t{ref} << kLaneBits | lane);
+                    uint64_t{lane} << kStagedLaneShift | ref);
 }
 
 void DomainRuleTable::reserveStaged(size_t rules) {
@@ -175,8 +187,9 @@ size_t DomainRuleTable::fileStaged() {
   // The staged rules leave the staging area whatever happens below.
   std::vector<uint64_t> staged;
   staged.swap(staged_);
-  // In tag order, each tag's rules in staging order.
-  stableSortByHighBits(&staged, kStagedTagShift);
+  // In tag order, each tag's rules in lane order, each lane's in staging
+  // order: each rule then goes after the rules of its key filed so far.
+  stableSortByHighBits(&staged, kStagedLaneShift);
   if (keys_ == 0) {
     try {
       fileSortedIntoEmpty(staged);

@@ -14,14 +14,18 @@
 //     the table of the real lists then fits a second-level cache);
 //   - the reference names the key's only rule directly, by its place in
 //     the engine's rule arena, or a group whose chain lists the key's rules
-//     of every lane in filing order;
+//     of every lane, lane by lane in lane order, each lane's in filing
+//     order, and keeps each lane's last link: a lane's walk starts after
+//     the last rule of the lanes before it and stops at the first rule of
+//     a later lane;
 //   - the key bytes are not stored: they are read from the rule's own text
 //     (domainKeyView()) when the hash bits agree;
 //   - slots are placed by linear probing in Robin Hood order (a key that
 //     has come further from its home slot takes the place of one nearer
-//     its own), so keys lie in order of their home slots: the longest probe
-//     stays short, and a lookup of an absent key, the common case, stops at
-//     the first key nearer its home than the lookup has come.
+//     its own, and of one of the same home with a higher tag), so keys lie
+//     in tag order, the few that wrap round the table's end aside: the
+//     longest probe stays short, and a lookup of an absent key, the common
+//     case, stops at the first key with a higher tag.
 //   - a load stages its rules and files them at the end in tag order
 //     (stage(), fileStaged()): the slot table is sized once, for exactly
 //     the keys they hold, and filled front to back.
@@ -76,8 +80,8 @@ class DomainRuleTable {
                uint32_t link);
       // Moves to the rule the link names, or to the end.
       void follow();
-      // Steps over rules of other lanes.
-      void settle();
+      // Ends at a rule of another lane.
+      void stopAtOtherLane();
 
       const DomainRuleTable* table_;  // the table holding the chain
       uint32_t lane_;                 // the lane iterated
@@ -198,23 +202,25 @@ class DomainRuleTable {
   // A link's word: the next link's index above the lane of its own rule;
   // this index ends a chain.
   static constexpr uint32_t kEndLink = UINT32_MAX >> kLaneBits;
-  // A staged word: the tag above the arena reference above the lane.
-  static constexpr unsigned kStagedTagShift = 32 + kLaneBits;
+  // A staged word: the tag above the lane above the arena reference, so
+  // that the bits from the lane up order the words by tag, then lane.
+  static constexpr unsigned kStagedLaneShift = 32;
+  static constexpr unsigned kStagedTagShift = kStagedLaneShift + kLaneBits;
   static_assert(kStagedTagShift + kTagBits <= 64, "a staged word is 64 bits");
   static uint32_t stagedTag(uint64_t word) {
     return static_cast<uint32_t>(word >> kStagedTagShift);
   }
   static uint32_t stagedRef(uint64_t word) {
-    return static_cast<uint32_t>(word >> kLaneBits);
+    return static_cast<uint32_t>(word);
   }
   static uint32_t stagedLane(uint64_t word) {
-    return static_cast<uint32_t>(word) & kLaneMask;
+    return static_cast<uint32_t>(word >> kStagedLaneShift) & kLaneMask;
   }
 
   struct Group {
-    uint32_t head;   // first link of the chain
-    uint32_t tail;   // last link
-    uint32_t lanes;  // lanes with rules in the chain
+    uint32_t head;           // first link of the chain
+    uint32_t lanes;          // lanes with rules in the chain
+    uint32_t tails[kLanes];  // each lane's last link, where it has rules
   };
   struct Link {
     uint32_t ref;   // the rule, an arena reference
@@ -222,6 +228,10 @@ class DomainRuleTable {
   };
 
   const RequestFilter* ruleAt(uint32_t ref) const;
+  // The highest lane of a nonempty set of lanes.
+  static uint32_t highestLane(uint32_t lanes) {
+    return 31 - static_cast<uint32_t>(__builtin_clz(lanes));
+  }
   // The first rule under slot i.
   uint32_t firstRef(size_t i) const {
     return (metas_[i] & kGroupBit) ? links_[groups_[refs_[i]].head].ref
@@ -246,15 +256,16 @@ class DomainRuleTable {
   // insertion; returns the free slot that the keys it moved along filled.
   // REQUIRES: a slot is free.
   size_t place(uint32_t meta, uint32_t ref);
-  // Adds rule ref of lane to the key in slot at, after its rules.
-  // REQUIRES: the key is in slot at; room for one more link (and, when the
-  // key holds a single rule, one more group and two links) was reserved.
+  // Adds rule ref of lane to the key in slot at, after its rules of lane
+  // and of the lanes before it, before those of later lanes. REQUIRES: the
+  // key is in slot at; room for one more link (and, when the key holds a
+  // single rule, one more group and two links) was reserved.
   void appendToKey(size_t at, uint32_t ref, uint32_t lane);
   // fileStaged() into an empty table: sizes the slot table for the staged
   // keys and places them in the order of their home slots. Throws
   // bad_alloc (the table left empty) when the room cannot be had.
   // REQUIRES: keys_ == 0; staged is in tag order, each tag's rules in
-  // staging order.
+  // lane order, each lane's in staging order.
   void fileSortedIntoEmpty(const std::vector<uint64_t>& staged);
   // Places every key in a new table of size slots.
   void rebuild(size_t size);
@@ -278,9 +289,7 @@ class DomainRuleTable {
 inline DomainRuleTable::Chain::Iterator::Iterator(const DomainRuleTable* table,
                                                   uint32_t lane, uint32_t ref,
                                                   uint32_t link)
-    : table_(table), lane_(lane), ref_(ref), link_(link) {
-  settle();
-}
+    : table_(table), lane_(lane), ref_(ref), link_(link) {}
 
 inline const RequestFilter* DomainRuleTable::Chain::Iterator::operator*()
     const {
@@ -290,7 +299,7 @@ inline const RequestFilter* DomainRuleTable::Chain::Iterator::operator*()
 inline DomainRuleTable::Chain::Iterator&
 DomainRuleTable::Chain::Iterator::operator++() {
   follow();
-  settle();
+  stopAtOtherLane();
   return *this;
 }
 
@@ -305,8 +314,8 @@ inline void DomainRuleTable::Chain::Iterator::follow() {
   link_ = link.link;
 }
 
-inline void DomainRuleTable::Chain::Iterator::settle() {
-  while (ref_ != kNoRule && (link_ & kLaneMask) != lane_) follow();
+inline void DomainRuleTable::Chain::Iterator::stopAtOtherLane() {
+  if ((link_ & kLaneMask) != lane_) ref_ = kNoRule;
 }
 
 inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin() const {
@@ -314,11 +323,19 @@ inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin() const {
   const uint32_t meta = table_->metas_[entry_ - 1];
   const uint32_t ref = table_->refs_[entry_ - 1];
   if (meta & kGroupBit) {
-    const Link& head = table_->links_[table_->groups_[ref].head];
+    // The lane's rules follow the last rule of the lanes before it.
+    const Group& group = table_->groups_[ref];
+    if ((group.lanes >> lane_ & 1) == 0) return end();
+    const uint32_t before = group.lanes & ((1u << lane_) - 1);
+    const uint32_t first =
+        before == 0 ? group.head
+                    : table_->links_[group.tails[highestLane(before)]].link >>
+                          kLaneBits;
+    const Link& head = table_->links_[first];
     return Iterator(table_, lane_, head.ref, head.link);
   }
-  return Iterator(table_, lane_, ref,
-                  kEndLink << kLaneBits | (meta & kLaneMask));
+  if ((meta & kLaneMask) != lane_) return end();
+  return Iterator(table_, lane_, ref, kEndLink << kLaneBits | lane_);
 }
 
 inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::end() const {
@@ -339,13 +356,13 @@ inline size_t DomainRuleTable::slotOf(std::string_view key,
     const uint32_t theirs = meta >> kTagShift;
     if (theirs == tag) {
       if (holdsKey(i, key)) return i;
-    } else if (theirs > tag) {
-      // Keys lie in order of their home slots, and a home grows with its
-      // tag: a key whose home lies after key's, and that has not wrapped
-      // round the table's end, stands where key would have been. (Once the
-      // search itself wraps round, it runs on to a free slot.)
-      const size_t theirHome = homeOf(theirs);
-      if (theirHome > home && theirHome <= i) return kNoSlot;
+    } else if (theirs > tag && homeOf(theirs) <= i) {
+      // Keys lie in tag order: a key with a higher tag that has not
+      // wrapped round the table's end stands where key would have been.
+      // (Once the search itself wraps round, i lies before key's home and
+      // so before the home of every higher tag: it runs on to a free
+      // slot.)
+      return kNoSlot;
     }
     if (++i == size) i = 0;
   }
