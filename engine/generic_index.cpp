@@ -80,8 +80,8 @@ inline size_t gateLeadBit(const char* p) {
   return static_cast<uint32_t>(bytes * 0x9E3779B1u) >> (32 - kGateLeadBitsLog);
 }
 
-// The gram filter bit of four URL bytes. Every window of a URL is tested,
-// so this must be cheap and almost always say no: one bit of a filter that
+// The gram filter bit of four URL bytes. Every other window of a URL is
+// tested, so this must be cheap and almost always say no: one bit of a filter that
 // holds only the grams, from a 32-bit multiplicative hash, independent of
 // the 64-bit one behind filter_.
 inline size_t gramBit(uint32_t gram) {
