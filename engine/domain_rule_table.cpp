@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <utility>
@@ -63,6 +64,28 @@ void stableSortByHighBits(std::vector<uint64_t>* words, unsigned shift) {
   words->swap(*from);
 }
 
+// Whether the size bytes at a and b are equal. A key is mostly 4 to 16
+// bytes long: two overlapping loads of each compare it without a call.
+bool equalBytes(const char* a, const char* b, size_t size) {
+  if (size >= 8 && size <= 16) {
+    uint64_t a0, a1, b0, b1;
+    std::memcpy(&a0, a, 8);
+    std::memcpy(&b0, b, 8);
+    std::memcpy(&a1, a + size - 8, 8);
+    std::memcpy(&b1, b + size - 8, 8);
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+  }
+  if (size >= 4 && size < 8) {
+    uint32_t a0, a1, b0, b1;
+    std::memcpy(&a0, a, 4);
+    std::memcpy(&b0, b, 4);
+    std::memcpy(&a1, a + size - 4, 4);
+    std::memcpy(&b1, b + size - 4, 4);
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+  }
+  return std::memcmp(a, b, size) == 0;
+}
+
 }  // namespace
 
 size_t DomainRuleTable::distanceAt(size_t i) const {
@@ -71,7 +94,9 @@ size_t DomainRuleTable::distanceAt(size_t i) const {
 }
 
 bool DomainRuleTable::holdsKey(size_t i, std::string_view key) const {
-  return ruleAt(firstRef(i))->domainKeyView() == key;
+  const std::string_view theirs = ruleAt(firstRef(i))->domainKeyView();
+  if (theirs.size() != key.size()) return false;
+  return equalBytes(theirs.data(), key.data(), key.size());
 }
 
 size_t DomainRuleTable::place(uint32_t meta, uint32_t ref) {

@@ -5,6 +5,8 @@
 // and the survey of every matching rule for reports.
 #include <functional>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "engine/filter_engine_impl.h"
@@ -47,6 +49,13 @@ int decided(const RequestContainer& container, const RequestFilter* rule,
   return container.answer();
 }
 
+// Calls step with each index of I in order, as a constant, until one
+// returns true; returns whether one did.
+template <class Step, size_t... I>
+bool tryInOrder(const Step& step, std::index_sequence<I...>) {
+  return (step(std::integral_constant<size_t, I>{}) || ...);
+}
+
 }  // namespace
 
 int FilterEngineImpl::decidePlain(const std::string& url,
@@ -75,15 +84,21 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
   locateCandidates();
   const RequestFacts request(url, pageUrl, host);
   bool tokenized = false;
-  for (const RequestContainer& container : kRequestContainers) {
-    if (!container.decides()) continue;
-    std::string_view key;
-    const RequestFilter* rule = nullptr;
-    if (container.keyed) {
-      DomainLane& map = mapOf(container);
+  const RequestContainer* decider = nullptr;
+  const RequestFilter* rule = nullptr;
+  std::string_view key;
+  // Tries the container at index; true when it decides. The table is a
+  // constant, so each container's shape, lane and member are too: the
+  // steps are laid out one after another without reading the table.
+  const auto step = [&](auto index) {
+    constexpr RequestContainer container =
+        kRequestContainers[decltype(index)::value];
+    if constexpr (!container.decides()) {
+      return false;
+    } else if constexpr (container.keyed) {
       // A lane that no candidate holds rules in is passed by.
-      if ((candidates_.lanes() >> map.lane() & 1) == 0) continue;
-      rule = matchDomainMap(map, candidates_, request, &key);
+      if ((candidates_.lanes() >> container.slot & 1) == 0) return false;
+      rule = matchDomainMap(mapOf(container), candidates_, request, &key);
     } else {
       if (!tokenized) {
         genericIndex_.beginRequest(url);
@@ -91,9 +106,14 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
       }
       rule = genericIndex_.match(container.slot, request);
     }
-    if (rule != nullptr) return decided(container, rule, key, why);
+    if (rule == nullptr) return false;
+    decider = &kRequestContainers[decltype(index)::value];
+    return true;
+  };
+  if (!tryInOrder(step, std::make_index_sequence<kRequestContainerCount>{})) {
+    return 0;
   }
-  return 0;
+  return decided(*decider, rule, key, why);
 }
 
 const RequestFilter* FilterEngineImpl::matchDomainMap(
@@ -154,9 +174,11 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
     std::string_view* key) {
   const uint32_t lane = map.lane();
   if ((candidates.lanes() >> lane & 1) == 0) return nullptr;
+  const std::string_view url = request.url();
   for (CandidateList::Candidate& candidate : candidates) {
     if ((candidate.lanes >> lane & 1) == 0) continue;
     for (const RequestFilter* rule : map.chain(candidate.entry)) {
+      if (rule->missesAtPlace(url, &candidate.place)) continue;
       if (rule->matches(request, &candidate.place)) {
         *key = candidate.text;
         return rule;

@@ -213,10 +213,16 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
       {"||a.b/x$script", "http://a.b/x.js", true, true},
       {"||a.b/x$script", "http://a.b/x.css", true, false},
       {"|http://a.b/ads", "http://a.b/ads", true, true},
+      {"||a.b/ads", "http://a.b/ad", true, false},
+      {"||a.b/ads^", "http://a.b/ads", true, true},
+      {"||a.b^x", "http://a.b/x", true, true},
+      {"||a.b^x", "http://a.b-x", true, false},
+      {"||a.b^x", "http://a.b-x?a.b/x", true, true},
       // Past many dots the other places are searched for as a whole.
       {"||a.b/ads/", "http://a.b/?" + dots + "a.b/ads/", true, true},
       {"||a.b/ads/", "http://a.b/?" + dots + "a.b/", true, false},
   };
+  size_t quickMisses = 0;
   for (const auto& c : cases) {
     const std::unique_ptr<RequestFilter> f = parseRequestFilter(c.rule);
     ASSERT_NE(f, nullptr);
@@ -225,11 +231,17 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
     ASSERT_TRUE(!c.placed || at != std::string::npos) << c.rule;
     KeyPlace place(c.placed ? c.url.data() + at : nullptr, key.size());
     const RequestFacts facts(c.url, "");
+    // The quick verdict, when it has one, is a miss the matcher agrees on.
+    if (f->missesAtPlace(c.url, &place)) {
+      ++quickMisses;
+      EXPECT_FALSE(c.expected) << c.rule << " " << c.url;
+    }
     EXPECT_EQ(f->matches(c.url, ""), c.expected) << c.rule << " " << c.url;
     EXPECT_EQ(f->matches(facts, &place), c.expected) << c.rule << " " << c.url;
     // Asked again, the place's remembered answer gives the same.
     EXPECT_EQ(f->matches(facts, &place), c.expected) << c.rule << " " << c.url;
   }
+  EXPECT_GT(quickMisses, 0u);
 }
 
 TEST(EndsWithTest, SuffixRules) {
