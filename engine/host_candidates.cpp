@@ -8,6 +8,18 @@
 
 namespace quibex {
 
+namespace {
+
+// Where the host of an address without a leading "https://" or "http://"
+// starts: after its first "://", else at its start. Out of line, so that
+// the common case keeps a short prologue.
+__attribute__((noinline)) size_t hostStart(std::string_view address) {
+  const size_t scheme = address.find("://");
+  return scheme == std::string_view::npos ? 0 : scheme + 3;
+}
+
+}  // namespace
+
 std::string_view extractHostView(std::string_view address,
                                  std::string_view* hostWithPort) {
   // The host starts after the first "://": right after the scheme of an
@@ -18,8 +30,7 @@ std::string_view extractHostView(std::string_view address,
   } else if (startsWith(address, "http://")) {
     start = 7;
   } else {
-    start = address.find("://");
-    start = start == std::string_view::npos ? 0 : start + 3;
+    start = hostStart(address);
   }
   std::string_view withPort = address.substr(start);
   withPort = withPort.substr(0, withPort.find('/'));
