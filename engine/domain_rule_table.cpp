@@ -130,7 +130,7 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash, uint32_t lane,
   if (lane >= kLanes) throw std::bad_alloc();
   const uint32_t ref = arena_->refOf(rule);
   const uint32_t tag = tagOf(hash);
-  const size_t at = metas_.empty() ? kNoSlot : slotOf(key, tag);
+  const size_t at = metas_.empty() ? kNoSlot : slotOf(key, tag, homeOf(tag));
   if (at == kNoSlot) {
     // A new key.
     if (!fits(keys_ + 1, metas_.size())) {
@@ -282,7 +282,7 @@ void DomainRuleTable::fileSortedIntoEmpty(const std::vector<uint64_t>& staged) {
     const uint32_t lane = stagedLane(word);
     // Only an earlier rule of the same tag can hold the same key.
     if (i > 0 && stagedTag(staged[i - 1]) == tag) {
-      const size_t at = slotOf(keyAt(i), tag);
+      const size_t at = slotOf(keyAt(i), tag, homeOf(tag));
       if (at != kNoSlot) {
         appendToKey(at, ref, lane);
         continue;

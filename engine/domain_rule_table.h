@@ -139,13 +139,32 @@ class DomainRuleTable {
   uint32_t find(std::string_view key, uint64_t hash) const {
     assert(hash == hashKey(key));
     if (metas_.empty()) return kNoEntry;
-    const size_t at = slotOf(key, tagOf(hash));
+    const uint32_t tag = tagOf(hash);
+    const size_t at = slotOf(key, tag, homeOf(tag));
     return at == kNoSlot ? kNoEntry : static_cast<uint32_t>(at + 1);
   }
   // Starts loading the home slot of a hash into the cache, so that the
   // lookups of several keys wait for memory once rather than in turn.
   void prefetch(uint64_t hash) const {
     if (!metas_.empty()) __builtin_prefetch(&metas_[homeOf(tagOf(hash))]);
+  }
+  // The same pair for a caller that looks up several keys in turn: a
+  // table without slots holds no key; prefetchHome() starts loading the
+  // home slot of a hash and returns it, for findFrom() to start there.
+  bool hasSlots() const { return !metas_.empty(); }
+  // REQUIRES: hasSlots().
+  uint32_t prefetchHome(uint64_t hash) const {
+    assert(hasSlots());
+    const size_t home = homeOf(tagOf(hash));
+    __builtin_prefetch(&metas_[home]);
+    return static_cast<uint32_t>(home);
+  }
+  // find(key, hash). REQUIRES: hash == hashKey(key); home ==
+  // prefetchHome(hash), the table unchanged since.
+  uint32_t findFrom(std::string_view key, uint64_t hash, uint32_t home) const {
+    assert(hash == hashKey(key) && home == homeOf(tagOf(hash)));
+    const size_t at = slotOf(key, tagOf(hash), home);
+    return at == kNoSlot ? kNoEntry : static_cast<uint32_t>(at + 1);
   }
   // The lanes that hold rules under an entry, bit L for lane L; 0 for
   // kNoEntry.
@@ -249,7 +268,7 @@ class DomainRuleTable {
   // How far the key in slot i lies from its home slot.
   size_t distanceAt(size_t i) const;
   // The slot holding key, or kNoSlot. REQUIRES: the table has slots.
-  size_t slotOf(std::string_view key, uint32_t tag) const;
+  size_t slotOf(std::string_view key, uint32_t tag, size_t home) const;
   // True when the key of the used slot i is key.
   bool holdsKey(size_t i, std::string_view key) const;
   // Places a new key's slot (meta word and reference) by Robin Hood
@@ -345,11 +364,10 @@ inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::end() const {
 // The probe runs for every host candidate of every request, so it is
 // inline; the comparison of key bytes, needed only when a tag agrees, is
 // not.
-inline size_t DomainRuleTable::slotOf(std::string_view key,
-                                      uint32_t tag) const {
+inline size_t DomainRuleTable::slotOf(std::string_view key, uint32_t tag,
+                                      size_t home) const {
   const uint32_t* const metas = metas_.data();
   const size_t size = metas_.size();
-  const size_t home = homeOf(tag);
   for (size_t i = home;;) {
     const uint32_t meta = metas[i];
     if (meta == 0) return kNoSlot;

@@ -147,15 +147,20 @@ const RequestFilter* FilterEngineImpl::matchGenericList(
 }
 
 void FilterEngineImpl::locateCandidates() {
-  for (const CandidateList::Candidate& candidate : candidates_) {
-    domainRules_.prefetch(candidate.hash);
+  // The candidates' lanes are 0 from assign(); a table without slots
+  // leaves them so.
+  if (!domainRules_.hasSlots()) return;
+  // Each candidate's home slot, kept in its entry until it is looked up.
+  for (CandidateList::Candidate& candidate : candidates_) {
+    candidate.entry = domainRules_.prefetchHome(candidate.hash);
   }
   // A key that an earlier candidate repeats (a.a.a has a.a twice) keeps
   // its lanes only at its first place, so each chain is tried once.
   uint32_t lanes = 0;
   const auto last = candidates_.end();
   for (auto candidate = candidates_.begin(); candidate != last; ++candidate) {
-    candidate->entry = domainRules_.find(candidate->text, candidate->hash);
+    candidate->entry = domainRules_.findFrom(candidate->text, candidate->hash,
+                                             candidate->entry);
     candidate->lanes = domainRules_.lanesOf(candidate->entry);
     if (candidate->lanes == 0) continue;
     for (auto earlier = candidates_.begin(); earlier != candidate; ++earlier) {
