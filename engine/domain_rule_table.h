@@ -143,24 +143,19 @@ class DomainRuleTable {
     const size_t at = slotOf(key, tag, homeOf(tag));
     return at == kNoSlot ? kNoEntry : static_cast<uint32_t>(at + 1);
   }
-  // Starts loading the home slot of a hash into the cache, so that the
-  // lookups of several keys wait for memory once rather than in turn.
-  void prefetch(uint64_t hash) const {
-    if (!metas_.empty()) __builtin_prefetch(&metas_[homeOf(tagOf(hash))]);
-  }
-  // The same pair for a caller that looks up several keys in turn: a
-  // table without slots holds no key; prefetchHome() starts loading the
-  // home slot of a hash and returns it, for findFrom() to start there.
+  // Whether the table has slots; one without holds no key.
   bool hasSlots() const { return !metas_.empty(); }
-  // REQUIRES: hasSlots().
+  // Starts loading the home slot of a hash into the cache, so that the
+  // lookups of several keys wait for memory once rather than in turn, and
+  // returns it for findFrom(). REQUIRES: hasSlots().
   uint32_t prefetchHome(uint64_t hash) const {
     assert(hasSlots());
     const size_t home = homeOf(tagOf(hash));
     __builtin_prefetch(&metas_[home]);
     return static_cast<uint32_t>(home);
   }
-  // find(key, hash). REQUIRES: hash == hashKey(key); home ==
-  // prefetchHome(hash), the table unchanged since.
+  // find(key, hash), the probe started at home. REQUIRES: hash ==
+  // hashKey(key); home == prefetchHome(hash), the table unchanged since.
   uint32_t findFrom(std::string_view key, uint64_t hash, uint32_t home) const {
     assert(hash == hashKey(key) && home == homeOf(tagOf(hash)));
     const size_t at = slotOf(key, tagOf(hash), home);

@@ -34,8 +34,8 @@
 #include "filters/domain_key.h"
 #include "filters/domain_name_set.h"
 #include "filters/rule_line.h"
-#include "filters/wildcard.h"
 #include "filters/rule_options.h"
+#include "filters/wildcard.h"
 
 namespace quibex {
 
