@@ -693,6 +693,7 @@ void GenericIndex::beginRequest(const std::string& url) {
   }
 }
 
+template <bool kKeyed>
 inline const RequestFilter* GenericIndex::tryEntries(
     uint32_t begin, uint32_t end, uint32_t bucket,
     const RequestFacts& request) {
@@ -706,8 +707,7 @@ inline const RequestFilter* GenericIndex::tryEntries(
     if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
       continue;
     }
-    if (entry.pieceSize != 0 && !wholeUrlOnly_ &&
-        !pieceFits(entry, bucket, request.url())) {
+    if (kKeyed && !wholeUrlOnly_ && !pieceFits(entry, bucket, request.url())) {
       continue;
     }
     if (entry.needs & ~settled_) {
@@ -746,7 +746,7 @@ __attribute__((noinline)) const RequestFilter* GenericIndex::matchSlot(
     for (size_t h = 1; h < hits_.size(); ++h) {
       const uint32_t b = hits_[h];
       const Bucket& bucket = buckets_[b];
-      const RequestFilter* rule = tryEntries(
+      const RequestFilter* rule = tryEntries<true>(
           bucket.offsets[slot], bucket.offsets[slot + 1], b, request);
       if (rule != nullptr) return rule;
     }
@@ -757,7 +757,7 @@ __attribute__((noinline)) const RequestFilter* GenericIndex::matchSlot(
     if (common & ~settled_) settle(common, request);
     if ((common & unmet_) == 0) {
       if (const RequestFilter* rule =
-              tryEntries(keyless, gatedFrom_[slot], 0, request)) {
+              tryEntries<false>(keyless, gatedFrom_[slot], 0, request)) {
         return rule;
       }
     }
@@ -776,7 +776,7 @@ __attribute__((noinline)) const RequestFilter* GenericIndex::matchSlot(
     }
   }
   if (unmet_ & kGate) return nullptr;
-  return tryEntries(gatedFrom_[slot], gatedEnd, 0, request);
+  return tryEntries<false>(gatedFrom_[slot], gatedEnd, 0, request);
 }
 
 inline void GenericIndex::settle(uint32_t needs, const RequestFacts& request) {

@@ -150,7 +150,9 @@ class GenericIndex {
                  std::string_view url) const;
 
   // The first rule of entries_[begin, end) that matches the request, or
-  // null; bucket is the bucket of those entries.
+  // null; bucket is the bucket of those entries. kKeyed: the entries have
+  // a key (bucket is not 0), and their pieces are checked.
+  template <bool kKeyed>
   const RequestFilter* tryEntries(uint32_t begin, uint32_t end, uint32_t bucket,
                                   const RequestFacts& request);
   // match() once a bucket of this request holds a rule of slot.
