@@ -322,8 +322,8 @@ bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
   // Trying the piece at each occurrence costs up to its length each time;
   // once that has cost as much as the URL is long, one search of the whole
   // URL decides instead, in time linear in its length.
-  // The search is the only call, made last, so that the tries at the
-  // occurrences keep their values in registers without saving any.
+  // That search is the only call, and the last step: the tries at the
+  // occurrences call nothing.
   const uint32_t head = lastOccurrence_[bucket];
   if (head == kDenseKey) return pieceOccurs(url, piece);
   size_t budget = url.size();
