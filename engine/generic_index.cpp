@@ -305,21 +305,30 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
   return entry;
 }
 
+namespace {
+
+// Whether piece fits anywhere in url. Out of line: pieceFits() calls it
+// only last.
+__attribute__((noinline)) bool pieceOccurs(std::string_view url,
+                                           std::string_view piece) {
+  return findPiece(url, 0, piece) != std::string_view::npos;
+}
+
+}  // namespace
+
 bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
                              std::string_view url) const {
   const std::string_view piece(pieces_.data() + entry.piece, entry.pieceSize);
   // Trying the piece at each occurrence costs up to its length each time;
   // once that has cost as much as the URL is long, one search of the whole
   // URL decides instead, in time linear in its length.
+  // That search is the only call, and the last step: the tries at the
+  // occurrences call nothing.
   const uint32_t head = lastOccurrence_[bucket];
-  if (head == kDenseKey) {
-    return findPiece(url, 0, piece) != std::string_view::npos;
-  }
+  if (head == kDenseKey) return pieceOccurs(url, piece);
   size_t budget = url.size();
   for (uint32_t o = head; o != kNoOccurrence; o = occurrences_[o].next) {
-    if (budget < entry.pieceSize) {
-      return findPiece(url, 0, piece) != std::string_view::npos;
-    }
+    if (budget < entry.pieceSize) return pieceOccurs(url, piece);
     budget -= entry.pieceSize;
     const uint32_t position = occurrences_[o].position;
     if (position < entry.lead) continue;
@@ -342,7 +351,9 @@ bool GenericIndex::pieceFits(const Entry& entry, uint32_t bucket,
       ++j;
     }
     if (j == entry.lead &&
-        matchPieceAt(url, after, piece.substr(entry.keyEnd)) !=
+        matchPieceAt(url, after,
+                     std::string_view(piece.data() + entry.keyEnd,
+                                      entry.pieceSize - entry.keyEnd)) !=
             std::string_view::npos) {
       return true;
     }
@@ -510,6 +521,15 @@ void GenericIndex::gateUnkeyedRules() {
                                 return (entry.needs & kNeedsGate) == 0;
                               }) -
         entries_.begin());
+  }
+  // The needs every ungated rule without a key of a slot shares: when the
+  // request fails one, those rules are passed over together.
+  for (uint32_t s = 0; s < kSlots; ++s) {
+    uint32_t common = UINT32_MAX;
+    for (uint32_t e = buckets_[0].offsets[s]; e < gatedFrom_[s]; ++e) {
+      common &= entries_[e].needs;
+    }
+    keylessNeeds_[s] = common == UINT32_MAX ? 0 : common;
   }
   gate_ = std::make_unique<DomainNameSet>(gateNames_);
   // The four bytes at the first gateStride_ places of every name, one bit
@@ -684,6 +704,7 @@ void GenericIndex::beginRequest(const std::string& url) {
   }
 }
 
+template <bool kKeyed>
 inline const RequestFilter* GenericIndex::tryEntries(
     uint32_t begin, uint32_t end, uint32_t bucket,
     const RequestFacts& request) {
@@ -697,8 +718,7 @@ inline const RequestFilter* GenericIndex::tryEntries(
     if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
       continue;
     }
-    if (entry.pieceSize != 0 && !wholeUrlOnly_ &&
-        !pieceFits(entry, bucket, request.url())) {
+    if (kKeyed && !wholeUrlOnly_ && !pieceFits(entry, bucket, request.url())) {
       continue;
     }
     if (entry.needs & ~settled_) {
@@ -713,32 +733,64 @@ inline const RequestFilter* GenericIndex::tryEntries(
 const RequestFilter* GenericIndex::match(size_t slot,
                                          const RequestFacts& request) {
   // No bucket of this request holds a rule of slot (hits_ is empty when
-  // the index is).
+  // the index is): most requests have no rule of the first slot to try.
   if ((hitSlots_ >> slot & 1) == 0) return nullptr;
+  return matchSlot(slot, request);
+}
+
+// Out of line, so that match() returns at once without saving the
+// registers this walk uses.
+__attribute__((noinline)) const RequestFilter* GenericIndex::matchSlot(
+    size_t slot, const RequestFacts& request) {
   // The buckets of the request's keys first (their piece checks turn most
   // candidates away before any fact is derived), then the rules without a
   // key, the gated ones last: the gate is the dearest fact, and a request
   // that another rule matches never asks for it.
-  for (size_t h = 1; h < hits_.size(); ++h) {
-    const uint32_t b = hits_[h];
-    const Bucket& bucket = buckets_[b];
-    const RequestFilter* rule =
-        tryEntries(bucket.offsets[slot], bucket.offsets[slot + 1], b, request);
-    if (rule != nullptr) return rule;
+  if ((settled_ & kKeyedSlotsKnown) == 0) {
+    settled_ |= kKeyedSlotsKnown;
+    keyedSlots_ = 0;
+    for (size_t h = 1; h < hits_.size(); ++h) {
+      keyedSlots_ |= buckets_[hits_[h]].slots;
+    }
   }
-  if (const RequestFilter* rule =
-          tryEntries(buckets_[0].offsets[slot], gatedFrom_[slot], 0, request)) {
-    return rule;
+  if (keyedSlots_ >> slot & 1) {
+    for (size_t h = 1; h < hits_.size(); ++h) {
+      const uint32_t b = hits_[h];
+      const Bucket& bucket = buckets_[b];
+      const RequestFilter* rule = tryEntries<true>(
+          bucket.offsets[slot], bucket.offsets[slot + 1], b, request);
+      if (rule != nullptr) return rule;
+    }
+  }
+  const uint32_t keyless = buckets_[0].offsets[slot];
+  if (keyless != gatedFrom_[slot]) {
+    const uint32_t common = keylessNeeds_[slot];
+    if (common & ~settled_) settle(common, request);
+    if ((common & unmet_) == 0) {
+      if (const RequestFilter* rule =
+              tryEntries<false>(keyless, gatedFrom_[slot], 0, request)) {
+        return rule;
+      }
+    }
   }
   const uint32_t gatedEnd = buckets_[0].offsets[slot + 1];
   if (gatedFrom_[slot] == gatedEnd) return nullptr;
   constexpr uint32_t kGate = kNeedsPageKey | kNeedsGate;
-  if ((settled_ & kGate) != kGate) settle(kGate, request);
+  if ((settled_ & kGate) != kGate) {
+    // settle(kGate, request), without its tests of the other facts.
+    settled_ |= kGate;
+    const std::string_view pageKey = request.pageDomainKey();
+    if (pageKey.empty()) {
+      unmet_ |= kNeedsPageKey;
+    } else if (!gateOpens(pageKey)) {
+      unmet_ |= kNeedsGate;
+    }
+  }
   if (unmet_ & kGate) return nullptr;
-  return tryEntries(gatedFrom_[slot], gatedEnd, 0, request);
+  return tryEntries<false>(gatedFrom_[slot], gatedEnd, 0, request);
 }
 
-void GenericIndex::settle(uint32_t needs, const RequestFacts& request) {
+inline void GenericIndex::settle(uint32_t needs, const RequestFacts& request) {
   needs &= ~settled_;
   settled_ |= needs;
   // Every rule that needs the party needs the page, and every gated rule a

@@ -130,6 +130,9 @@ class GenericIndex {
     kNeedsPageKey = 8,  // page domains: the page must have a domain key
     kNeedsGate = 16,    // an untokenized rule with only included domains:
                         // one of those must occur in the page's key
+    // Not a need: in settled_, keyedSlots_ holds this request's slots
+    // (beginRequest() clears settled_).
+    kKeyedSlotsKnown = 1u << 31,
   };
   // The steps of build() after the rules are placed: the buckets and their
   // entries from placements sorted by key and slot; the gate of the rules
@@ -147,9 +150,13 @@ class GenericIndex {
                  std::string_view url) const;
 
   // The first rule of entries_[begin, end) that matches the request, or
-  // null; bucket is the bucket of those entries.
+  // null; bucket is the bucket of those entries. kKeyed: the entries have
+  // a key (bucket is not 0), and their pieces are checked.
+  template <bool kKeyed>
   const RequestFilter* tryEntries(uint32_t begin, uint32_t end, uint32_t bucket,
                                   const RequestFacts& request);
+  // match() once a bucket of this request holds a rule of slot.
+  const RequestFilter* matchSlot(size_t slot, const RequestFacts& request);
   // Derives the facts behind the Need bits of needs not yet in settled_,
   // adding those the request cannot satisfy to unmet_.
   // REQUIRES: needs holds kNeedsPage with a party bit and kNeedsPageKey
@@ -175,6 +182,8 @@ class GenericIndex {
   std::vector<uint64_t> gateLeads_;  // one bit per four bytes of a name
   // Where the gated rules of slot s begin among the rules without a key.
   uint32_t gatedFrom_[kSlots] = {};
+  // The Need bits that every rule of slot s before gatedFrom_[s] has.
+  uint32_t keylessNeeds_[kSlots] = {};
   // Places of a key tested against gateLeads_ lie this far apart; 0: a name
   // is shorter than four bytes, and no key is turned away before the search.
   uint32_t gateStride_ = 0;
@@ -185,6 +194,7 @@ class GenericIndex {
   std::vector<Occurrence> occurrences_;   // scratch: of this request
   uint32_t stamp_ = 0;                    // scratch: current request stamp
   uint32_t occurrenceCap_ = 0;            // scratch: places kept per key
+  uint32_t keyedSlots_ = 0;    // scratch: the slots of hits_[1...], OR-ed
   uint32_t unmet_ = 0;         // scratch: Need bits this request fails
   uint32_t settled_ = 0;       // scratch: Need bits decided so far
   bool wholeUrlOnly_ = false;  // scratch: URL too long for positions

@@ -59,7 +59,9 @@ bool isFirstParty(std::string_view requestUrl, std::string_view pageUrl) {
   return contains(requestUrl, siteKeyView(pageUrl));
 }
 
-void RequestFacts::derivePageKeys() const {
+void RequestFacts::derivePageKeys() const { findPageKeys(); }
+
+inline void RequestFacts::findPageKeys() const {
   pageKeysKnown_ = true;
   const std::string_view page = pageUrl_;
   const char* const bytes = page.data();
@@ -110,7 +112,7 @@ void RequestFacts::derivePageKeys() const {
 }
 
 void RequestFacts::deriveParty() const {
-  if (!pageKeysKnown_) derivePageKeys();
+  if (!pageKeysKnown_) findPageKeys();
   const std::string_view key = pageSiteKey_;
   // The page's site key most often ends the request's own host.
   firstParty_ =

@@ -68,6 +68,8 @@ class RequestFacts {
   static constexpr uint32_t kUnknownTypes = UINT32_MAX;
   // Sets pageDomainKey_ and pageSiteKey_.
   void derivePageKeys() const;
+  // The same, inline in deriveParty(), which most often derives the keys.
+  void findPageKeys() const;
   // Sets firstParty_.
   void deriveParty() const;
 

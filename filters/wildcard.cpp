@@ -10,40 +10,6 @@ namespace {
 
 constexpr size_t kNone = std::string_view::npos;
 
-constexpr std::array<bool, 256> makeSeparatorTable() {
-  std::array<bool, 256> table{};
-  for (int c = 0; c < 256; ++c) {
-    const bool word = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                      (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-                      c == '%';
-    table[static_cast<size_t>(c)] = !word;
-  }
-  return table;
-}
-
-constexpr std::array<bool, 256> kSeparator = makeSeparatorTable();
-
-}  // namespace
-
-size_t matchPieceAt(std::string_view text, size_t from,
-                    std::string_view piece) {
-  size_t t = from;
-  const size_t n = text.size();
-  for (const char p : piece) {
-    if (p == '^') {
-      if (t == n) continue;
-      if (!kSeparator[static_cast<unsigned char>(text[t])]) return kNone;
-      ++t;
-    } else {
-      if (t == n || text[t] != p) return kNone;
-      ++t;
-    }
-  }
-  return t;
-}
-
-namespace {
-
 // A needle up to this length, or a search whose worst case byte by byte
 // is at most kShortSearch comparisons, is searched byte by byte: no set-up,
 // and at most this many comparisons per text byte.
@@ -182,8 +148,6 @@ size_t findPiece(std::string_view text, size_t from, std::string_view piece) {
     if (end != kNone) return end;
   }
 }
-
-bool isSeparator(unsigned char c) { return kSeparator[c]; }
 
 bool wildcardMatch(std::string_view text, std::string_view pattern) {
   const size_t firstStar = pattern.find('*');

@@ -7,18 +7,52 @@
 #ifndef QUIBEX_FILTERS_WILDCARD_H_
 #define QUIBEX_FILTERS_WILDCARD_H_
 
+#include <array>
 #include <cstddef>
 #include <string_view>
 
 namespace quibex {
 
+// The separator bytes as a table. isSeparator() and matchPieceAt() are
+// inline: the request path's piece checks call them for most candidates.
+namespace internal {
+constexpr std::array<bool, 256> makeSeparatorTable() {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    const bool word = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                      (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+                      c == '%';
+    table[static_cast<size_t>(c)] = !word;
+  }
+  return table;
+}
+inline constexpr std::array<bool, 256> kSeparator = makeSeparatorTable();
+}  // namespace internal
+
 // True when the pattern's placeholder "^" accepts byte c.
-bool isSeparator(unsigned char c);
+inline bool isSeparator(unsigned char c) { return internal::kSeparator[c]; }
 
 // Matches a piece of a pattern (no "*") at text position from, "^" taking
 // nothing at the end of the text. Returns the position after the match,
 // or std::string_view::npos when the piece does not match there.
-size_t matchPieceAt(std::string_view text, size_t from, std::string_view piece);
+inline size_t matchPieceAt(std::string_view text, size_t from,
+                           std::string_view piece) {
+  size_t t = from;
+  const size_t n = text.size();
+  for (const char p : piece) {
+    if (p == '^') {
+      if (t == n) continue;
+      if (!isSeparator(static_cast<unsigned char>(text[t]))) {
+        return std::string_view::npos;
+      }
+      ++t;
+    } else {
+      if (t == n || text[t] != p) return std::string_view::npos;
+      ++t;
+    }
+  }
+  return t;
+}
 
 // Finds the leftmost start at or after from where the piece (no "*")
 // matches and returns the position after that match, or

@@ -157,6 +157,36 @@ TEST(GenericIndexGateTest, OpensForThePagesHoldingAName) {
   }
 }
 
+// Rules without a key and without a gate are passed over together when the
+// request fails a fact all of them need: only the facts every one of them
+// needs may turn them all away.
+TEST(GenericIndexKeylessTest, OnlySharedNeedsTurnAllAway) {
+  const std::string rules =
+      "-^$third-party\n"
+      "?=$~third-party\n";
+  struct Case {
+    const char* url;
+    const char* page;
+    int blocked;
+  };
+  const Case cases[] = {
+      {"http://x.y/-/", "http://a.b/", 1},
+      {"http://x.y/?=", "http://a.b/", 0},
+      {"http://a.b/?=", "http://a.b/", 1},
+      {"http://a.b/-/", "http://a.b/", 0},
+      {"http://x.y/-/?=", "", 0},
+      {"http://x.y/?=-/", "http://x.y/", 1},
+  };
+  for (const MatchMode mode : {MatchMode::kAccelerated, MatchMode::kPlain}) {
+    testing::LoadedEngine engine(rules, "", mode);
+    for (const Case& c : cases) {
+      EXPECT_EQ(engine.block(c.url, c.page), c.blocked)
+          << c.url << " on " << c.page << ", "
+          << (mode == MatchMode::kPlain ? "plain" : "accelerated");
+    }
+  }
+}
+
 // The gate's filter tests a page key only at every few places, as far
 // apart as its shortest name allows: a name must open the gate wherever it
 // stands in the key, whatever its length.
