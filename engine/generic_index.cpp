@@ -5,10 +5,15 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "engine/byte_hash.h"
 #include "filters/request_facts.h"
 #include "filters/request_filter.h"
 #include "filters/rule_options.h"
+#include "filters/text_util.h"
 #include "filters/wildcard.h"
 
 namespace quibex {
@@ -96,24 +101,121 @@ inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
 // byte of a gram and most bits of a token key have a say.
 inline size_t tableSlot(uint64_t m, size_t mask) { return (m >> 32) & mask; }
 
-// A token's hash is built byte by byte, so the URL scan has it as soon as
-// it has found the token's end: one xor and one multiply per byte (the
-// 64-bit FNV-1a step). Its low bits, which every byte of the token has a
-// say in, pick the token's filter bit; only a token that passes the filter
-// pays for its key, the hash's high half folded into the low one.
-constexpr uint64_t kTokenSeed = 0xcbf29ce484222325ull;
-inline uint64_t tokenStep(uint64_t h, char c) {
-  return (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+// A token's hash takes its bytes eight at a time, the last word masked to
+// the token's length: h = ((h ^ word) * K), its high half folded into the
+// low one between words. A token of up to eight bytes is one word, and the
+// product of a nonzero word with an odd K is distinct for distinct words,
+// so short tokens never share a hash. The URL scan finds a token's edges
+// first and then hashes it, whatever its length, for a few instructions.
+// The hash's high bits, which every byte has a say in, pick the token's
+// filter bit; only a token that passes the filter pays for its key, the
+// hash's high half folded into the low one.
+constexpr uint64_t kTokenMultiplier = 0xff51afd7ed558ccdull;
+// The low len bytes of a little-endian word, for len = 0..8.
+constexpr uint64_t kLowBytes[9] = {0,
+                                   0xffull,
+                                   0xffffull,
+                                   0xffffffull,
+                                   0xffffffffull,
+                                   0xffffffffffull,
+                                   0xffffffffffffull,
+                                   0xffffffffffffffull,
+                                   ~uint64_t{0}};
+// The hash of the len bytes at p (len >= 1), each word one load: the
+// last one reads up to seven bytes past the token.
+// REQUIRES: p[0..len+6] is readable.
+inline uint64_t tokenHashWide(const char* p, size_t len) {
+  uint64_t h = 0;
+  for (; len > 8; p += 8, len -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * kTokenMultiplier;
+    h ^= h >> 32;
+  }
+  uint64_t last;
+  std::memcpy(&last, p, 8);
+  return (h ^ (last & kLowBytes[len])) * kTokenMultiplier;
+}
+// The same hash for a token that ends near the end of the URL: its last
+// word is the one load of the eight bytes that end with the token, shifted
+// down to the token's bytes. REQUIRES: p[len-8..len-1] is readable.
+inline uint64_t tokenHashBack(const char* p, size_t len) {
+  uint64_t h = 0;
+  for (; len > 8; p += 8, len -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * kTokenMultiplier;
+    h ^= h >> 32;
+  }
+  uint64_t last;
+  std::memcpy(&last, p + len - 8, 8);
+  return (h ^ (last >> (64 - 8 * len))) * kTokenMultiplier;
+}
+// The same hash, reading no byte past the token: its last word is built
+// byte by byte (whatever the byte order, as a little-endian load would).
+uint64_t tokenHashNarrow(const char* p, size_t len) {
+  uint64_t h = 0;
+  for (; len > 8; p += 8, len -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * kTokenMultiplier;
+    h ^= h >> 32;
+  }
+  uint64_t last = 0;
+  for (size_t i = 0; i < len; ++i) {
+    last |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+  }
+  return (h ^ last) * kTokenMultiplier;
 }
 inline uint64_t tokenHash(std::string_view token) {
-  uint64_t h = kTokenSeed;
-  for (const char c : token) h = tokenStep(h, c);
-  return h;
+  return tokenHashNarrow(token.data(), token.size());
 }
-inline size_t tokenBit(uint64_t h) { return h & ((1u << kFilterBitsLog) - 1); }
+inline size_t tokenBit(uint64_t h) { return h >> (64 - kFilterBitsLog); }
 inline uint64_t tokenFinish(uint64_t h) {
   h = (h ^ (h >> 32)) & ~kGramFlag;
   return h == 0 ? 1 : h;
+}
+
+#if defined(__SSE2__)
+// Bit i: p[i] is a token byte, for the sixteen bytes at p. A byte is a
+// digit when (c - '0') mod 256 < 10 and a letter when ((c | 0x20) - 'a')
+// mod 256 < 26; the unsigned compares are signed ones on values offset by
+// 0x80.
+inline uint32_t tokenByteMask16(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i digit = _mm_cmplt_epi8(
+      _mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
+      _mm_set1_epi8(static_cast<char>(0x80 + 10)));
+  const __m128i letter =
+      _mm_cmplt_epi8(_mm_add_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)),
+                                  _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
+                     _mm_set1_epi8(static_cast<char>(0x80 + 26)));
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(digit, letter)));
+}
+#endif
+
+// Bit i: p[i] is a token byte, for i < count <= 64. The bytes from
+// p - front to p + count are readable (front: how many precede p).
+inline uint64_t tokenByteMask(const char* p, size_t count, size_t front) {
+  uint64_t mask = 0;
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= count; i += 16) {
+    mask |= uint64_t{tokenByteMask16(p + i)} << i;
+  }
+  // The last bytes from the sixteen that end with them.
+  if (i < count && count + front >= 16) {
+    const size_t rest = count - i;
+    mask |= uint64_t{tokenByteMask16(p + count - 16) >> (16 - rest)} << i;
+    return mask;
+  }
+#else
+  (void)front;
+#endif
+  for (; i < count; ++i) {
+    mask |= uint64_t{isTokenByte(p[i])} << i;
+  }
+  return mask;
 }
 
 // Calls f(token) for every token of pattern that every matching URL must
@@ -630,21 +732,55 @@ void GenericIndex::beginRequest(const std::string& url) {
   // repeated after every probe.
   const char* const data = url.data();
   const uint64_t* const tokenFilter = tokenFilter_.data();
-  for (size_t i = 0; i < n;) {
-    if (!isTokenByte(data[i])) {
-      ++i;
-      continue;
-    }
-    const size_t start = i;
-    uint64_t h = kTokenSeed;
-    // data[n] is the string's terminating NUL, not a token byte, so the
-    // scan stops at the end without testing i < n.
-    while (isTokenByte(data[i])) h = tokenStep(h, data[i++]);
+  const auto token = [this, tokenFilter](uint64_t h, size_t start) {
     const size_t bit = tokenBit(h);
-    if ((tokenFilter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) continue;
+    if ((tokenFilter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
     const uint64_t key = tokenFinish(h);
     probeTable(key, mix(key), start);
+  };
+  // A token's hash: its last word is one load, of the eight bytes from
+  // its last word's start where seven bytes follow the token, else of the
+  // eight that end with it.
+  const auto hashOf = [data, n](size_t start, size_t end) {
+    if (kLittleEndian && end + 7 <= n) {
+      return tokenHashWide(data + start, end - start);
+    }
+    if (kLittleEndian && end >= 8) {
+      return tokenHashBack(data + start, end - start);
+    }
+    return tokenHashNarrow(data + start, end - start);
+  };
+  // The URL is classified 64 bytes at a time. In a block's mask, adding
+  // its lowest set bit clears the lowest run of set bits (a token) and sets
+  // the bit after it, where the token ends; the sum is 0 when the run
+  // reaches the block's end, and the token goes on in the next block.
+  constexpr size_t kNoToken = SIZE_MAX;
+  size_t open = kNoToken;  // start of a token running past the block
+  for (size_t base = 0; base < n; base += 64) {
+    uint64_t mask =
+        tokenByteMask(data + base, std::min<size_t>(64, n - base), base);
+    if (open != kNoToken) {
+      const uint64_t next = mask + 1;
+      if (next == 0) continue;
+      const size_t end = base + static_cast<unsigned>(__builtin_ctzll(next));
+      token(hashOf(open, end), open);
+      open = kNoToken;
+      mask &= next;
+    }
+    while (mask != 0) {
+      const uint64_t low = mask & (0 - mask);
+      const uint64_t next = mask + low;
+      const size_t start = base + static_cast<unsigned>(__builtin_ctzll(low));
+      if (next == 0) {
+        open = start;
+        break;
+      }
+      const size_t end = base + static_cast<unsigned>(__builtin_ctzll(next));
+      token(hashOf(start, end), start);
+      mask &= next;
+    }
   }
+  if (open != kNoToken) token(hashOf(open, n), open);
   if (gramRules_ == 0) return;
   const uint64_t* const filter = filter_.data();
   // Records an occurrence of a gram when it has a bucket; most grams that
