@@ -182,11 +182,12 @@ TEST(GenericIndexGateTest, NameFoundAtEveryPlace) {
 
 // A rule whose tokens are all short is filed under the two grams of a
 // five-byte span, and the URL scan probes only the windows at even
-// positions: the span must be found at either parity, and wherever it
-// stands in the URL (the last window of the URL included).
+// positions, eight at a time where it can: the span must be found at
+// either parity, and wherever it stands in the URL (the last window of the
+// URL included).
 TEST(GenericIndexGramSpanTest, SpanFoundAtEveryPlace) {
   struct Case {
-    std::string tail;  // after "http://h/" and 0 to 3 filler bytes
+    std::string tail;  // after "http://h/" and 0 to 39 filler bytes
     int blocked;
   };
   const Case cases[] = {
@@ -196,7 +197,7 @@ TEST(GenericIndexGramSpanTest, SpanFoundAtEveryPlace) {
   for (const MatchMode mode : {MatchMode::kAccelerated, MatchMode::kPlain}) {
     testing::LoadedEngine engine("-ab-cd-\n", "", mode);
     for (const Case& c : cases) {
-      for (size_t filler = 0; filler < 4; ++filler) {
+      for (size_t filler = 0; filler < 40; ++filler) {
         const std::string url = "http://h/" + std::string(filler, 'x') + c.tail;
         EXPECT_EQ(engine.block(url, ""), c.blocked)
             << url << (mode == MatchMode::kPlain ? " plain" : " accelerated");
