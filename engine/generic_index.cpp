@@ -126,7 +126,9 @@ inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
 // byte of a gram and most bits of a token key have a say.
 inline size_t tableSlot(uint64_t m, size_t mask) { return (m >> 32) & mask; }
 
-// A token's hash takes its bytes eight at a time, the last word masked to
+#if defined(__SSE2__)
+// With SSE2, the URL's bytes are classified sixteen at a time, and a
+// token's hash takes its bytes eight at a time, the last word masked to
 // the token's length: h = ((h ^ word) * K), its high half folded into the
 // low one between words. A token of up to eight bytes is one word, and the
 // product of a nonzero word with an odd K is distinct for distinct words,
@@ -196,12 +198,7 @@ inline uint64_t tokenHash(std::string_view token) {
   return tokenHashNarrow(token.data(), token.size());
 }
 inline size_t tokenBit(uint64_t h) { return h >> (64 - kFilterBitsLog); }
-inline uint64_t tokenFinish(uint64_t h) {
-  h = (h ^ (h >> 32)) & ~kGramFlag;
-  return h == 0 ? 1 : h;
-}
 
-#if defined(__SSE2__)
 // Bit i: p[i] is a token byte, for the sixteen bytes at p. A byte is a
 // digit when (c - '0') mod 256 < 10 and a letter when ((c | 0x20) - 'a')
 // mod 256 < 26; the unsigned compares are signed ones on values offset by
@@ -217,14 +214,12 @@ inline uint32_t tokenByteMask16(const char* p) {
                      _mm_set1_epi8(static_cast<char>(0x80 + 26)));
   return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(digit, letter)));
 }
-#endif
 
 // Bit i: p[i] is a token byte, for i < count <= 64. The bytes from
 // p - front to p + count are readable (front: how many precede p).
 inline uint64_t tokenByteMask(const char* p, size_t count, size_t front) {
   uint64_t mask = 0;
   size_t i = 0;
-#if defined(__SSE2__)
   for (; i + 16 <= count; i += 16) {
     mask |= uint64_t{tokenByteMask16(p + i)} << i;
   }
@@ -234,13 +229,31 @@ inline uint64_t tokenByteMask(const char* p, size_t count, size_t front) {
     mask |= uint64_t{tokenByteMask16(p + count - 16) >> (16 - rest)} << i;
     return mask;
   }
-#else
-  (void)front;
-#endif
   for (; i < count; ++i) {
     mask |= uint64_t{isTokenByte(p[i])} << i;
   }
   return mask;
+}
+#else
+// A token's hash is built byte by byte, so the URL scan has it as soon as
+// it has found the token's end: one xor and one multiply per byte (the
+// 64-bit FNV-1a step). Its low bits, which every byte of the token has a
+// say in, pick the token's filter bit; only a token that passes the filter
+// pays for its key, the hash's high half folded into the low one.
+constexpr uint64_t kTokenSeed = 0xcbf29ce484222325ull;
+inline uint64_t tokenStep(uint64_t h, char c) {
+  return (h ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+}
+inline uint64_t tokenHash(std::string_view token) {
+  uint64_t h = kTokenSeed;
+  for (const char c : token) h = tokenStep(h, c);
+  return h;
+}
+inline size_t tokenBit(uint64_t h) { return h & ((1u << kFilterBitsLog) - 1); }
+#endif
+inline uint64_t tokenFinish(uint64_t h) {
+  h = (h ^ (h >> 32)) & ~kGramFlag;
+  return h == 0 ? 1 : h;
 }
 
 // Calls f(token) for every token of pattern that every matching URL must
@@ -757,6 +770,7 @@ void GenericIndex::beginRequest(const std::string& url) {
   // repeated after every probe.
   const char* const data = url.data();
   const uint64_t* const tokenFilter = tokenFilter_.data();
+#if defined(__SSE2__)
   const auto token = [this, tokenFilter](uint64_t h, size_t start) {
     const size_t bit = tokenBit(h);
     if ((tokenFilter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
@@ -806,6 +820,23 @@ void GenericIndex::beginRequest(const std::string& url) {
     }
   }
   if (open != kNoToken) token(hashOf(open, n), open);
+#else
+  for (size_t i = 0; i < n;) {
+    if (!isTokenByte(data[i])) {
+      ++i;
+      continue;
+    }
+    const size_t start = i;
+    uint64_t h = kTokenSeed;
+    // data[n] is the string's terminating NUL, not a token byte, so the
+    // scan stops at the end without testing i < n.
+    while (isTokenByte(data[i])) h = tokenStep(h, data[i++]);
+    const size_t bit = tokenBit(h);
+    if ((tokenFilter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) continue;
+    const uint64_t key = tokenFinish(h);
+    probeTable(key, mix(key), start);
+  }
+#endif
   if (gramRules_ == 0) return;
   const uint64_t* const filter = filter_.data();
   // Records an occurrence of a gram when it has a bucket; most grams that
