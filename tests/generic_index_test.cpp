@@ -206,8 +206,8 @@ TEST(GenericIndexGramSpanTest, SpanFoundAtEveryPlace) {
   }
 }
 
-// The URL scan classifies the URL sixteen and 64 bytes at a time and
-// hashes a token by words of eight bytes: a rule's token must be found
+// With SSE2 the URL scan classifies the URL sixteen and 64 bytes at a time
+// and hashes a token by words of eight bytes: a rule's token must be found
 // whatever its length, across those edges, at the URL's end and in a URL
 // shorter than a word, and a longer run must not pass for it.
 TEST(GenericIndexTokenScanTest, TokenFoundAtEveryPlace) {
