@@ -5,8 +5,17 @@
 #include <array>
 #include <cstring>
 
+// The URL scan's vector path: SSE2 on x86, NEON on little-endian arm64.
+// Only the helpers that classify sixteen bytes and compute eight gram
+// filter bits differ between the two; elsewhere (armv7, whose softfp ABI
+// assumes no NEON) the scan goes a byte or a word at a time.
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#define QUIBEX_VECTOR_SCAN 1
+#elif defined(__aarch64__) && defined(__ARM_NEON) && \
+    defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#include <arm_neon.h>
+#define QUIBEX_VECTOR_SCAN 1
 #endif
 
 #include "engine/byte_hash.h"
@@ -88,11 +97,11 @@ inline size_t gateLeadBit(const char* p) {
 // The gram filter bit of four URL bytes. Every other window of a URL is
 // tested, so this must be cheap and almost always say no: one bit of a
 // filter that holds only the grams, independent of the 64-bit hash behind
-// filter_. With SSE2 the bit comes from 16-bit arithmetic on the gram's two
-// halves, as the scan computes it for eight windows at once: x = lo * A ^
-// hi, and the bit is the two halves of x * B folded together. Elsewhere it
-// is the top of a 32-bit multiplicative hash.
-#if defined(__SSE2__)
+// filter_. In the vector scan the bit comes from 16-bit arithmetic on the
+// gram's two halves, as the scan computes it for eight windows at once: x
+// = lo * A ^ hi, and the bit is the two halves of x * B folded together.
+// Elsewhere it is the top of a 32-bit multiplicative hash.
+#if defined(QUIBEX_VECTOR_SCAN)
 constexpr uint16_t kGramLaneA = 0x9E37;
 constexpr uint16_t kGramLaneB = 0x85EB;
 inline size_t gramBit(uint32_t gram) {
@@ -102,15 +111,30 @@ inline size_t gramBit(uint32_t gram) {
   const uint32_t product = x * kGramLaneB;
   return static_cast<uint16_t>((product >> 16) ^ product);
 }
-// gramBit() of the eight windows at p, p + 2, ..., p + 14, one per lane.
-// REQUIRES: p[0..17] is readable.
-inline __m128i gramBits8(const char* p) {
+// Stores gramBit() of the eight windows at p, p + 2, ..., p + 14 in
+// bits[0..7]. REQUIRES: p[0..17] is readable.
+inline void gramBits8(const char* p, uint16_t* bits) {
+#if defined(__SSE2__)
   const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
   const __m128i x = _mm_xor_si128(
       _mm_mullo_epi16(lo, _mm_set1_epi16(static_cast<short>(kGramLaneA))), hi);
   const __m128i b = _mm_set1_epi16(static_cast<short>(kGramLaneB));
-  return _mm_xor_si128(_mm_mulhi_epu16(x, b), _mm_mullo_epi16(x, b));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(bits),
+                   _mm_xor_si128(_mm_mulhi_epu16(x, b), _mm_mullo_epi16(x, b)));
+#else
+  // NEON has no high-half multiply: the 32-bit products of the low and
+  // high four lanes, their halves taken apart.
+  const uint8_t* const u = reinterpret_cast<const uint8_t*>(p);
+  const uint16x8_t lo = vreinterpretq_u16_u8(vld1q_u8(u));
+  const uint16x8_t hi = vreinterpretq_u16_u8(vld1q_u8(u + 2));
+  const uint16x8_t x = veorq_u16(vmulq_n_u16(lo, kGramLaneA), hi);
+  const uint16x8_t b = vdupq_n_u16(kGramLaneB);
+  const uint16x8_t low4 =
+      vreinterpretq_u16_u32(vmull_u16(vget_low_u16(x), vget_low_u16(b)));
+  const uint16x8_t high4 = vreinterpretq_u16_u32(vmull_high_u16(x, b));
+  vst1q_u16(bits, veorq_u16(vuzp1q_u16(low4, high4), vuzp2q_u16(low4, high4)));
+#endif
 }
 #else
 inline size_t gramBit(uint32_t gram) {
@@ -126,8 +150,9 @@ inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
 // byte of a gram and most bits of a token key have a say.
 inline size_t tableSlot(uint64_t m, size_t mask) { return (m >> 32) & mask; }
 
-#if defined(__SSE2__)
-// With SSE2, the URL's bytes are classified sixteen at a time, and a
+#if defined(QUIBEX_VECTOR_SCAN)
+// In the vector scan, the URL's bytes are classified sixteen at a time,
+// and a
 // token's hash takes its bytes eight at a time, the last word masked to
 // the token's length: h = ((h ^ word) * K), its high half folded into the
 // low one between words. A token of up to eight bytes is one word, and the
@@ -201,9 +226,11 @@ inline size_t tokenBit(uint64_t h) { return h >> (64 - kFilterBitsLog); }
 
 // Bit i: p[i] is a token byte, for the sixteen bytes at p. A byte is a
 // digit when (c - '0') mod 256 < 10 and a letter when ((c | 0x20) - 'a')
-// mod 256 < 26; the unsigned compares are signed ones on values offset by
-// 0x80.
+// mod 256 < 26.
 inline uint32_t tokenByteMask16(const char* p) {
+#if defined(__SSE2__)
+  // SSE2 compares signed bytes: the unsigned compares are signed ones on
+  // values offset by 0x80.
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   const __m128i digit = _mm_cmplt_epi8(
       _mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
@@ -213,6 +240,21 @@ inline uint32_t tokenByteMask16(const char* p) {
                                   _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
                      _mm_set1_epi8(static_cast<char>(0x80 + 26)));
   return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(digit, letter)));
+#else
+  // NEON has no byte mask move: each byte keeps its own bit of the eight
+  // bytes' mask, and each half's bits are summed across.
+  static constexpr uint8_t kBitOfByte[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                             1, 2, 4, 8, 16, 32, 64, 128};
+  const uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(p));
+  const uint8x16_t digit =
+      vcltq_u8(vsubq_u8(v, vdupq_n_u8('0')), vdupq_n_u8(10));
+  const uint8x16_t letter = vcltq_u8(
+      vsubq_u8(vorrq_u8(v, vdupq_n_u8(0x20)), vdupq_n_u8('a')), vdupq_n_u8(26));
+  const uint8x16_t bits =
+      vandq_u8(vorrq_u8(digit, letter), vld1q_u8(kBitOfByte));
+  return vaddv_u8(vget_low_u8(bits)) |
+         (uint32_t{vaddv_u8(vget_high_u8(bits))} << 8);
+#endif
 }
 
 // Bit i: p[i] is a token byte, for i < count <= 64. The bytes from
@@ -770,7 +812,7 @@ void GenericIndex::beginRequest(const std::string& url) {
   // repeated after every probe.
   const char* const data = url.data();
   const uint64_t* const tokenFilter = tokenFilter_.data();
-#if defined(__SSE2__)
+#if defined(QUIBEX_VECTOR_SCAN)
   const auto token = [this, tokenFilter](uint64_t h, size_t start) {
     const size_t bit = tokenBit(h);
     if ((tokenFilter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
@@ -856,13 +898,13 @@ void GenericIndex::beginRequest(const std::string& url) {
   // filed under the grams at every offset of a span (see chooseKey()), so
   // one of them falls on a probed window wherever the span stands.
   size_t i = 0;
-#if defined(__SSE2__)
+#if defined(QUIBEX_VECTOR_SCAN)
   // Eight windows a step, their filter bits computed side by side; the
   // windows left over from the eight that end the URL (at even places).
   static_assert(kGramStride == 2, "a lane holds every other window");
   const auto gramLanes = [&](size_t at, size_t firstLane) {
     alignas(16) uint16_t bits[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(bits), gramBits8(data + at));
+    gramBits8(data + at, bits);
     for (size_t k = firstLane; k < 8; ++k) {
       const size_t b = bits[k];
       if ((gramFilter[b / 64] & (uint64_t{1} << (b % 64))) == 0) continue;
