@@ -224,11 +224,11 @@ inline uint64_t tokenHash(std::string_view token) {
 }
 inline size_t tokenBit(uint64_t h) { return h >> (64 - kFilterBitsLog); }
 
-// Bit i: p[i] is a token byte, for the sixteen bytes at p. A byte is a
-// digit when (c - '0') mod 256 < 10 and a letter when ((c | 0x20) - 'a')
-// mod 256 < 26.
-inline uint32_t tokenByteMask16(const char* p) {
+// Bit i: p[i] is a token byte, for the sixteen bytes at p (tokenByteMask16)
+// or the 64 (tokenByteMask64). A byte is a digit when (c - '0') mod 256 <
+// 10 and a letter when ((c | 0x20) - 'a') mod 256 < 26.
 #if defined(__SSE2__)
+inline uint32_t tokenByteMask16(const char* p) {
   // SSE2 compares signed bytes: the unsigned compares are signed ones on
   // values offset by 0x80.
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -240,9 +240,18 @@ inline uint32_t tokenByteMask16(const char* p) {
                                   _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
                      _mm_set1_epi8(static_cast<char>(0x80 + 26)));
   return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(digit, letter)));
+}
+inline uint64_t tokenByteMask64(const char* p) {
+  return uint64_t{tokenByteMask16(p)} |
+         uint64_t{tokenByteMask16(p + 16)} << 16 |
+         uint64_t{tokenByteMask16(p + 32)} << 32 |
+         uint64_t{tokenByteMask16(p + 48)} << 48;
+}
 #else
-  // NEON has no byte mask move: each byte keeps its own bit of the eight
-  // bytes' mask, and each half's bits are summed across.
+// NEON has no byte mask move: each token byte keeps its own bit of its
+// eight bytes' mask, the others 0, and pairwise additions sum each eight
+// bytes' bits into one byte.
+inline uint8x16_t tokenByteBits(const char* p) {
   static constexpr uint8_t kBitOfByte[16] = {1, 2, 4, 8, 16, 32, 64, 128,
                                              1, 2, 4, 8, 16, 32, 64, 128};
   const uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(p));
@@ -250,16 +259,29 @@ inline uint32_t tokenByteMask16(const char* p) {
       vcltq_u8(vsubq_u8(v, vdupq_n_u8('0')), vdupq_n_u8(10));
   const uint8x16_t letter = vcltq_u8(
       vsubq_u8(vorrq_u8(v, vdupq_n_u8(0x20)), vdupq_n_u8('a')), vdupq_n_u8(26));
-  const uint8x16_t bits =
-      vandq_u8(vorrq_u8(digit, letter), vld1q_u8(kBitOfByte));
-  return vaddv_u8(vget_low_u8(bits)) |
-         (uint32_t{vaddv_u8(vget_high_u8(bits))} << 8);
-#endif
+  return vandq_u8(vorrq_u8(digit, letter), vld1q_u8(kBitOfByte));
 }
+inline uint32_t tokenByteMask16(const char* p) {
+  uint8x16_t bits = tokenByteBits(p);
+  bits = vpaddq_u8(bits, bits);
+  bits = vpaddq_u8(bits, bits);
+  bits = vpaddq_u8(bits, bits);
+  return vgetq_lane_u16(vreinterpretq_u16_u8(bits), 0);
+}
+inline uint64_t tokenByteMask64(const char* p) {
+  const uint8x16_t low = vpaddq_u8(tokenByteBits(p), tokenByteBits(p + 16));
+  const uint8x16_t high =
+      vpaddq_u8(tokenByteBits(p + 32), tokenByteBits(p + 48));
+  uint8x16_t bits = vpaddq_u8(low, high);
+  bits = vpaddq_u8(bits, bits);
+  return vgetq_lane_u64(vreinterpretq_u64_u8(bits), 0);
+}
+#endif
 
 // Bit i: p[i] is a token byte, for i < count <= 64. The bytes from
 // p - front to p + count are readable (front: how many precede p).
 inline uint64_t tokenByteMask(const char* p, size_t count, size_t front) {
+  if (count == 64) return tokenByteMask64(p);
   uint64_t mask = 0;
   size_t i = 0;
   for (; i + 16 <= count; i += 16) {
