@@ -5,10 +5,11 @@
 #include <array>
 #include <cstring>
 
-// The URL scan's vector path: SSE2 on x86, NEON on little-endian arm64.
-// Only the helpers that classify sixteen bytes and compute eight gram
+// The URL scan's vector path: SSE2 (x86-64), NEON on little-endian arm64.
+// Only the helpers that classify the URL's bytes and compute eight gram
 // filter bits differ between the two; elsewhere (armv7, whose softfp ABI
-// assumes no NEON) the scan goes a byte or a word at a time.
+// assumes no NEON, and i686 without SSE2) the scan goes a byte or a word at
+// a time.
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define QUIBEX_VECTOR_SCAN 1
