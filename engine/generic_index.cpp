@@ -152,17 +152,17 @@ inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
 inline size_t tableSlot(uint64_t m, size_t mask) { return (m >> 32) & mask; }
 
 #if defined(QUIBEX_VECTOR_SCAN)
-// In the vector scan, the URL's bytes are classified sixteen at a time,
-// and a
-// token's hash takes its bytes eight at a time, the last word masked to
-// the token's length: h = ((h ^ word) * K), its high half folded into the
-// low one between words. A token of up to eight bytes is one word, and the
-// product of a nonzero word with an odd K is distinct for distinct words,
-// so short tokens never share a hash. The URL scan finds a token's edges
-// first and then hashes it, whatever its length, for a few instructions.
-// The hash's high bits, which every byte has a say in, pick the token's
-// filter bit; only a token that passes the filter pays for its key, the
-// hash's high half folded into the low one.
+// In the vector scan, the URL's bytes are classified sixteen or 64 at a
+// time, and a token's hash takes its bytes eight at a time, the last word
+// masked to the token's length: h = ((h ^ word) * K), its high half folded
+// into the low one between words. A token of up to eight bytes is one
+// word, and the product of a nonzero word with an odd K is distinct for
+// distinct words, so short tokens never share a hash. The URL scan finds a
+// token's edges first and then hashes it, whatever its length, for a few
+// instructions. The hash's high bits, which every byte has a say in, pick
+// the token's filter bit; only a token that passes the filter pays for its
+// key, the hash's high half folded into the low one. The same hash files
+// the rules' tokens at build time (tokenHash()).
 constexpr uint64_t kTokenMultiplier = 0xff51afd7ed558ccdull;
 // The low len bytes of a little-endian word, for len = 0..8.
 constexpr uint64_t kLowBytes[9] = {0,
