@@ -5,10 +5,25 @@
 #include <array>
 #include <cstring>
 
+// The URL scan's vector path: SSE2 (x86-64), NEON on little-endian arm64.
+// Only the helpers that classify the URL's bytes and compute eight gram
+// filter bits differ between the two; elsewhere (armv7, whose softfp ABI
+// assumes no NEON, and i686 without SSE2) the scan goes a byte or a word at
+// a time.
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define QUIBEX_VECTOR_SCAN 1
+#elif defined(__aarch64__) && defined(__ARM_NEON) && \
+    defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#include <arm_neon.h>
+#define QUIBEX_VECTOR_SCAN 1
+#endif
+
 #include "engine/byte_hash.h"
 #include "filters/request_facts.h"
 #include "filters/request_filter.h"
 #include "filters/rule_options.h"
+#include "filters/text_util.h"
 #include "filters/wildcard.h"
 
 namespace quibex {
@@ -81,12 +96,52 @@ inline size_t gateLeadBit(const char* p) {
 }
 
 // The gram filter bit of four URL bytes. Every other window of a URL is
-// tested, so this must be cheap and almost always say no: one bit of a filter that
-// holds only the grams, from a 32-bit multiplicative hash, independent of
-// the 64-bit one behind filter_.
+// tested, so this must be cheap and almost always say no: one bit of a
+// filter that holds only the grams, independent of the 64-bit hash behind
+// filter_. In the vector scan the bit comes from 16-bit arithmetic on the
+// gram's two halves, as the scan computes it for eight windows at once: x
+// = lo * A ^ hi, and the bit is the two halves of x * B folded together.
+// Elsewhere it is the top of a 32-bit multiplicative hash.
+#if defined(QUIBEX_VECTOR_SCAN)
+constexpr uint16_t kGramLaneA = 0x9E37;
+constexpr uint16_t kGramLaneB = 0x85EB;
+inline size_t gramBit(uint32_t gram) {
+  static_assert(kGramFilterBitsLog == 16, "a lane holds the bit");
+  const uint32_t x =
+      static_cast<uint16_t>((gram & 0xffff) * kGramLaneA) ^ (gram >> 16);
+  const uint32_t product = x * kGramLaneB;
+  return static_cast<uint16_t>((product >> 16) ^ product);
+}
+// Stores gramBit() of the eight windows at p, p + 2, ..., p + 14 in
+// bits[0..7]. REQUIRES: p[0..17] is readable.
+inline void gramBits8(const char* p, uint16_t* bits) {
+#if defined(__SSE2__)
+  const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
+  const __m128i x = _mm_xor_si128(
+      _mm_mullo_epi16(lo, _mm_set1_epi16(static_cast<short>(kGramLaneA))), hi);
+  const __m128i b = _mm_set1_epi16(static_cast<short>(kGramLaneB));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(bits),
+                   _mm_xor_si128(_mm_mulhi_epu16(x, b), _mm_mullo_epi16(x, b)));
+#else
+  // NEON has no high-half multiply: the 32-bit products of the low and
+  // high four lanes, their halves taken apart.
+  const uint8_t* const u = reinterpret_cast<const uint8_t*>(p);
+  const uint16x8_t lo = vreinterpretq_u16_u8(vld1q_u8(u));
+  const uint16x8_t hi = vreinterpretq_u16_u8(vld1q_u8(u + 2));
+  const uint16x8_t x = veorq_u16(vmulq_n_u16(lo, kGramLaneA), hi);
+  const uint16x8_t b = vdupq_n_u16(kGramLaneB);
+  const uint16x8_t low4 =
+      vreinterpretq_u16_u32(vmull_u16(vget_low_u16(x), vget_low_u16(b)));
+  const uint16x8_t high4 = vreinterpretq_u16_u32(vmull_high_u16(x, b));
+  vst1q_u16(bits, veorq_u16(vuzp1q_u16(low4, high4), vuzp2q_u16(low4, high4)));
+#endif
+}
+#else
 inline size_t gramBit(uint32_t gram) {
   return static_cast<uint32_t>(gram * 0x9E3779B1u) >> (32 - kGramFilterBitsLog);
 }
+#endif
 
 inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
 
@@ -96,6 +151,155 @@ inline uint64_t mix(uint64_t key) { return key * kHashMultiplier; }
 // byte of a gram and most bits of a token key have a say.
 inline size_t tableSlot(uint64_t m, size_t mask) { return (m >> 32) & mask; }
 
+#if defined(QUIBEX_VECTOR_SCAN)
+// In the vector scan, the URL's bytes are classified sixteen or 64 at a
+// time, and a token's hash takes its bytes eight at a time, the last word
+// masked to the token's length: h = ((h ^ word) * K), its high half folded
+// into the low one between words. A token of up to eight bytes is one
+// word, and the product of a nonzero word with an odd K is distinct for
+// distinct words, so short tokens never share a hash. The URL scan finds a
+// token's edges first and then hashes it, whatever its length, for a few
+// instructions. The hash's high bits, which every byte has a say in, pick
+// the token's filter bit; only a token that passes the filter pays for its
+// key, the hash's high half folded into the low one. The same hash files
+// the rules' tokens at build time (tokenHash()).
+constexpr uint64_t kTokenMultiplier = 0xff51afd7ed558ccdull;
+// The low len bytes of a little-endian word, for len = 0..8.
+constexpr uint64_t kLowBytes[9] = {0,
+                                   0xffull,
+                                   0xffffull,
+                                   0xffffffull,
+                                   0xffffffffull,
+                                   0xffffffffffull,
+                                   0xffffffffffffull,
+                                   0xffffffffffffffull,
+                                   ~uint64_t{0}};
+// The hash of the len bytes at p (len >= 1), each word one load: the
+// last one reads up to seven bytes past the token.
+// REQUIRES: p[0..len+6] is readable.
+inline uint64_t tokenHashWide(const char* p, size_t len) {
+  uint64_t h = 0;
+  for (; len > 8; p += 8, len -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * kTokenMultiplier;
+    h ^= h >> 32;
+  }
+  uint64_t last;
+  std::memcpy(&last, p, 8);
+  return (h ^ (last & kLowBytes[len])) * kTokenMultiplier;
+}
+// The same hash for a token that ends near the end of the URL: its last
+// word is the one load of the eight bytes that end with the token, shifted
+// down to the token's bytes. REQUIRES: p[len-8..len-1] is readable.
+inline uint64_t tokenHashBack(const char* p, size_t len) {
+  uint64_t h = 0;
+  for (; len > 8; p += 8, len -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * kTokenMultiplier;
+    h ^= h >> 32;
+  }
+  uint64_t last;
+  std::memcpy(&last, p + len - 8, 8);
+  return (h ^ (last >> (64 - 8 * len))) * kTokenMultiplier;
+}
+// The same hash, reading no byte past the token: its last word is built
+// byte by byte (whatever the byte order, as a little-endian load would).
+uint64_t tokenHashNarrow(const char* p, size_t len) {
+  uint64_t h = 0;
+  for (; len > 8; p += 8, len -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * kTokenMultiplier;
+    h ^= h >> 32;
+  }
+  uint64_t last = 0;
+  for (size_t i = 0; i < len; ++i) {
+    last |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
+  }
+  return (h ^ last) * kTokenMultiplier;
+}
+inline uint64_t tokenHash(std::string_view token) {
+  return tokenHashNarrow(token.data(), token.size());
+}
+inline size_t tokenBit(uint64_t h) { return h >> (64 - kFilterBitsLog); }
+
+// Bit i: p[i] is a token byte, for the sixteen bytes at p (tokenByteMask16)
+// or the 64 (tokenByteMask64). A byte is a digit when (c - '0') mod 256 <
+// 10 and a letter when ((c | 0x20) - 'a') mod 256 < 26.
+#if defined(__SSE2__)
+inline uint32_t tokenByteMask16(const char* p) {
+  // SSE2 compares signed bytes: the unsigned compares are signed ones on
+  // values offset by 0x80.
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i digit = _mm_cmplt_epi8(
+      _mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
+      _mm_set1_epi8(static_cast<char>(0x80 + 10)));
+  const __m128i letter =
+      _mm_cmplt_epi8(_mm_add_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)),
+                                  _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
+                     _mm_set1_epi8(static_cast<char>(0x80 + 26)));
+  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(digit, letter)));
+}
+inline uint64_t tokenByteMask64(const char* p) {
+  return uint64_t{tokenByteMask16(p)} |
+         uint64_t{tokenByteMask16(p + 16)} << 16 |
+         uint64_t{tokenByteMask16(p + 32)} << 32 |
+         uint64_t{tokenByteMask16(p + 48)} << 48;
+}
+#else
+// NEON has no byte mask move: each token byte keeps its own bit of its
+// eight bytes' mask, the others 0, and pairwise additions sum each eight
+// bytes' bits into one byte.
+inline uint8x16_t tokenByteBits(const char* p) {
+  static constexpr uint8_t kBitOfByte[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                             1, 2, 4, 8, 16, 32, 64, 128};
+  const uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(p));
+  const uint8x16_t digit =
+      vcltq_u8(vsubq_u8(v, vdupq_n_u8('0')), vdupq_n_u8(10));
+  const uint8x16_t letter = vcltq_u8(
+      vsubq_u8(vorrq_u8(v, vdupq_n_u8(0x20)), vdupq_n_u8('a')), vdupq_n_u8(26));
+  return vandq_u8(vorrq_u8(digit, letter), vld1q_u8(kBitOfByte));
+}
+inline uint32_t tokenByteMask16(const char* p) {
+  uint8x16_t bits = tokenByteBits(p);
+  bits = vpaddq_u8(bits, bits);
+  bits = vpaddq_u8(bits, bits);
+  bits = vpaddq_u8(bits, bits);
+  return vgetq_lane_u16(vreinterpretq_u16_u8(bits), 0);
+}
+inline uint64_t tokenByteMask64(const char* p) {
+  const uint8x16_t low = vpaddq_u8(tokenByteBits(p), tokenByteBits(p + 16));
+  const uint8x16_t high =
+      vpaddq_u8(tokenByteBits(p + 32), tokenByteBits(p + 48));
+  uint8x16_t bits = vpaddq_u8(low, high);
+  bits = vpaddq_u8(bits, bits);
+  return vgetq_lane_u64(vreinterpretq_u64_u8(bits), 0);
+}
+#endif
+
+// Bit i: p[i] is a token byte, for i < count <= 64. The bytes from
+// p - front to p + count are readable (front: how many precede p).
+inline uint64_t tokenByteMask(const char* p, size_t count, size_t front) {
+  if (count == 64) return tokenByteMask64(p);
+  uint64_t mask = 0;
+  size_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    mask |= uint64_t{tokenByteMask16(p + i)} << i;
+  }
+  // The last bytes from the sixteen that end with them.
+  if (i < count && count + front >= 16) {
+    const size_t rest = count - i;
+    mask |= uint64_t{tokenByteMask16(p + count - 16) >> (16 - rest)} << i;
+    return mask;
+  }
+  for (; i < count; ++i) {
+    mask |= uint64_t{isTokenByte(p[i])} << i;
+  }
+  return mask;
+}
+#else
 // A token's hash is built byte by byte, so the URL scan has it as soon as
 // it has found the token's end: one xor and one multiply per byte (the
 // 64-bit FNV-1a step). Its low bits, which every byte of the token has a
@@ -111,6 +315,7 @@ inline uint64_t tokenHash(std::string_view token) {
   return h;
 }
 inline size_t tokenBit(uint64_t h) { return h & ((1u << kFilterBitsLog) - 1); }
+#endif
 inline uint64_t tokenFinish(uint64_t h) {
   h = (h ^ (h >> 32)) & ~kGramFlag;
   return h == 0 ? 1 : h;
@@ -650,6 +855,57 @@ void GenericIndex::beginRequest(const std::string& url) {
   // repeated after every probe.
   const char* const data = url.data();
   const uint64_t* const tokenFilter = tokenFilter_.data();
+#if defined(QUIBEX_VECTOR_SCAN)
+  const auto token = [this, tokenFilter](uint64_t h, size_t start) {
+    const size_t bit = tokenBit(h);
+    if ((tokenFilter[bit / 64] & (uint64_t{1} << (bit % 64))) == 0) return;
+    const uint64_t key = tokenFinish(h);
+    probeTable(key, mix(key), start);
+  };
+  // A token's hash: its last word is one load, of the eight bytes from
+  // its last word's start where seven bytes follow the token, else of the
+  // eight that end with it.
+  const auto hashOf = [data, n](size_t start, size_t end) {
+    if (kLittleEndian && end + 7 <= n) {
+      return tokenHashWide(data + start, end - start);
+    }
+    if (kLittleEndian && end >= 8) {
+      return tokenHashBack(data + start, end - start);
+    }
+    return tokenHashNarrow(data + start, end - start);
+  };
+  // The URL is classified 64 bytes at a time. In a block's mask, adding
+  // its lowest set bit clears the lowest run of set bits (a token) and sets
+  // the bit after it, where the token ends; the sum is 0 when the run
+  // reaches the block's end, and the token goes on in the next block.
+  constexpr size_t kNoToken = SIZE_MAX;
+  size_t open = kNoToken;  // start of a token running past the block
+  for (size_t base = 0; base < n; base += 64) {
+    uint64_t mask =
+        tokenByteMask(data + base, std::min<size_t>(64, n - base), base);
+    if (open != kNoToken) {
+      const uint64_t next = mask + 1;
+      if (next == 0) continue;
+      const size_t end = base + static_cast<unsigned>(__builtin_ctzll(next));
+      token(hashOf(open, end), open);
+      open = kNoToken;
+      mask &= next;
+    }
+    while (mask != 0) {
+      const uint64_t low = mask & (0 - mask);
+      const uint64_t next = mask + low;
+      const size_t start = base + static_cast<unsigned>(__builtin_ctzll(low));
+      if (next == 0) {
+        open = start;
+        break;
+      }
+      const size_t end = base + static_cast<unsigned>(__builtin_ctzll(next));
+      token(hashOf(start, end), start);
+      mask &= next;
+    }
+  }
+  if (open != kNoToken) token(hashOf(open, n), open);
+#else
   for (size_t i = 0; i < n;) {
     if (!isTokenByte(data[i])) {
       ++i;
@@ -665,6 +921,7 @@ void GenericIndex::beginRequest(const std::string& url) {
     const uint64_t key = tokenFinish(h);
     probeTable(key, mix(key), start);
   }
+#endif
   if (gramRules_ == 0) return;
   const uint64_t* const filter = filter_.data();
   // Records an occurrence of a gram when it has a bucket; most grams that
@@ -683,11 +940,32 @@ void GenericIndex::beginRequest(const std::string& url) {
   // Only the windows at multiples of kGramStride are probed: a rule is
   // filed under the grams at every offset of a span (see chooseKey()), so
   // one of them falls on a probed window wherever the span stands.
-  static_assert(kGramStride == 2, "the scan reads three windows per load");
   size_t i = 0;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#if defined(QUIBEX_VECTOR_SCAN)
+  // Eight windows a step, their filter bits computed side by side; the
+  // windows left over from the eight that end the URL (at even places).
+  static_assert(kGramStride == 2, "a lane holds every other window");
+  const auto gramLanes = [&](size_t at, size_t firstLane) {
+    alignas(16) uint16_t bits[8];
+    gramBits8(data + at, bits);
+    for (size_t k = firstLane; k < 8; ++k) {
+      const size_t b = bits[k];
+      if ((gramFilter[b / 64] & (uint64_t{1} << (b % 64))) == 0) continue;
+      uint32_t gram;
+      std::memcpy(&gram, data + at + 2 * k, kGramBytes);
+      probe(kGramFlag | gram, at + 2 * k);
+    }
+  };
+  for (; i + 18 <= n; i += 16) gramLanes(i, 0);
+  if (n >= 18 && i + kGramBytes <= n) {
+    const size_t last = (n - 18) & ~size_t{1};
+    gramLanes(last, (i - last) / 2);
+    return;
+  }
+#elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   // Three windows from one 8-byte load: the window at i + k is the load
   // shifted by k bytes, as a 4-byte load at i + k would read it.
+  static_assert(kGramStride == 2, "the scan reads three windows per load");
   for (; i + 8 <= n; i += 6) {
     uint64_t bytes;
     std::memcpy(&bytes, data + i, 8);

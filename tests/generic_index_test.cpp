@@ -212,11 +212,12 @@ TEST(GenericIndexGateTest, NameFoundAtEveryPlace) {
 
 // A rule whose tokens are all short is filed under the two grams of a
 // five-byte span, and the URL scan probes only the windows at even
-// positions: the span must be found at either parity, and wherever it
-// stands in the URL (the last window of the URL included).
+// positions, eight at a time where it can: the span must be found at
+// either parity, and wherever it stands in the URL (the last window of the
+// URL included).
 TEST(GenericIndexGramSpanTest, SpanFoundAtEveryPlace) {
   struct Case {
-    std::string tail;  // after "http://h/" and 0 to 3 filler bytes
+    std::string tail;  // after "http://h/" and 0 to 39 filler bytes
     int blocked;
   };
   const Case cases[] = {
@@ -226,12 +227,47 @@ TEST(GenericIndexGramSpanTest, SpanFoundAtEveryPlace) {
   for (const MatchMode mode : {MatchMode::kAccelerated, MatchMode::kPlain}) {
     testing::LoadedEngine engine("-ab-cd-\n", "", mode);
     for (const Case& c : cases) {
-      for (size_t filler = 0; filler < 4; ++filler) {
+      for (size_t filler = 0; filler < 40; ++filler) {
         const std::string url = "http://h/" + std::string(filler, 'x') + c.tail;
         EXPECT_EQ(engine.block(url, ""), c.blocked)
             << url << (mode == MatchMode::kPlain ? " plain" : " accelerated");
       }
     }
+  }
+}
+
+// The vector scan (SSE2 on x86-64, NEON on arm64) classifies the
+// URL sixteen and 64 bytes at a time and hashes a token by words of eight
+// bytes: a rule's token must be found whatever its length, across those
+// edges, at the URL's end and in a URL shorter than a word, between the
+// bytes that border the digits and letters, and a longer run must not pass
+// for it.
+TEST(GenericIndexTokenScanTest, TokenFoundAtEveryPlace) {
+  const std::string letters = "k7QzWp3xRb9mTn2vLc8dHs4fJg6yBq5wNe0rDu1t";
+  for (const size_t length : {1, 2, 7, 8, 9, 16, 17, 70}) {
+    std::string token;
+    while (token.size() < length) token += letters;
+    token.resize(length);
+    testing::LoadedEngine engine(
+        "/" + token + "/\n=" + token + "|\n|" + token + "|\n^" + token + "^\n",
+        "", MatchMode::kAccelerated);
+    for (size_t filler = 0; filler < 140; ++filler) {
+      const std::string lead = "http://h/" + std::string(filler, '-');
+      const struct {
+        std::string url;
+        int blocked;
+      } cases[] = {
+          {lead + "/" + token + "/z", 1}, {lead + "=" + token, 1},
+          {lead + "/" + token + "9/", 0}, {lead + "=" + token + "a", 0},
+          {lead + "@" + token + "[", 1},  {lead + "`" + token + "{", 1},
+      };
+      for (const auto& c : cases) {
+        EXPECT_EQ(engine.block(c.url, ""), c.blocked)
+            << length << "-byte token in " << c.url;
+      }
+    }
+    EXPECT_EQ(engine.block(token, ""), 1) << token;
+    EXPECT_EQ(engine.block(token + "0", ""), 0) << token;
   }
 }
 
