@@ -5,11 +5,12 @@
 #include <array>
 #include <cstring>
 
-// The URL scan's vector path: SSE2 (x86-64), NEON on little-endian arm64.
-// Only the helpers that classify the URL's bytes and compute eight gram
-// filter bits differ between the two; elsewhere (armv7, whose softfp ABI
-// assumes no NEON, and i686 without SSE2) the scan goes a byte or a word at
-// a time.
+// The URL scan's vector path: SSE2 on x86 (x86-64, and i686 built for
+// Android's x86 ABI, which has SSSE3), NEON on little-endian arm64. Only
+// the helpers that classify the URL's bytes and compute eight gram filter
+// bits differ between the two; elsewhere (armv7, whose softfp ABI assumes
+// no NEON, and x86 built without SSE2) the scan goes a byte or a word at a
+// time.
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define QUIBEX_VECTOR_SCAN 1

@@ -236,7 +236,7 @@ TEST(GenericIndexGramSpanTest, SpanFoundAtEveryPlace) {
   }
 }
 
-// The vector scan (SSE2 on x86-64, NEON on arm64) classifies the
+// The vector scan (SSE2 on x86, NEON on arm64) classifies the
 // URL sixteen and 64 bytes at a time and hashes a token by words of eight
 // bytes: a rule's token must be found whatever its length, across those
 // edges, at the URL's end and in a URL shorter than a word, between the
