@@ -175,17 +175,22 @@ constexpr uint64_t kLowBytes[9] = {0,
                                    0xffffffffffffull,
                                    0xffffffffffffffull,
                                    ~uint64_t{0}};
+// The words of a token's hash before its last: folds into *h every eight
+// bytes at *p while more than eight remain, advancing *p and lowering *len.
+inline void hashWholeWords(uint64_t* h, const char** p, size_t* len) {
+  for (; *len > 8; *p += 8, *len -= 8) {
+    uint64_t word;
+    std::memcpy(&word, *p, 8);
+    *h = (*h ^ word) * kTokenMultiplier;
+    *h ^= *h >> 32;
+  }
+}
 // The hash of the len bytes at p (len >= 1), each word one load: the
 // last one reads up to seven bytes past the token.
 // REQUIRES: p[0..len+6] is readable.
 inline uint64_t tokenHashWide(const char* p, size_t len) {
   uint64_t h = 0;
-  for (; len > 8; p += 8, len -= 8) {
-    uint64_t word;
-    std::memcpy(&word, p, 8);
-    h = (h ^ word) * kTokenMultiplier;
-    h ^= h >> 32;
-  }
+  hashWholeWords(&h, &p, &len);
   uint64_t last;
   std::memcpy(&last, p, 8);
   return (h ^ (last & kLowBytes[len])) * kTokenMultiplier;
@@ -195,12 +200,7 @@ inline uint64_t tokenHashWide(const char* p, size_t len) {
 // down to the token's bytes. REQUIRES: p[len-8..len-1] is readable.
 inline uint64_t tokenHashBack(const char* p, size_t len) {
   uint64_t h = 0;
-  for (; len > 8; p += 8, len -= 8) {
-    uint64_t word;
-    std::memcpy(&word, p, 8);
-    h = (h ^ word) * kTokenMultiplier;
-    h ^= h >> 32;
-  }
+  hashWholeWords(&h, &p, &len);
   uint64_t last;
   std::memcpy(&last, p + len - 8, 8);
   return (h ^ (last >> (64 - 8 * len))) * kTokenMultiplier;
@@ -209,12 +209,7 @@ inline uint64_t tokenHashBack(const char* p, size_t len) {
 // byte by byte (whatever the byte order, as a little-endian load would).
 uint64_t tokenHashNarrow(const char* p, size_t len) {
   uint64_t h = 0;
-  for (; len > 8; p += 8, len -= 8) {
-    uint64_t word;
-    std::memcpy(&word, p, 8);
-    h = (h ^ word) * kTokenMultiplier;
-    h ^= h >> 32;
-  }
+  hashWholeWords(&h, &p, &len);
   uint64_t last = 0;
   for (size_t i = 0; i < len; ++i) {
     last |= uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);

@@ -124,6 +124,26 @@ TEST(GenericIndexDifferentialTest, AcceleratedAnswersEqualPlainAnswers) {
   EXPECT_LT(blocked, total - total / 20);
 }
 
+// A request on a page and the answer every mode must give.
+struct PageCase {
+  const char* url;
+  const char* page;
+  int blocked;
+};
+
+// Expects each case's answer from the rules in both modes.
+template <size_t N>
+void expectAnswers(const std::string& rules, const PageCase (&cases)[N]) {
+  for (const MatchMode mode : {MatchMode::kAccelerated, MatchMode::kPlain}) {
+    testing::LoadedEngine engine(rules, "", mode);
+    for (const PageCase& c : cases) {
+      EXPECT_EQ(engine.block(c.url, c.page), c.blocked)
+          << c.url << " on " << c.page << ", "
+          << (mode == MatchMode::kPlain ? "plain" : "accelerated");
+    }
+  }
+}
+
 // Rules without a key and with only included page domains wait behind one
 // gate on the page's key: asked page after page, it opens for exactly the
 // pages whose key holds one of the names, whatever page came before.
@@ -131,12 +151,7 @@ TEST(GenericIndexGateTest, OpensForThePagesHoldingAName) {
   const std::string rules =
       "/$domain=example.com|news.example.org\n"
       "$script,domain=tracker-site.net\n";
-  struct Case {
-    const char* url;
-    const char* page;
-    int blocked;
-  };
-  const Case cases[] = {
+  const PageCase cases[] = {
       {"http://x.y/", "http://example.com/", 1},
       {"http://x.y/", "http://other.com/", 0},
       {"http://x.y/", "http://www.example.com/a", 1},
@@ -147,14 +162,7 @@ TEST(GenericIndexGateTest, OpensForThePagesHoldingAName) {
       {"http://x.y/", "", 0},
       {"http://x.y/", "http://example.com/", 1},
   };
-  for (const MatchMode mode : {MatchMode::kAccelerated, MatchMode::kPlain}) {
-    testing::LoadedEngine engine(rules, "", mode);
-    for (const Case& c : cases) {
-      EXPECT_EQ(engine.block(c.url, c.page), c.blocked)
-          << c.url << " on " << c.page << ", "
-          << (mode == MatchMode::kPlain ? "plain" : "accelerated");
-    }
-  }
+  expectAnswers(rules, cases);
 }
 
 // Rules without a key and without a gate are passed over together when the
@@ -164,12 +172,7 @@ TEST(GenericIndexKeylessTest, OnlySharedNeedsTurnAllAway) {
   const std::string rules =
       "-^$third-party\n"
       "?=$~third-party\n";
-  struct Case {
-    const char* url;
-    const char* page;
-    int blocked;
-  };
-  const Case cases[] = {
+  const PageCase cases[] = {
       {"http://x.y/-/", "http://a.b/", 1},
       {"http://x.y/?=", "http://a.b/", 0},
       {"http://a.b/?=", "http://a.b/", 1},
@@ -177,14 +180,7 @@ TEST(GenericIndexKeylessTest, OnlySharedNeedsTurnAllAway) {
       {"http://x.y/-/?=", "", 0},
       {"http://x.y/?=-/", "http://x.y/", 1},
   };
-  for (const MatchMode mode : {MatchMode::kAccelerated, MatchMode::kPlain}) {
-    testing::LoadedEngine engine(rules, "", mode);
-    for (const Case& c : cases) {
-      EXPECT_EQ(engine.block(c.url, c.page), c.blocked)
-          << c.url << " on " << c.page << ", "
-          << (mode == MatchMode::kPlain ? "plain" : "accelerated");
-    }
-  }
+  expectAnswers(rules, cases);
 }
 
 // The gate's filter tests a page key only at every few places, as far
