@@ -1050,16 +1050,7 @@ __attribute__((noinline)) const RequestFilter* GenericIndex::matchSlot(
   const uint32_t gatedEnd = buckets_[0].offsets[slot + 1];
   if (gatedFrom_[slot] == gatedEnd) return nullptr;
   constexpr uint32_t kGate = kNeedsPageKey | kNeedsGate;
-  if ((settled_ & kGate) != kGate) {
-    // settle(kGate, request), without its tests of the other facts.
-    settled_ |= kGate;
-    const std::string_view pageKey = request.pageDomainKey();
-    if (pageKey.empty()) {
-      unmet_ |= kNeedsPageKey;
-    } else if (!gateOpens(pageKey)) {
-      unmet_ |= kNeedsGate;
-    }
-  }
+  if ((settled_ & kGate) != kGate) settle(kGate, request);
   if (unmet_ & kGate) return nullptr;
   return tryEntries<false>(gatedFrom_[slot], gatedEnd, 0, request);
 }
