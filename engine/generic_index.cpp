@@ -725,12 +725,14 @@ void GenericIndex::gateUnkeyedRules() {
   }
   // The needs every ungated rule without a key of a slot shares: when the
   // request fails one, those rules are passed over together.
+  ungatedSlots_ = 0;
   for (uint32_t s = 0; s < kSlots; ++s) {
     uint32_t common = UINT32_MAX;
     for (uint32_t e = buckets_[0].offsets[s]; e < gatedFrom_[s]; ++e) {
       common &= entries_[e].needs;
     }
     keylessNeeds_[s] = common == UINT32_MAX ? 0 : common;
+    if (buckets_[0].offsets[s] != gatedFrom_[s]) ungatedSlots_ |= 1u << s;
   }
   gate_ = std::make_unique<DomainNameSet>(gateNames_);
   // The four bytes at the first gateStride_ places of every name, one bit
@@ -1050,7 +1052,13 @@ __attribute__((noinline)) const RequestFilter* GenericIndex::matchSlot(
   const uint32_t gatedEnd = buckets_[0].offsets[slot + 1];
   if (gatedFrom_[slot] == gatedEnd) return nullptr;
   constexpr uint32_t kGate = kNeedsPageKey | kNeedsGate;
-  if ((settled_ & kGate) != kGate) settle(kGate, request);
+  if ((settled_ & kGate) != kGate) {
+    settle(kGate, request);
+    // A closed gate leaves the later slots only the rules of the request's
+    // buckets and the ungated rules without a key: a slot with neither is
+    // passed by in match() without a walk.
+    if (unmet_ & kGate) hitSlots_ &= keyedSlots_ | ungatedSlots_;
+  }
   if (unmet_ & kGate) return nullptr;
   return tryEntries<false>(gatedFrom_[slot], gatedEnd, 0, request);
 }

@@ -184,11 +184,14 @@ class GenericIndex {
   uint32_t gatedFrom_[kSlots] = {};
   // The Need bits that every rule of slot s before gatedFrom_[s] has.
   uint32_t keylessNeeds_[kSlots] = {};
+  // Bit s: slot s has rules without a key outside the gate.
+  uint32_t ungatedSlots_ = 0;
   // Places of a key tested against gateLeads_ lie this far apart; 0: a name
   // is shorter than four bytes, and no key is turned away before the search.
   uint32_t gateStride_ = 0;
   std::vector<uint32_t> hits_;  // scratch: this request's buckets, 0 first
-  uint32_t hitSlots_ = 0;       // scratch: their slots, OR-ed
+  uint32_t hitSlots_ = 0;       // scratch: their slots, OR-ed; match()
+                                // drops those a closed gate empties
   std::vector<uint32_t> seen_;  // scratch: request stamp per bucket
   std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
   std::vector<Occurrence> occurrences_;   // scratch: of this request

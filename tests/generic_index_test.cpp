@@ -131,11 +131,13 @@ struct PageCase {
   int blocked;
 };
 
-// Expects each case's answer from the rules in both modes.
+// Expects each case's answer from the rules (and the second list's) in
+// both modes.
 template <size_t N>
-void expectAnswers(const std::string& rules, const PageCase (&cases)[N]) {
+void expectAnswers(const std::string& rules, const PageCase (&cases)[N],
+                   const std::string& secondRules = "") {
   for (const MatchMode mode : {MatchMode::kAccelerated, MatchMode::kPlain}) {
-    testing::LoadedEngine engine(rules, "", mode);
+    testing::LoadedEngine engine(rules, secondRules, mode);
     for (const PageCase& c : cases) {
       EXPECT_EQ(engine.block(c.url, c.page), c.blocked)
           << c.url << " on " << c.page << ", "
@@ -163,6 +165,28 @@ TEST(GenericIndexGateTest, OpensForThePagesHoldingAName) {
       {"http://x.y/", "http://example.com/", 1},
   };
   expectAnswers(rules, cases);
+}
+
+// A gate the second list's blocking rules find closed shuts only the rules
+// behind it: the first list's rules of the request's keys and its rules
+// without a key outside the gate still answer, exceptions first.
+TEST(GenericIndexGateTest, ClosedGateLeavesLaterListsRules) {
+  const std::string second = "/$domain=gate.example\n";
+  const std::string first =
+      "/banner/\n"
+      "@@/banner/ok\n"
+      "$image,third-party\n"
+      "@@$image,domain=allowed.example\n";
+  const PageCase cases[] = {
+      {"http://x.y/banner/a", "http://other.example/", 1},
+      {"http://x.y/banner/ok", "http://other.example/", 0},
+      {"http://x.y/a.png", "http://other.example/", 1},
+      {"http://x.y/a.png", "http://allowed.example/", 0},
+      {"http://x.y/a.htm", "http://other.example/", 0},
+      {"http://x.y/a.htm", "http://gate.example/", 1},
+      {"http://x.y/banner/ok", "http://gate.example/", 1},
+  };
+  expectAnswers(first, cases, second);
 }
 
 // Rules without a key and without a gate are passed over together when the
