@@ -256,6 +256,20 @@ TEST(GenericIndexGramSpanTest, SpanFoundAtEveryPlace) {
   }
 }
 
+// Grams that hold two bytes of the "://" after the scheme are never a
+// rule's key: a rule whose short tokens send it to a span is filed under a
+// span after them, and found there at either parity.
+TEST(GenericIndexGramSpanTest, SpanAfterTheSchemeSeparator) {
+  const PageCase cases[] = {
+      {"http://ab-c.x/", "", 1},
+      {"https://ab-c.x/", "", 1},
+      {"http://x.y/ab-c", "", 0},
+      {"http://x.y//ab-c", "", 0},
+      {"http://x.y/?u=http://ab-c", "", 1},
+  };
+  expectAnswers("://ab-c\n", cases);
+}
+
 // The vector scan (SSE2 on x86, NEON on arm64) classifies the
 // URL sixteen and 64 bytes at a time and hashes a token by words of eight
 // bytes: a rule's token must be found whatever its length, across those
