@@ -1018,18 +1018,10 @@ inline const RequestFilter* GenericIndex::tryEntries(
   return nullptr;
 }
 
-const RequestFilter* GenericIndex::match(size_t slot,
-                                         const RequestFacts& request) {
-  // No bucket of this request holds a rule of slot (hits_ is empty when
-  // the index is): most requests have no rule of the first slot to try.
-  if ((hitSlots_ >> slot & 1) == 0) return nullptr;
-  return matchSlot(slot, request);
-}
-
 // Out of line, so that match() returns at once without saving the
 // registers this walk uses.
-__attribute__((noinline)) const RequestFilter* GenericIndex::matchSlot(
-    size_t slot, const RequestFacts& request) {
+const RequestFilter* GenericIndex::matchSlot(size_t slot,
+                                             const RequestFacts& request) {
   // The buckets of the request's keys first (their piece checks turn most
   // candidates away before any fact is derived), then the rules without a
   // key, the gated ones last: the gate is the dearest fact, and a request

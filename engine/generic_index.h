@@ -77,7 +77,12 @@ class GenericIndex {
   // A rule of the sequence in slot that matches the request, or null.
   // REQUIRES: beginRequest() was called with request.url(), and every
   // match() since then was for this same request.
-  const RequestFilter* match(size_t slot, const RequestFacts& request);
+  const RequestFilter* match(size_t slot, const RequestFacts& request) {
+    // No bucket of this request holds a rule of slot (hits_ is empty when
+    // the index is): most requests have no rule of the first slot to try.
+    if ((hitSlots_ >> slot & 1) == 0) return nullptr;
+    return matchSlot(slot, request);
+  }
 
   // Heap bytes held by the index.
   size_t memoryBytes() const;
