@@ -26,7 +26,7 @@ constexpr char kHelp[] =
     "order and are flushed whenever the tool waits for more input, so a\n"
     "program can feed it one request at a time. At the end stderr gets the\n"
     "number of requests, how many were blocked and the mean time per\n"
-    "decision.\n"
+    "decision (its line's parsing included, the reads and writes not).\n"
     "\n"
     "options:\n"
     "  --first FILE   the first rule list\n"
@@ -39,6 +39,32 @@ constexpr char kSelectorSeparator = '\x1f';
 
 using Clock = std::chrono::steady_clock;
 
+// Times the work done on input already read. It runs while lines are
+// decided and is stopped before each read that may wait, so one pair of
+// clock reads covers a whole block of input: a clock read costs about a
+// tenth of a decision, too much to pay twice per request.
+class BlockStopwatch {
+ public:
+  // Starts the watch unless it runs.
+  void run() {
+    if (running_) return;
+    start_ = Clock::now();
+    running_ = true;
+  }
+  // Stops the watch and adds the time since run(), if it runs.
+  void stop() {
+    if (!running_) return;
+    spent_ += Clock::now() - start_;
+    running_ = false;
+  }
+  Clock::duration spent() const { return spent_; }
+
+ private:
+  Clock::time_point start_;  // when the watch last started
+  Clock::duration spent_{};  // time run so far
+  bool running_ = false;     // between run() and stop()
+};
+
 std::string meanTime(Clock::duration total, size_t count) {
   if (count == 0) return "-";
   return formatDuration(std::chrono::duration<double>(total).count() /
@@ -47,33 +73,40 @@ std::string meanTime(Clock::duration total, size_t count) {
 
 int runRequests(FilterEngineImpl& engine) {
   BlockOutput output;
-  LineInput input(STDIN_FILENO, [&output] { output.flush(); });
+  BlockStopwatch watch;
+  LineInput input(STDIN_FILENO, [&output, &watch] {
+    watch.stop();
+    output.flush();
+  });
   std::string_view line;
   std::string url, page;
   std::string* const fields[] = {&url, &page};
   size_t requests = 0;
   size_t blocked = 0;
-  Clock::duration spent{};
   while (input.next(&line)) {
+    watch.run();
     splitTabFields(line, fields, 2);
-    const Clock::time_point start = Clock::now();
     const int answer = engine.shouldBlock(url, page);
-    spent += Clock::now() - start;
     ++requests;
     blocked += answer != 0 ? 1 : 0;
     output.append(answer != 0 ? "1\n" : "0\n");
   }
+  watch.stop();
   output.flush();
   std::fprintf(stderr,
                "quibex batch: %s, %zu blocked, mean time per decision %s\n",
                counted(requests, "request", "requests").c_str(), blocked,
-               meanTime(spent, requests).c_str());
+               meanTime(watch.spent(), requests).c_str());
   return inputStatus(input);
 }
 
 int runPages(FilterEngineImpl& engine) {
   BlockOutput output;
-  LineInput input(STDIN_FILENO, [&output] { output.flush(); });
+  BlockStopwatch watch;
+  LineInput input(STDIN_FILENO, [&output, &watch] {
+    watch.stop();
+    output.flush();
+  });
   std::string_view line;
   std::string page, document, referrer;
   std::string* const fields[] = {&page, &document, &referrer};
@@ -81,13 +114,11 @@ int runPages(FilterEngineImpl& engine) {
   size_t pages = 0;
   size_t withSelectors = 0;
   size_t selectorCount = 0;
-  Clock::duration spent{};
   while (input.next(&line)) {
+    watch.run();
     splitTabFields(line, fields, 3);
-    const Clock::time_point start = Clock::now();
     const std::vector<std::string> selectors =
         engine.getSelectors(page, document, referrer);
-    spent += Clock::now() - start;
     ++pages;
     withSelectors += selectors.empty() ? 0 : 1;
     selectorCount += selectors.size();
@@ -99,13 +130,14 @@ int runPages(FilterEngineImpl& engine) {
     answer += '\n';
     output.append(answer);
   }
+  watch.stop();
   output.flush();
   std::fprintf(stderr,
                "quibex batch: %s, %zu with selectors, %s, mean time per query "
                "%s\n",
                counted(pages, "page", "pages").c_str(), withSelectors,
                counted(selectorCount, "selector", "selectors").c_str(),
-               meanTime(spent, pages).c_str());
+               meanTime(watch.spent(), pages).c_str());
   return inputStatus(input);
 }
 

@@ -250,6 +250,21 @@ public final class BridgeBenchmark {
     return String.format("%s (%.3f to %.3f)", median, sorted[0], sorted[sorted.length - 1]);
   }
 
+  /**
+   * The median time between two back-to-back System.nanoTime() reads: each timed question's
+   * latency carries about this much of the clock's own cost.
+   */
+  static long timerOverheadNanos() {
+    long[] gaps = new long[100_000];
+    for (int i = 0; i < gaps.length; i++) {
+      long t0 = System.nanoTime();
+      long t1 = System.nanoTime();
+      gaps[i] = t1 - t0;
+    }
+    Arrays.sort(gaps);
+    return gaps[gaps.length / 2];
+  }
+
   /** The mean row and the quantile row of shouldADBlock over one workload. */
   static void printRequestRows(String workloadName, List<Run> runs, int requests, String ofRuns) {
     Run median = medianRun(runs);
@@ -314,6 +329,8 @@ public final class BridgeBenchmark {
     }
     System.out.printf("| getSelectorsForDomain mean (µs/page, %d pages, %d selectors%s) | %s |%n",
         pages.size(), selectors / PASSES, ofRuns, medianWithRange(selectorMeans));
+    System.out.printf("| the clock's own cost in each timed question (ns, median of back-to-back"
+        + " System.nanoTime() reads) | %d |%n", timerOverheadNanos());
   }
 
   /** How the lines of a reload are stored, and which Codec mode reads them. */
