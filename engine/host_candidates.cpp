@@ -151,8 +151,9 @@ void CandidateList::assign(std::string_view host) {
 void CandidateList::locate(const DomainRuleTable& table) {
   locatedCount_ = 0;
   lanes_ = 0;
+  const DomainRuleTable::Finder finder(table);
   // A table without slots holds no key.
-  if (size_ == 0 || !table.hasSlots()) return;
+  if (size_ == 0 || finder.empty()) return;
   if (probes_.size() < size_) {
     probes_.resize(size_);
     located_.resize(size_);
@@ -160,17 +161,17 @@ void CandidateList::locate(const DomainRuleTable& table) {
   // Each candidate's home slot starts loading as it is hashed, so that the
   // lookups wait for memory once rather than in turn.
   Probe* next = probes_.data();
-  labels_.forEachCandidate([this, &table, &next](size_t first, size_t last) {
+  labels_.forEachCandidate([this, &finder, &next](size_t first, size_t last) {
     const uint64_t hash = hashKey(labels_.run(first, last));
-    *next++ = Probe{hash, table.prefetchHome(hash), static_cast<uint8_t>(first),
-                    static_cast<uint8_t>(last)};
+    *next++ = Probe{hash, finder.prefetchHome(hash),
+                    static_cast<uint8_t>(first), static_cast<uint8_t>(last)};
   });
   uint32_t lanes = 0;
   Located* const located = located_.data();
   size_t count = 0;
   for (const Probe* probe = probes_.data(); probe != next; ++probe) {
     const std::string_view text = labels_.run(probe->first, probe->last);
-    const uint32_t entry = table.findFrom(text, probe->hash, probe->home);
+    const uint32_t entry = finder.findFrom(text, probe->hash, probe->home);
     if (entry == DomainRuleTable::kNoEntry) continue;
     bool repeated = false;
     for (size_t k = 0; k < count; ++k) repeated |= located[k].entry == entry;

@@ -83,9 +83,12 @@ class HostLabels {
   // count() - 1.
   template <class Visit>
   void forEachCandidate(Visit&& visit) const {
-    if (count_ < 2) return;
-    for (size_t first = count_ - 1; first-- > 0;) {
-      for (size_t last = first + 1; last < count_; ++last) visit(first, last);
+    // The count read once: visit may store bytes, which the compiler would
+    // otherwise take for writes to it.
+    const size_t count = count_;
+    if (count < 2) return;
+    for (size_t first = count - 1; first-- > 0;) {
+      for (size_t last = first + 1; last < count; ++last) visit(first, last);
     }
   }
 
