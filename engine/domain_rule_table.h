@@ -145,22 +145,43 @@ class DomainRuleTable {
   }
   // Whether the table has slots; one without holds no key.
   bool hasSlots() const { return !metas_.empty(); }
-  // Starts loading the home slot of a hash into the cache, so that the
-  // lookups of several keys wait for memory once rather than in turn, and
-  // returns it for findFrom(). REQUIRES: hasSlots().
-  uint32_t prefetchHome(uint64_t hash) const {
-    assert(hasSlots());
-    const size_t home = homeOf(tagOf(hash));
-    __builtin_prefetch(&metas_[home]);
-    return static_cast<uint32_t>(home);
-  }
-  // find(key, hash), the probe started at home. REQUIRES: hash ==
-  // hashKey(key); home == prefetchHome(hash), the table unchanged since.
-  uint32_t findFrom(std::string_view key, uint64_t hash, uint32_t home) const {
-    assert(hash == hashKey(key) && home == homeOf(tagOf(hash)));
-    const size_t at = slotOf(key, tagOf(hash), home);
-    return at == kNoSlot ? kNoEntry : static_cast<uint32_t>(at + 1);
-  }
+  // The slot table as a run of lookups reads it, its address and size
+  // taken once: a caller that looks up several keys in turn and stores
+  // what it finds in between keeps them in registers instead of reading
+  // the table's members again after each store. Valid while the table is
+  // unchanged.
+  class Finder {
+   public:
+    explicit Finder(const DomainRuleTable& table)
+        : table_(&table),
+          metas_(table.metas_.data()),
+          slots_(table.metas_.size()) {}
+    // Whether the table has no slots; one without holds no key.
+    bool empty() const { return slots_ == 0; }
+    // Starts loading the home slot of a hash into the cache, so that the
+    // lookups of several keys wait for memory once rather than in turn,
+    // and returns it for findFrom(). REQUIRES: !empty().
+    uint32_t prefetchHome(uint64_t hash) const {
+      assert(!empty());
+      const size_t home = homeIn(tagOf(hash), slots_);
+      __builtin_prefetch(metas_ + home);
+      return static_cast<uint32_t>(home);
+    }
+    // The table's find(key, hash), the probe started at home. REQUIRES:
+    // hash == hashKey(key); home == prefetchHome(hash).
+    uint32_t findFrom(std::string_view key, uint64_t hash,
+                      uint32_t home) const {
+      assert(hash == hashKey(key) && home == homeIn(tagOf(hash), slots_));
+      const size_t at = table_->slotIn(metas_, slots_, key, tagOf(hash), home);
+      return at == kNoSlot ? kNoEntry : static_cast<uint32_t>(at + 1);
+    }
+
+   private:
+    const DomainRuleTable* table_;  // the table read
+    const uint32_t* metas_;         // its meta words
+    size_t slots_;                  // and their number
+  };
+
   // The lanes that hold rules under an entry, bit L for lane L; 0 for
   // kNoEntry.
   uint32_t lanesOf(uint32_t entry) const {
@@ -263,7 +284,14 @@ class DomainRuleTable {
   // How far the key in slot i lies from its home slot.
   size_t distanceAt(size_t i) const;
   // The slot holding key, or kNoSlot. REQUIRES: the table has slots.
-  size_t slotOf(std::string_view key, uint32_t tag, size_t home) const;
+  size_t slotOf(std::string_view key, uint32_t tag, size_t home) const {
+    return slotIn(metas_.data(), metas_.size(), key, tag, home);
+  }
+  // slotOf() with the slot table's meta words and their number as read
+  // by the caller. REQUIRES: metas == metas_.data(), size == metas_.size()
+  // > 0.
+  size_t slotIn(const uint32_t* metas, size_t size, std::string_view key,
+                uint32_t tag, size_t home) const;
   // True when the key of the used slot i is key.
   bool holdsKey(size_t i, std::string_view key) const;
   // Places a new key's slot (meta word and reference) by Robin Hood
@@ -359,17 +387,16 @@ inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::end() const {
 // The probe runs for every host candidate of every request, so it is
 // inline; the comparison of key bytes, needed only when a tag agrees, is
 // not.
-inline size_t DomainRuleTable::slotOf(std::string_view key, uint32_t tag,
+inline size_t DomainRuleTable::slotIn(const uint32_t* metas, size_t size,
+                                      std::string_view key, uint32_t tag,
                                       size_t home) const {
-  const uint32_t* const metas = metas_.data();
-  const size_t size = metas_.size();
   for (size_t i = home;;) {
     const uint32_t meta = metas[i];
     if (meta == 0) return kNoSlot;
     const uint32_t theirs = meta >> kTagShift;
     if (theirs == tag) {
       if (holdsKey(i, key)) return i;
-    } else if (theirs > tag && homeOf(theirs) <= i) {
+    } else if (theirs > tag && homeIn(theirs, size) <= i) {
       // Keys lie in tag order: a key with a higher tag that has not
       // wrapped round the table's end stands where key would have been.
       // (Once the search itself wraps round, i lies before key's home and

@@ -81,7 +81,7 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
   std::string_view host;
   if (!url.empty()) host = extractHostView(url, nullptr);
   candidates_.assign(host);
-  locateCandidates();
+  candidates_.locate(domainRules_);
   const RequestFacts request(url, pageUrl, host);
   bool tokenized = false;
   const RequestContainer* decider = nullptr;
@@ -146,41 +146,13 @@ const RequestFilter* FilterEngineImpl::matchGenericList(
   return nullptr;
 }
 
-void FilterEngineImpl::locateCandidates() {
-  // The candidates' lanes are 0 from assign(); a table without slots
-  // leaves them so.
-  if (!domainRules_.hasSlots()) return;
-  // Each candidate's home slot, kept in its entry until it is looked up.
-  for (CandidateList::Candidate& candidate : candidates_) {
-    candidate.entry = domainRules_.prefetchHome(candidate.hash);
-  }
-  // A key that an earlier candidate repeats (a.a.a has a.a twice) keeps
-  // its lanes only at its first place, so each chain is tried once.
-  uint32_t lanes = 0;
-  const auto last = candidates_.end();
-  for (auto candidate = candidates_.begin(); candidate != last; ++candidate) {
-    candidate->entry = domainRules_.findFrom(candidate->text, candidate->hash,
-                                             candidate->entry);
-    candidate->lanes = domainRules_.lanesOf(candidate->entry);
-    if (candidate->lanes == 0) continue;
-    for (auto earlier = candidates_.begin(); earlier != candidate; ++earlier) {
-      if (earlier->lanes != 0 && earlier->entry == candidate->entry) {
-        candidate->lanes = 0;
-        break;
-      }
-    }
-    lanes |= candidate->lanes;
-  }
-  candidates_.setLanes(lanes);
-}
-
 const RequestFilter* FilterEngineImpl::matchDomainMap(
     DomainLane& map, CandidateList& candidates, const RequestFacts& request,
     std::string_view* key) {
   const uint32_t lane = map.lane();
   if ((candidates.lanes() >> lane & 1) == 0) return nullptr;
   const std::string_view url = request.url();
-  for (CandidateList::Candidate& candidate : candidates) {
+  for (CandidateList::Located& candidate : candidates) {
     if ((candidate.lanes >> lane & 1) == 0) continue;
     for (const RequestFilter* rule : map.chain(candidate.entry)) {
       if (rule->missesAtPlace(url, &candidate.place)) continue;

@@ -256,9 +256,6 @@ class FilterEngineImpl final : public FilterEngine {
   // Files the keyed rules staged while the files were read; logs those
   // dropped because memory ran out. Does not throw.
   void fileStagedRules();
-  // Looks every candidate of candidates_ up in the domain table once; a
-  // candidate repeating an earlier one's key is left with no lanes.
-  void locateCandidates();
   // Rebuilds the generic token index when filing changed the sequences.
   void refreshIndex();
 
@@ -280,7 +277,7 @@ class FilterEngineImpl final : public FilterEngine {
                                         const std::string& pageUrl);
   // The shared-candidate lookup of the accelerated path. *key receives
   // the matching rule's key, a view valid until candidates is next
-  // assigned. REQUIRES: the candidates were located (locateCandidates())
+  // assigned. REQUIRES: the candidates were located (CandidateList::locate())
   // and assigned a host that is a view into request.url().
   const RequestFilter* matchDomainMap(DomainLane& map,
                                       CandidateList& candidates,

@@ -37,7 +37,7 @@ const RequestFilter* FilterEngineImpl::hasElemHideException(
   if (url.empty()) return nullptr;
   const std::string_view host = extractHostView(url, nullptr);
   candidates_.assign(host);
-  locateCandidates();
+  candidates_.locate(domainRules_);
   const RequestFacts request(url, pageUrl, host);
   std::string_view placed;
   return matchDomainMap(elemHideExceptionsByDomain, candidates_, request,
@@ -80,9 +80,10 @@ void FilterEngineImpl::collectSelectors(const std::string& pageAddress,
     }
   } else {
     candidates_.assign(host);
-    for (const CandidateList::Candidate& candidate : candidates_) {
-      visit(candidate.text, candidate.hash);
-    }
+    candidates_.forEachCandidate(
+        [&visit](std::string_view candidate, const char* /*where*/) {
+          visit(candidate, hashKey(candidate));
+        });
   }
 }
 

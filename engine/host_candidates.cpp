@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "engine/domain_rule_table.h"
 #include "engine/table_support.h"
 #include "filters/text_util.h"
 
@@ -140,20 +141,49 @@ bool isDomainCandidate(std::string_view text) {
 
 void CandidateList::assign(std::string_view host) {
   labels_.assign(host);
+  host_ = host.data();
   const size_t labels = labels_.count();
   size_ = labels < 2 ? 0 : labels * (labels - 1) / 2;
+  locatedCount_ = 0;
   lanes_ = 0;
-  if (candidates_.size() < size_) candidates_.resize(size_);
-  Candidate* next = candidates_.data();
-  labels_.forEachCandidate([this, host, &next](size_t first, size_t last) {
-    const std::string_view text = labels_.run(first, last);
-    const size_t place = labels_.place(first, last);
-    *next++ = Candidate{
-        text, hashKey(text), 0, 0,
-        KeyPlace(
-            place == HostLabels::kNotInHost ? nullptr : host.data() + place,
-            text.size())};
+}
+
+void CandidateList::locate(const DomainRuleTable& table) {
+  locatedCount_ = 0;
+  lanes_ = 0;
+  const DomainRuleTable::Finder finder(table);
+  // A table without slots holds no key.
+  if (size_ == 0 || finder.empty()) return;
+  if (probes_.size() < size_) {
+    probes_.resize(size_);
+    located_.resize(size_);
+  }
+  // Each candidate's home slot starts loading as it is hashed, so that the
+  // lookups wait for memory once rather than in turn.
+  Probe* next = probes_.data();
+  labels_.forEachCandidate([this, &finder, &next](size_t first, size_t last) {
+    const uint64_t hash = hashKey(labels_.run(first, last));
+    *next++ = Probe{hash, finder.prefetchHome(hash),
+                    static_cast<uint8_t>(first), static_cast<uint8_t>(last)};
   });
+  uint32_t lanes = 0;
+  Located* const located = located_.data();
+  size_t count = 0;
+  for (const Probe* probe = probes_.data(); probe != next; ++probe) {
+    const std::string_view text = labels_.run(probe->first, probe->last);
+    const uint32_t entry = finder.findFrom(text, probe->hash, probe->home);
+    if (entry == DomainRuleTable::kNoEntry) continue;
+    bool repeated = false;
+    for (size_t k = 0; k < count; ++k) repeated |= located[k].entry == entry;
+    if (repeated) continue;
+    const uint32_t entryLanes = table.lanesOf(entry);
+    located[count++] =
+        Located{text, entry, entryLanes,
+                KeyPlace(whereOf(probe->first, probe->last), text.size())};
+    lanes |= entryLanes;
+  }
+  locatedCount_ = count;
+  lanes_ = lanes;
 }
 
 }  // namespace quibex

@@ -20,6 +20,8 @@
 
 namespace quibex {
 
+class DomainRuleTable;
+
 // Bytes of a text that take part in a split.
 inline constexpr size_t kSplitBufferBytes = 128;
 
@@ -81,9 +83,12 @@ class HostLabels {
   // count() - 1.
   template <class Visit>
   void forEachCandidate(Visit&& visit) const {
-    if (count_ < 2) return;
-    for (size_t first = count_ - 1; first-- > 0;) {
-      for (size_t last = first + 1; last < count_; ++last) visit(first, last);
+    // The count read once: visit may store bytes, which the compiler would
+    // otherwise take for writes to it.
+    const size_t count = count_;
+    if (count < 2) return;
+    for (size_t first = count - 1; first-- > 0;) {
+      for (size_t last = first + 1; last < count; ++last) visit(first, last);
     }
   }
 
@@ -106,20 +111,24 @@ std::vector<std::string> domainCandidates(std::string_view host);
 // host of the address text itself.
 bool isDomainCandidate(std::string_view text);
 
-// The domain candidates of one host with their hashes and their places in
-// the host, built without allocating once the list has grown to the
-// largest host seen.
+// The domain candidates of one host, and those of them that the engine's
+// domain table holds (its located candidates), built without allocating
+// once the lists have grown to the largest host seen.
+//
+// A host has three candidates on average and the table holds about one in
+// five of them, so a candidate is hashed and probed from its labels alone;
+// the record a rule's test reads (its text, entry, lanes and place) is
+// written for a located one only.
 //
 // Thread-safety: none. Views returned stay valid until the next assign()
 // and while the host text lives.
 class CandidateList {
  public:
-  struct Candidate {
+  // A candidate whose key the domain table holds.
+  struct Located {
     std::string_view text;  // the candidate, a view into the host or here
-    uint64_t hash;          // hashKey(text)
-    uint32_t entry;  // its entry in the engine's domain table, set by the
-                     // caller after assign()
-    uint32_t lanes;  // the containers holding rules under it, ditto
+    uint32_t entry;         // its entry in the domain table
+    uint32_t lanes;         // the containers holding rules under it
     // Where text stands in the host text given to assign(), byte for byte;
     // nowhere when empty labels were dropped inside it.
     KeyPlace place;
@@ -129,29 +138,60 @@ class CandidateList {
   CandidateList(const CandidateList&) = delete;
   CandidateList& operator=(const CandidateList&) = delete;
 
-  // Replaces the list with the candidates of host; lanes() becomes 0.
+  // Replaces the candidates with those of host; none is located.
   void assign(std::string_view host);
+  // Looks every candidate up in table, in candidate order, and keeps those
+  // it holds as the located ones; a candidate repeating the key of an
+  // earlier located one (a.a.a has a.a twice) is left out, so that each
+  // chain is tried once. REQUIRES: table is unchanged until the next
+  // assign().
+  void locate(const DomainRuleTable& table);
 
+  // How many candidates the host has.
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  const Candidate& operator[](size_t i) const { return candidates_[i]; }
-  const Candidate* begin() const { return candidates_.data(); }
-  const Candidate* end() const { return candidates_.data() + size_; }
-  // Mutable, for the caller to set each candidate's entry and lanes.
-  Candidate* begin() { return candidates_.data(); }
-  Candidate* end() { return candidates_.data() + size_; }
-  // The lanes of all candidates together, as the caller set them.
+  // Calls visit(text, where) for every candidate in candidate order: where
+  // is the place of text in the host, byte for byte, or null when empty
+  // labels were dropped inside it.
+  template <class Visit>
+  void forEachCandidate(Visit&& visit) const {
+    labels_.forEachCandidate([this, &visit](size_t first, size_t last) {
+      visit(labels_.run(first, last), whereOf(first, last));
+    });
+  }
+
+  // The located candidates, in candidate order.
+  Located* begin() { return located_.data(); }
+  Located* end() { return located_.data() + locatedCount_; }
+  const Located* begin() const { return located_.data(); }
+  const Located* end() const { return located_.data() + locatedCount_; }
+  // The lanes of all located candidates together.
   uint32_t lanes() const { return lanes_; }
-  void setLanes(uint32_t lanes) { lanes_ = lanes; }
 
  private:
-  HostLabels labels_;  // its labels; the texts point here
-  // The candidates in candidate order: the first size_ elements. The
-  // vector keeps the length of the most candidates any host had, so that
-  // a list is built without allocating.
-  std::vector<Candidate> candidates_;
-  size_t size_ = 0;     // candidates of the current host
-  uint32_t lanes_ = 0;  // the lanes of all candidates, set by the caller
+  // A candidate while locate() runs: its hash, its home slot in the table
+  // and the labels it runs over.
+  struct Probe {
+    uint64_t hash;
+    uint32_t home;
+    uint8_t first;
+    uint8_t last;
+  };
+
+  const char* whereOf(size_t first, size_t last) const {
+    const size_t place = labels_.place(first, last);
+    return place == HostLabels::kNotInHost ? nullptr : host_ + place;
+  }
+
+  HostLabels labels_;           // its labels; the texts point here
+  const char* host_ = nullptr;  // the host text given to assign()
+  // Each vector keeps the length of the most candidates any host had, so
+  // that a list is built without allocating.
+  std::vector<Probe> probes_;     // the candidates, while locate() runs
+  std::vector<Located> located_;  // the first locatedCount_ are located
+  size_t size_ = 0;               // candidates of the current host
+  size_t locatedCount_ = 0;       // of them located
+  uint32_t lanes_ = 0;            // the lanes of the located ones
 };
 
 }  // namespace quibex

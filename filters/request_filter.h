@@ -312,13 +312,22 @@ inline bool RequestFilter::missesAtPlace(std::string_view url,
   const size_t after =
       static_cast<size_t>(place->where() - url.data()) + place->size();
   if (flags_ & kHasSizes) {
+    // A pattern too long for the record's 16-bit size: the full test
+    // decides.
+    if (bodyLen_ == kWide) return false;
     // The pattern after the "*" and the key, up to its first "*", against
     // the URL after place: a literal byte that differs, or a "^" facing a
     // byte that is no separator, is a miss there; a run that agrees to its
-    // end says nothing.
-    const char* const rest = chars() + 1 + place->size();
+    // end says nothing. The pattern starts after the Sizes block and the
+    // Options block, when there is one; it is the body and a closing "*",
+    // when one was added.
+    const char* const rest =
+        block(sizeof(RequestFilter) + sizeof(Sizes) +
+              ((flags_ & kHasOptions) ? sizeof(Options) : 0)) +
+        1 + place->size();
+    const size_t restSize =
+        size_t{bodyLen_} + ((flags_ & kTrailStar) ? 1 : 0) - place->size();
     const char* const text = url.data() + after;
-    const size_t restSize = static_cast<size_t>(chars() + patternLen() - rest);
     const size_t textSize = url.size() - after;
     const size_t both = restSize < textSize ? restSize : textSize;
     size_t i = 0;

@@ -180,5 +180,27 @@ TEST(DomainRuleTableTest, KeysWithEqualTagsStayApart) {
             (std::vector<const RequestFilter*>{rules[1], rules[3]}));
 }
 
+// The key hash reads every byte of its view, whatever the length (one
+// word, two overlapping words or the loop), and no byte outside it.
+TEST(HashKeyTest, EveryByteInsideTheViewCountsAndNoneOutside) {
+  std::mt19937 random(3);
+  std::string bytes(64, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  for (size_t size = 0; size <= 40; ++size) {
+    const std::string_view key(bytes.data() + 8, size);
+    const uint64_t hash = hashKey(key);
+    bytes[7] ^= 1;
+    bytes[8 + size] ^= 1;
+    EXPECT_EQ(hashKey(key), hash) << size;
+    bytes[7] ^= 1;
+    bytes[8 + size] ^= 1;
+    for (size_t i = 0; i < size; ++i) {
+      bytes[8 + i] ^= 1;
+      EXPECT_NE(hashKey(key), hash) << size << " " << i;
+      bytes[8 + i] ^= 1;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quibex

@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
+#include <tuple>
+#include <vector>
 
+#include "engine/domain_rule_table.h"
 #include "engine/host_candidates.h"
+#include "filters/rule_arena.h"
 
 namespace quibex {
 namespace {
@@ -22,7 +27,8 @@ class HostTest : public ::testing::TestWithParam<HostCase> {};
 
 Strings listed(const CandidateList& list) {
   Strings out;
-  for (const auto& c : list) out.emplace_back(c.text);
+  list.forEachCandidate(
+      [&out](std::string_view text, const char*) { out.emplace_back(text); });
   return out;
 }
 
@@ -106,13 +112,21 @@ TEST(CandidateListTest, AgreesWithPlainEnumerationOnRandomHosts) {
     list.assign(host);
     ASSERT_EQ(listed(list), domainCandidates(host)) << host;
     const bool isHost = extractHostView(host, nullptr) == host;
-    for (const CandidateList::Candidate& c : list) {
-      ASSERT_TRUE(!isHost || isDomainCandidate(c.text)) << c.text;
-      if (c.place.where() != nullptr) {
-        ASSERT_EQ(std::string_view(c.place.where(), c.text.size()), c.text);
+    list.forEachCandidate([isHost](std::string_view text, const char* where) {
+      ASSERT_TRUE(!isHost || isDomainCandidate(text)) << text;
+      if (where != nullptr) {
+        ASSERT_EQ(std::string_view(where, text.size()), text);
       }
-    }
+    });
   }
+}
+
+// Where each candidate stands in the host, null for none.
+std::vector<const char*> places(const CandidateList& list) {
+  std::vector<const char*> out;
+  list.forEachCandidate(
+      [&out](std::string_view, const char* where) { out.push_back(where); });
+  return out;
 }
 
 TEST(CandidateListTest, PlaceInHostOnlyWithoutDroppedLabels) {
@@ -120,13 +134,59 @@ TEST(CandidateListTest, PlaceInHostOnlyWithoutDroppedLabels) {
   const std::string_view host = "a..b.c";
   list.assign(host);
   ASSERT_EQ(listed(list), (Strings{"b.c", "a.b", "a.b.c"}));
-  EXPECT_EQ(list[0].place.where(), host.data() + 3);
-  EXPECT_EQ(list[1].place.where(), nullptr);
-  EXPECT_EQ(list[2].place.where(), nullptr);
+  EXPECT_EQ(places(list),
+            (std::vector<const char*>{host.data() + 3, nullptr, nullptr}));
   const std::string_view dotted = ".x.y";
   list.assign(dotted);
   ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].place.where(), dotted.data() + 1);
+  EXPECT_EQ(places(list), std::vector<const char*>{dotted.data() + 1});
+}
+
+// locate() keeps the candidates the table holds, in candidate order, each
+// key once, with the lanes of its rules and its place in the host.
+TEST(CandidateListTest, LocatesTheKeysTheTableHolds) {
+  RuleArena arena;
+  DomainRuleTable table(&arena);
+  const struct {
+    const char* rule;
+    uint32_t lane;
+  } filed[] = {{"||b.c^", 1}, {"||a.b.c^", 0}, {"||a.b.c^", 3}, {"||a.a^", 2}};
+  for (const auto& f : filed) {
+    const RequestFilter* rule = parseRequestFilter(f.rule, arena);
+    table.insert(rule->domainKeyView(), hashKey(rule->domainKeyView()), f.lane,
+                 rule);
+  }
+  // A located candidate: its text, its lanes and its place in the host
+  // (-1 for none).
+  using Located = std::tuple<std::string, uint32_t, int>;
+  const struct {
+    std::string host;
+    std::vector<Located> located;
+    uint32_t lanes;
+  } cases[] = {
+      {"a.b.c", {{"b.c", 2u, 2}, {"a.b.c", 9u, 0}}, 11u},
+      {"x.a.b.c", {{"b.c", 2u, 4}, {"a.b.c", 9u, 2}}, 11u},
+      {"a.a.a", {{"a.a", 4u, 2}}, 4u},  // a.a twice, located once
+      {"a..b.c", {{"b.c", 2u, 3}, {"a.b.c", 9u, -1}}, 11u},
+      {"c.b.a", {}, 0u},
+      {"c", {}, 0u},
+  };
+  CandidateList list;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host);
+    list.assign(c.host);
+    list.locate(table);
+    std::vector<Located> located;
+    for (const CandidateList::Located& l : list) {
+      EXPECT_EQ(table.keyOf(l.entry), l.text);
+      const char* where = l.place.where();
+      located.emplace_back(
+          std::string(l.text), l.lanes,
+          where == nullptr ? -1 : static_cast<int>(where - c.host.data()));
+    }
+    EXPECT_EQ(located, c.located);
+    EXPECT_EQ(list.lanes(), c.lanes);
+  }
 }
 
 TEST(IsDomainCandidateTest, OnlyRunsOfTwoOrMoreLabels) {

@@ -84,13 +84,13 @@ int run(int argc, char** argv) {
   CandidateList list;
   for (const WorkloadRequest& request : workload.requests) {
     list.assign(extractHostView(request.url, nullptr));
-    for (const CandidateList::Candidate& candidate : list) {
+    list.forEachCandidate([&](std::string_view candidate, const char*) {
       ++candidates;
-      held += table.find(candidate.text, candidate.hash) !=
-                      DomainRuleTable::kNoEntry
-                  ? 1
-                  : 0;
-    }
+      held +=
+          table.find(candidate, hashKey(candidate)) != DomainRuleTable::kNoEntry
+              ? 1
+              : 0;
+    });
   }
   std::printf(
       "\nhost candidates of the requests: %zu, under a request rule key: "
