@@ -2,11 +2,16 @@
 // and the domain key.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <string_view>
 #include <vector>
 
+#include "filters/domain_key.h"
 #include "filters/request_filter.h"
 #include "filters/rule_arena.h"
 #include "filters/rule_options.h"
+#include "filters/text_util.h"
 
 namespace quibex {
 namespace {
@@ -246,6 +251,47 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"abcdefg.hijklmn^.pqrstuvw.xyz", "pqrstuvw.xyz"},
         KeyCase{".abcdefghijklmnop.q", ""},
         KeyCase{"abcdefghijklmnopqrstuvwxyz", ""}));
+
+// The key as the header words it, read plainly: the span before the first
+// "/" (or before at most two closing wildcards), after the last wildcard's
+// next dot when the span holds a wildcard, kept when host-like.
+std::string plainKey(std::string_view text) {
+  size_t start = 0;
+  while (start < 2 && start < text.size() && text[start] == '*') ++start;
+  for (const std::string_view scheme : {"http://", "https://"}) {
+    if (text.substr(start, scheme.size()) == scheme) start += scheme.size();
+  }
+  size_t end = text.find('/', start);
+  if (end == std::string_view::npos) {
+    end = text.size();
+    for (int i = 0; i < 2 && end > 0 && isWildcard(text[end - 1]); ++i) --end;
+    end = std::max(end, start);
+  }
+  std::string_view span = text.substr(start, end - start);
+  const size_t wildcard = span.find_last_of("*^");
+  if (wildcard != std::string_view::npos) {
+    const size_t dot = span.find('.', wildcard);
+    if (dot == std::string_view::npos) return "";
+    span.remove_prefix(dot + 1);
+  }
+  return std::string(hostLikeOrEmpty(span));
+}
+
+// Random texts of the bytes that decide a key, of every length around the
+// word sizes the key scan reads, against the plain reading.
+TEST(DomainKeyTest, AgreesWithAPlainReading) {
+  std::mt19937 random(19);
+  const std::string_view bytes = "ab.*^/..aa";
+  for (int n = 0; n < 200000; ++n) {
+    std::string text = n % 7 == 0 ? "https://" : n % 5 == 0 ? "*" : "";
+    const size_t size = random() % 40;
+    while (text.size() < size) text.push_back(bytes[random() % bytes.size()]);
+    ASSERT_EQ(domainKey(text), plainKey(text)) << text;
+    if (text.find('/') == std::string::npos) {
+      ASSERT_EQ(slashlessDomainKeyView(text), plainKey(text)) << text;
+    }
+  }
+}
 
 }  // namespace
 }  // namespace quibex
