@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <random>
 #include <string_view>
 #include <vector>
@@ -204,6 +205,54 @@ TEST(ParseTest, RulesSideBySideInAnArena) {
     expectFields(*placed[i], cases[i]);
   }
   for (RequestFilter* f : placed) f->~RequestFilter();
+}
+
+// Lines of a bare host rule's shape and near it, at random: each keeps its
+// text and stores the key of its pattern, and exactly the bare host rules
+// (no options, no "/", a closing "^") take the record without a Sizes
+// block: their one block holds the record and the pattern [*?][body]*.
+TEST(ParseTest, BareHostRulesAtRandom) {
+  struct Block {
+    size_t bytes = 0;
+    size_t alignment = 0;
+    std::vector<std::max_align_t> storage;
+  };
+  const auto allocate = [](size_t bytes, size_t alignment, void* context) {
+    Block* block = static_cast<Block*>(context);
+    block->bytes = bytes;
+    block->alignment = alignment;
+    block->storage.resize(bytes / sizeof(std::max_align_t) + 1);
+    return static_cast<void*>(block->storage.data());
+  };
+  std::mt19937 random(5);
+  const std::string_view prefixes[] = {"", "|", "||", "|||", "@@||", "@@|"};
+  const std::string_view bytes = "ab.*^$/|.aa";
+  for (int n = 0; n < 50000; ++n) {
+    std::string line(prefixes[random() % 6]);
+    const size_t size = line.size() + random() % 24;
+    while (line.size() < size) line.push_back(bytes[random() % bytes.size()]);
+    if (random() % 4 != 0) line.push_back('^');
+    size_t pos = line.compare(0, 2, "@@") == 0 ? 2 : 0;
+    if (line.compare(pos, 2, "||") == 0) pos += 2;
+    const bool leadStar = line.compare(pos, 1, "|") != 0;
+    if (!leadStar) ++pos;
+    const std::string body = line.substr(pos);
+    const bool bare = line.find('$') == std::string::npos && !body.empty() &&
+                      body.back() == '^' && body.find('/') == std::string::npos;
+
+    Block block;
+    RequestFilter* f = parseRequestFilterInto(line, allocate, &block);
+    ASSERT_NE(f, nullptr) << line;
+    EXPECT_EQ(f->text(), line);
+    EXPECT_EQ(f->domainKeyView(), domainKeyView(f->pattern())) << line;
+    const size_t bareBytes = sizeof(RequestFilter) + body.size() + 2;
+    EXPECT_EQ(block.bytes == bareBytes - (leadStar ? 0 : 1), bare) << line;
+    if (bare) {
+      EXPECT_EQ(block.alignment, alignof(RequestFilter));
+      EXPECT_EQ(f->pattern(), (leadStar ? "*" : "") + body + "*") << line;
+    }
+    f->~RequestFilter();
+  }
 }
 
 TEST(ParseTest, CommentsYieldNoFilter) {
