@@ -19,19 +19,19 @@ const std::vector<std::string>& emptyList() {
 // Splits the value of a "domain" option on "|". The last character always
 // belongs to the last name, even when it is a "|".
 void parseDomainList(std::string_view value, DomainLists* lists) {
-  std::string name;
-  for (size_t i = 0; i < value.size(); ++i) {
-    const char c = value[i];
-    const bool last = i + 1 == value.size();
-    if (c != '|' || last) name.push_back(c);
-    if (c == '|' || last) {
-      if (!name.empty() && name[0] == '~') {
-        lists->exclude.emplace_back(name, 1);
-      } else {
-        lists->include.push_back(name);
-      }
-      name.clear();
+  size_t start = 0;
+  while (start < value.size()) {
+    size_t bar = value.find('|', start);
+    if (bar == std::string_view::npos || bar + 1 == value.size()) {
+      bar = value.size();
     }
+    const std::string_view name = value.substr(start, bar - start);
+    if (!name.empty() && name[0] == '~') {
+      lists->exclude.emplace_back(name.substr(1));
+    } else {
+      lists->include.emplace_back(name);
+    }
+    start = bar + 1;
   }
 }
 

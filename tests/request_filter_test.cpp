@@ -107,6 +107,8 @@ std::vector<ParseCase> lineCases() {
       {"x$domain=a.b|", "*x*", "", false, 0, 0, false, {"a.b|"}, {}},
       {"x$domain=|a.b", "*x*", "", false, 0, 0, false, {"", "a.b"}, {}},
       {"x$domain=a||b", "*x*", "", false, 0, 0, false, {"a", "", "b"}, {}},
+      {"x$domain=|", "*x*", "", false, 0, 0, false, {"|"}, {}},
+      {"x$domain=a|~", "*x*", "", false, 0, 0, false, {"a"}, {""}},
       {"x$domain", "*x*", "", false, 0, 0, false, {}, {}},
       {"x$domainXa.b", "*x*", "", false, 0, 0, false, {"a.b"}, {}},
       {"x$domain=A.b,script",
