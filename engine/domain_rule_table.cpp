@@ -194,7 +194,7 @@ void DomainRuleTable::stage(uint64_t hash, uint32_t lane,
   assert(hash == hashKey(rule->domainKeyView()));
   if (lane >= kLanes) throw std::bad_alloc();
   const uint32_t ref = arena_->refOf(rule);
-  reserveGeometric(&staged_, 1);
+  if (staged_.size() == staged_.capacity()) reserveGeometric(&staged_, 1);
   staged_.push_back(uint64_t{tagOf(hash)} << kStagedTagShift |
                     uint64_t{lane} << kStagedLaneShift | ref);
 }

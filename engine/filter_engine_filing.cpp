@@ -34,12 +34,12 @@ void FilterEngineImpl::addRequestFilter(RequestFilter* filter, int listIndex) {
 
 void FilterEngineImpl::fileRequestFilter(const RequestFilter* rule,
                                          bool list1) {
-  const RequestContainer& container = containerFor(*rule, list1 ? 1 : 0);
+  const std::string_view key = rule->domainKeyView();
+  const RequestContainer& container = containerFor(*rule, key, list1 ? 1 : 0);
   if (container.keyed && stageKeyedRules_) {
-    domainRules_.stage(hashKey(rule->domainKeyView()), mapOf(container).lane(),
-                       rule);
+    domainRules_.stage(hashKey(key), mapOf(container).lane(), rule);
   } else if (container.keyed) {
-    mapOf(container).insertFilter(rule->domainKeyView(), rule);
+    mapOf(container).insertFilter(key, rule);
   } else {
     sequenceOf(container).push_back(rule);
   }

@@ -383,14 +383,21 @@ inline const RequestContainer& containerOf(DecisionStep id) {
 }
 
 // The container the engine files rule into when it comes from list
-// listIndex (0 for the first file, any other value for the second).
+// listIndex (0 for the first file, any other value for the second), for a
+// caller that has the rule's key at hand. REQUIRES: key ==
+// rule.domainKeyView().
 inline const RequestContainer& containerFor(const RequestFilter& rule,
+                                            std::string_view key,
                                             int listIndex) {
   static constexpr std::array<size_t, 16> kIndexes =
       filingIndexes(FilterEngineImpl::kRequestContainers);
   return FilterEngineImpl::kRequestContainers[kIndexes[filingKey(
-      listIndex != 0, rule.isException(), !rule.domainKeyView().empty(),
-      rule.elemHide())]];
+      listIndex != 0, rule.isException(), !key.empty(), rule.elemHide())]];
+}
+// The same, the key found from the rule.
+inline const RequestContainer& containerFor(const RequestFilter& rule,
+                                            int listIndex) {
+  return containerFor(rule, rule.domainKeyView(), listIndex);
 }
 
 }  // namespace quibex

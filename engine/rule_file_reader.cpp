@@ -65,7 +65,7 @@ bool RuleFileReader::makeRoom() {
 
 void RuleFileReader::dropLine() { pos_ = len_ = scanned_ = nul_ = 0; }
 
-bool RuleFileReader::next(std::string_view* line) {
+bool RuleFileReader::nextFromBlock(std::string_view* line) {
   bool skipping = false;  // the line in progress is read through, not kept
   bool noMemory = false;  // it is skipped because memory for it ran out
   while (!done_) {

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -50,7 +51,28 @@ class RuleFileReader {
   // the file is exhausted or a read failed. The text is followed by a NUL
   // (line->data()[line->size()] == '\0'). Valid until the next call. Does
   // not throw.
-  bool next(std::string_view* line);
+  bool next(std::string_view* line) {
+    // The common case inline: a whole line without a NUL lies in the bytes
+    // read; every other case (the end of the bytes read, a NUL, an
+    // over-long line, the end of the file) is left to nextFromBlock().
+    if (!done_) {
+      char* const bytes = buffer_.get();
+      const void* feed = std::memchr(bytes + scanned_, '\n', len_ - scanned_);
+      if (feed != nullptr) {
+        const size_t end =
+            static_cast<size_t>(static_cast<const char*>(feed) - bytes);
+        if (end < nul_ && end - pos_ <= kMaxRuleLineRead) {
+          size_t stop = end;
+          if (stop > pos_ && bytes[stop - 1] == '\r') --stop;
+          bytes[stop] = '\0';
+          *line = std::string_view(bytes + pos_, stop - pos_);
+          pos_ = scanned_ = end + 1;
+          return true;
+        }
+      }
+    }
+    return nextFromBlock(line);
+  }
 
   // True once no line is left to return: after next() returned the last
   // line of the file, or after it returned false.
@@ -66,6 +88,8 @@ class RuleFileReader {
   size_t longLines() const { return skipped_ - memorySkipped_; }
 
  private:
+  // next() for every case: reads more of the file as needed.
+  bool nextFromBlock(std::string_view* line);
   // Reads more of the file behind the bytes held; false at its end or on
   // a read error.
   bool readMore();

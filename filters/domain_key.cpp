@@ -10,19 +10,10 @@
 namespace quibex {
 namespace {
 
-// The key of text, whose first "/" after start is at slash (npos: none).
-std::string_view keyBefore(std::string_view text, size_t start, size_t slash) {
+// The key of the text's span [start, end) when the span holds a wildcard.
+__attribute__((noinline)) std::string_view keyAfterWildcard(
+    std::string_view text, size_t start, size_t end) {
   const char* bytes = text.data();
-  size_t end = slash;
-  if (slash == std::string_view::npos) {
-    end = text.size();
-    if (isWildcard(bytes[end - 1])) {
-      --end;
-      if (end > 0 && isWildcard(bytes[end - 1])) --end;
-    }
-    if (end < start) end = start;
-  }
-
   // Only the last wildcard before end and the dots after it decide the
   // key: it starts behind the first dot after that wildcard (at start when
   // there is no wildcard) and needs a dot of its own beyond that. So the
@@ -77,6 +68,57 @@ std::string_view keyBefore(std::string_view text, size_t start, size_t slash) {
   return text.substr(keyStart, end - keyStart);
 }
 
+// Where the key of a text without a "/" ends: before at most two wildcards
+// that end the text, and not before start. REQUIRES: text is not empty.
+inline size_t keyEnd(std::string_view text, size_t start) {
+  size_t end = text.size();
+  if (isWildcard(text[end - 1])) {
+    --end;
+    if (end > 0 && isWildcard(text[end - 1])) --end;
+  }
+  return end < start ? start : end;
+}
+
+// Bit 7 of each byte of the result is set where that byte of x is zero or
+// above such a byte, and of no byte when x holds no zero byte: whether a
+// word holds a byte is told exactly, though not where.
+inline uint64_t zeroByteBits(uint64_t x) {
+  return (x - 0x0101010101010101u) & ~x & 0x8080808080808080u;
+}
+
+// The key of the text's span [start, end): a span without a wildcard (as
+// nearly every key is) is the key whole when it holds a dot and neither
+// begins nor ends with one. Whether it holds a wildcard or a dot is told a
+// word at a time, each byte read once, the last word overlapping the one
+// before it; only a span with a wildcard needs the places of its dots.
+inline std::string_view keyOfSpan(std::string_view text, size_t start,
+                                  size_t end) {
+  const char* bytes = text.data();
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  uint64_t dot = 0;
+  if (end - start >= 8) {
+    for (size_t i = start;; i += 8) {
+      const bool last = end - i <= 8;
+      if (last) i = end - 8;
+      uint64_t word;
+      std::memcpy(&word, bytes + i, 8);
+      if ((zeroByteBits(word ^ (kOnes * '*')) |
+           zeroByteBits(word ^ (kOnes * '^'))) != 0) {
+        return keyAfterWildcard(text, start, end);
+      }
+      dot |= zeroByteBits(word ^ (kOnes * '.'));
+      if (last) break;
+    }
+  } else {
+    for (size_t i = start; i < end; ++i) {
+      if (isWildcard(bytes[i])) return keyAfterWildcard(text, start, end);
+      dot |= bytes[i] == '.';
+    }
+  }
+  if (dot == 0 || bytes[start] == '.' || bytes[end - 1] == '.') return {};
+  return text.substr(start, end - start);
+}
+
 }  // namespace
 
 std::string_view domainKeyView(std::string_view text) {
@@ -84,17 +126,17 @@ std::string_view domainKeyView(std::string_view text) {
   const size_t start = skipSchemeAndStars(text);
   const void* slash =
       std::memchr(text.data() + start, '/', text.size() - start);
-  return keyBefore(
+  if (slash == nullptr) return keyOfSpan(text, start, keyEnd(text, start));
+  return keyOfSpan(
       text, start,
-      slash != nullptr
-          ? static_cast<size_t>(static_cast<const char*>(slash) - text.data())
-          : std::string_view::npos);
+      static_cast<size_t>(static_cast<const char*>(slash) - text.data()));
 }
 
 std::string_view slashlessDomainKeyView(std::string_view text) {
   assert(text.find('/') == std::string_view::npos);
   if (text.empty()) return {};
-  return keyBefore(text, skipSchemeAndStars(text), std::string_view::npos);
+  const size_t start = skipSchemeAndStars(text);
+  return keyOfSpan(text, start, keyEnd(text, start));
 }
 
 }  // namespace quibex

@@ -19,19 +19,19 @@ const std::vector<std::string>& emptyList() {
 // Splits the value of a "domain" option on "|". The last character always
 // belongs to the last name, even when it is a "|".
 void parseDomainList(std::string_view value, DomainLists* lists) {
-  std::string name;
-  for (size_t i = 0; i < value.size(); ++i) {
-    const char c = value[i];
-    const bool last = i + 1 == value.size();
-    if (c != '|' || last) name.push_back(c);
-    if (c == '|' || last) {
-      if (!name.empty() && name[0] == '~') {
-        lists->exclude.emplace_back(name, 1);
-      } else {
-        lists->include.push_back(name);
-      }
-      name.clear();
+  size_t start = 0;
+  while (start < value.size()) {
+    size_t bar = value.find('|', start);
+    if (bar == std::string_view::npos || bar + 1 == value.size()) {
+      bar = value.size();
     }
+    const std::string_view name = value.substr(start, bar - start);
+    if (!name.empty() && name[0] == '~') {
+      lists->exclude.emplace_back(name.substr(1));
+    } else {
+      lists->include.emplace_back(name);
+    }
+    start = bar + 1;
   }
 }
 
@@ -254,11 +254,96 @@ inline void RequestFilter::storeDomainKey() {
   }
 }
 
+inline RequestFilter* RequestFilter::layOutPlainBareHostRule(
+    std::string_view line, void* (*allocate)(size_t, size_t, void*),
+    void* context) {
+  // The prefix as cutLine() reads it.
+  const size_t size = line.size();
+  const char* bytes = line.data();
+  uint8_t flags = kLeadStar | kTrailStar;
+  size_t pos = 0;
+  if (size >= 2 && bytes[0] == '@' && bytes[1] == '@') {
+    flags |= kException;
+    pos = 2;
+  }
+  if (size - pos >= 2 && bytes[pos] == '|' && bytes[pos + 1] == '|') {
+    flags |= kDoublePipe;
+    pos += 2;
+  }
+  if (size - pos >= 1 && bytes[pos] == '|') {
+    flags &= ~kLeadStar;
+    pos += 1;
+  }
+  // The body is the host and a closing "^": no options, no trailing "|",
+  // 16-bit sizes.
+  if (size - pos < 2 || bytes[size - 1] != '^' || size - pos >= kWide) {
+    return nullptr;
+  }
+  // The host: a "$" would start options, a "/" a path, and a wildcard
+  // would move the key; a dot makes it a key. Each byte is read once, a
+  // word at a time (the last word overlapping the one before it); whether
+  // a word holds a byte is told exactly by the zero-byte test.
+  const char* host = bytes + pos;
+  const size_t hostSize = size - pos - 1;
+  bool dot = false;
+  if (hostSize >= 8) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    constexpr uint64_t kHigh = 0x8080808080808080u;
+    const auto zeroByte = [](uint64_t x) { return (x - kOnes) & ~x & kHigh; };
+    uint64_t dots = 0;
+    for (size_t i = 0;; i += 8) {
+      const bool last = hostSize - i <= 8;
+      if (last) i = hostSize - 8;
+      uint64_t word;
+      std::memcpy(&word, host + i, 8);
+      if ((zeroByte(word ^ (kOnes * '$')) | zeroByte(word ^ (kOnes * '/')) |
+           zeroByte(word ^ (kOnes * '*')) | zeroByte(word ^ (kOnes * '^'))) !=
+          0) {
+        return nullptr;
+      }
+      dots |= zeroByte(word ^ (kOnes * '.'));
+      if (last) break;
+    }
+    dot = dots != 0;
+  } else {
+    for (size_t i = 0; i < hostSize; ++i) {
+      const char c = host[i];
+      if (c == '$' || c == '/' || isWildcard(c)) return nullptr;
+      dot |= c == '.';
+    }
+  }
+
+  // Laid out as layOut() lays out a bare host rule: the record, then the
+  // pattern [*?][host^]*.
+  const bool leadStar = flags & kLeadStar;
+  const size_t bodySize = hostSize + 1;
+  void* memory =
+      allocate(sizeof(RequestFilter) + (leadStar ? 1 : 0) + bodySize + 1,
+               alignof(RequestFilter), context);
+  RequestFilter* filter = new (memory) RequestFilter();
+  filter->flags_ = flags;
+  filter->bodyLen_ = static_cast<uint16_t>(bodySize);
+  char* out = filter->chars();
+  if (leadStar) *out++ = '*';
+  std::memcpy(out, host, bodySize);
+  out[bodySize] = '*';
+  // The key is the host whole (no scheme can stand before it without a
+  // "/"), when it holds a dot and neither begins nor ends with one; a bare
+  // host rule without a key is marked as one whose key is not stored.
+  const bool keyed = dot && host[0] != '.' && host[hostSize - 1] != '.';
+  filter->keyOffset_ = keyed ? (leadStar ? 1 : 0) : kKeyNotStored;
+  return filter;
+}
+
 RequestFilter* parseRequestFilterInto(std::string_view line,
                                       void* (*allocate)(size_t, size_t, void*),
                                       void* context) {
   if (line.size() > kMaxRuleLineBytes) return nullptr;
   if (startsWith(line, "!")) return nullptr;  // comment
+  if (RequestFilter* bare =
+          RequestFilter::layOutPlainBareHostRule(line, allocate, context)) {
+    return bare;
+  }
   RequestFilter::LineParts parts;
   RequestFilter::cutLine(line, &parts);
   RequestFilter* filter = RequestFilter::layOut(&parts, allocate, context);

@@ -223,6 +223,13 @@ class RequestFilter {
   // (flags, body, suffix, options); the filter is laid out in one
   // allocation from them (the options' domain lists move into it); last it
   // records where its domain key lies in its pattern.
+  // Most lines are bare host rules ("||host^", "@@||host^"): such a line
+  // whose host part holds no wildcard is laid out in one pass over it,
+  // exactly as the steps below would lay it out. Returns null, having
+  // allocated nothing, for any other line.
+  static RequestFilter* layOutPlainBareHostRule(
+      std::string_view line, void* (*allocate)(size_t, size_t, void*),
+      void* context);
   struct LineParts;
   static void cutLine(std::string_view line, LineParts* parts);
   static RequestFilter* layOut(LineParts* parts,

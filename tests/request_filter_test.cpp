@@ -2,11 +2,17 @@
 // and the domain key.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <random>
+#include <string_view>
 #include <vector>
 
+#include "filters/domain_key.h"
 #include "filters/request_filter.h"
 #include "filters/rule_arena.h"
 #include "filters/rule_options.h"
+#include "filters/text_util.h"
 
 namespace quibex {
 namespace {
@@ -101,6 +107,8 @@ std::vector<ParseCase> lineCases() {
       {"x$domain=a.b|", "*x*", "", false, 0, 0, false, {"a.b|"}, {}},
       {"x$domain=|a.b", "*x*", "", false, 0, 0, false, {"", "a.b"}, {}},
       {"x$domain=a||b", "*x*", "", false, 0, 0, false, {"a", "", "b"}, {}},
+      {"x$domain=|", "*x*", "", false, 0, 0, false, {"|"}, {}},
+      {"x$domain=a|~", "*x*", "", false, 0, 0, false, {"a"}, {""}},
       {"x$domain", "*x*", "", false, 0, 0, false, {}, {}},
       {"x$domainXa.b", "*x*", "", false, 0, 0, false, {"a.b"}, {}},
       {"x$domain=A.b,script",
@@ -201,6 +209,54 @@ TEST(ParseTest, RulesSideBySideInAnArena) {
   for (RequestFilter* f : placed) f->~RequestFilter();
 }
 
+// Lines of a bare host rule's shape and near it, at random: each keeps its
+// text and stores the key of its pattern, and exactly the bare host rules
+// (no options, no "/", a closing "^") take the record without a Sizes
+// block: their one block holds the record and the pattern [*?][body]*.
+TEST(ParseTest, BareHostRulesAtRandom) {
+  struct Block {
+    size_t bytes = 0;
+    size_t alignment = 0;
+    std::vector<std::max_align_t> storage;
+  };
+  const auto allocate = [](size_t bytes, size_t alignment, void* context) {
+    Block* block = static_cast<Block*>(context);
+    block->bytes = bytes;
+    block->alignment = alignment;
+    block->storage.resize(bytes / sizeof(std::max_align_t) + 1);
+    return static_cast<void*>(block->storage.data());
+  };
+  std::mt19937 random(5);
+  const std::string_view prefixes[] = {"", "|", "||", "|||", "@@||", "@@|"};
+  const std::string_view bytes = "ab.*^$/|.aa";
+  for (int n = 0; n < 50000; ++n) {
+    std::string line(prefixes[random() % 6]);
+    const size_t size = line.size() + random() % 24;
+    while (line.size() < size) line.push_back(bytes[random() % bytes.size()]);
+    if (random() % 4 != 0) line.push_back('^');
+    size_t pos = line.compare(0, 2, "@@") == 0 ? 2 : 0;
+    if (line.compare(pos, 2, "||") == 0) pos += 2;
+    const bool leadStar = line.compare(pos, 1, "|") != 0;
+    if (!leadStar) ++pos;
+    const std::string body = line.substr(pos);
+    const bool bare = line.find('$') == std::string::npos && !body.empty() &&
+                      body.back() == '^' && body.find('/') == std::string::npos;
+
+    Block block;
+    RequestFilter* f = parseRequestFilterInto(line, allocate, &block);
+    ASSERT_NE(f, nullptr) << line;
+    EXPECT_EQ(f->text(), line);
+    EXPECT_EQ(f->domainKeyView(), domainKeyView(f->pattern())) << line;
+    const size_t bareBytes = sizeof(RequestFilter) + body.size() + 2;
+    EXPECT_EQ(block.bytes == bareBytes - (leadStar ? 0 : 1), bare) << line;
+    if (bare) {
+      EXPECT_EQ(block.alignment, alignof(RequestFilter));
+      EXPECT_EQ(f->pattern(), (leadStar ? "*" : "") + body + "*") << line;
+    }
+    f->~RequestFilter();
+  }
+}
+
 TEST(ParseTest, CommentsYieldNoFilter) {
   EXPECT_EQ(parseRequestFilter("!comment"), nullptr);
   EXPECT_EQ(parseRequestFilter("!"), nullptr);
@@ -246,6 +302,47 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"abcdefg.hijklmn^.pqrstuvw.xyz", "pqrstuvw.xyz"},
         KeyCase{".abcdefghijklmnop.q", ""},
         KeyCase{"abcdefghijklmnopqrstuvwxyz", ""}));
+
+// The key as the header words it, read plainly: the span before the first
+// "/" (or before at most two closing wildcards), after the last wildcard's
+// next dot when the span holds a wildcard, kept when host-like.
+std::string plainKey(std::string_view text) {
+  size_t start = 0;
+  while (start < 2 && start < text.size() && text[start] == '*') ++start;
+  for (const std::string_view scheme : {"http://", "https://"}) {
+    if (text.substr(start, scheme.size()) == scheme) start += scheme.size();
+  }
+  size_t end = text.find('/', start);
+  if (end == std::string_view::npos) {
+    end = text.size();
+    for (int i = 0; i < 2 && end > 0 && isWildcard(text[end - 1]); ++i) --end;
+    end = std::max(end, start);
+  }
+  std::string_view span = text.substr(start, end - start);
+  const size_t wildcard = span.find_last_of("*^");
+  if (wildcard != std::string_view::npos) {
+    const size_t dot = span.find('.', wildcard);
+    if (dot == std::string_view::npos) return "";
+    span.remove_prefix(dot + 1);
+  }
+  return std::string(hostLikeOrEmpty(span));
+}
+
+// Random texts of the bytes that decide a key, of every length around the
+// word sizes the key scan reads, against the plain reading.
+TEST(DomainKeyTest, AgreesWithAPlainReading) {
+  std::mt19937 random(19);
+  const std::string_view bytes = "ab.*^/..aa";
+  for (int n = 0; n < 200000; ++n) {
+    std::string text = n % 7 == 0 ? "https://" : n % 5 == 0 ? "*" : "";
+    const size_t size = random() % 40;
+    while (text.size() < size) text.push_back(bytes[random() % bytes.size()]);
+    ASSERT_EQ(domainKey(text), plainKey(text)) << text;
+    if (text.find('/') == std::string::npos) {
+      ASSERT_EQ(slashlessDomainKeyView(text), plainKey(text)) << text;
+    }
+  }
+}
 
 }  // namespace
 }  // namespace quibex
