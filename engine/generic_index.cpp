@@ -943,13 +943,20 @@ void GenericIndex::beginRequest(const std::string& url) {
       }
       const size_t end = base + static_cast<unsigned>(__builtin_ctzll(next));
       mask &= next;
-      // Most tokens are eight bytes or shorter and stand seven bytes or
-      // more before the URL's end: their hash is one masked load.
+      // Most tokens are eight bytes or shorter: their hash is one load, of
+      // the eight bytes from the token's start, masked, where seven bytes
+      // follow it, else of the eight that end with it, shifted down.
       const size_t length = end - start;
-      if (kLittleEndian && length <= 8 && end + 7 <= n) {
+      if (kLittleEndian && length <= 8 && (end + 7 <= n || end >= 8)) {
         uint64_t word;
-        std::memcpy(&word, data + start, 8);
-        token((word & kLowBytes[length]) * kTokenMultiplier, start);
+        if (end + 7 <= n) {
+          std::memcpy(&word, data + start, 8);
+          word &= kLowBytes[length];
+        } else {
+          std::memcpy(&word, data + end - 8, 8);
+          word >>= 64 - 8 * length;
+        }
+        token(word * kTokenMultiplier, start);
         continue;
       }
       token(hashOf(start, end), start);
