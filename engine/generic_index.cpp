@@ -959,6 +959,17 @@ void GenericIndex::beginRequest(const std::string& url) {
         token(word * kTokenMultiplier, start);
         continue;
       }
+      // A token of nine to sixteen bytes: two loads (tokenHashWide()).
+      if (kLittleEndian && length <= 16 && end + 7 <= n) {
+        uint64_t first;
+        uint64_t second;
+        std::memcpy(&first, data + start, 8);
+        std::memcpy(&second, data + start + 8, 8);
+        uint64_t h = first * kTokenMultiplier;
+        h ^= h >> 32;
+        token((h ^ (second & kLowBytes[length - 8])) * kTokenMultiplier, start);
+        continue;
+      }
       token(hashOf(start, end), start);
     }
   }
