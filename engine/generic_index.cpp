@@ -116,16 +116,19 @@ inline size_t gramBit(uint32_t gram) {
   return static_cast<uint16_t>((product >> 16) ^ product);
 }
 // Stores gramBit() of the eight windows at p, p + 2, ..., p + 14 in
-// bits[0..7]. REQUIRES: p[0..17] is readable.
-inline void gramBits8(const char* p, uint16_t* bits) {
+// bits[0..7], and the index of the 64-bit filter word that holds each in
+// words[0..7]. REQUIRES: p[0..17] is readable.
+inline void gramBits8(const char* p, uint16_t* bits, uint16_t* words) {
 #if defined(__SSE2__)
   const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
   const __m128i x = _mm_xor_si128(
       _mm_mullo_epi16(lo, _mm_set1_epi16(static_cast<short>(kGramLaneA))), hi);
   const __m128i b = _mm_set1_epi16(static_cast<short>(kGramLaneB));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(bits),
-                   _mm_xor_si128(_mm_mulhi_epu16(x, b), _mm_mullo_epi16(x, b)));
+  const __m128i bit =
+      _mm_xor_si128(_mm_mulhi_epu16(x, b), _mm_mullo_epi16(x, b));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(bits), bit);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(words), _mm_srli_epi16(bit, 6));
 #else
   // NEON has no high-half multiply: the 32-bit products of the low and
   // high four lanes, their halves taken apart.
@@ -137,7 +140,10 @@ inline void gramBits8(const char* p, uint16_t* bits) {
   const uint16x8_t low4 =
       vreinterpretq_u16_u32(vmull_u16(vget_low_u16(x), vget_low_u16(b)));
   const uint16x8_t high4 = vreinterpretq_u16_u32(vmull_high_u16(x, b));
-  vst1q_u16(bits, veorq_u16(vuzp1q_u16(low4, high4), vuzp2q_u16(low4, high4)));
+  const uint16x8_t bit =
+      veorq_u16(vuzp1q_u16(low4, high4), vuzp2q_u16(low4, high4));
+  vst1q_u16(bits, bit);
+  vst1q_u16(words, vshrq_n_u16(bit, 6));
 #endif
 }
 #else
@@ -597,6 +603,7 @@ void GenericIndex::clear() {
   table_.clear();
   filter_.clear();
   tokenFilter_.clear();
+  tokenLengths_ = 0;
   gramFilter_.clear();
   gramRules_ = 0;
   gate_.reset();
@@ -700,6 +707,7 @@ void GenericIndex::fileBuckets(const std::vector<Placement>& placements) {
         if (key & kGramFlag) {
           ++gramRules_;
         } else if (key != 0) {
+          tokenLengths_ |= uint64_t{1} << std::min<size_t>(p.keyLength, 63);
           const size_t bit = tokenBit(
               tokenHash(p.filter->pattern().substr(p.keyOffset, p.keyLength)));
           tokenFilter_[bit / 64] |= uint64_t{1} << (bit % 64);
@@ -890,9 +898,47 @@ void GenericIndex::beginRequest(const std::string& url) {
   // reaches the block's end, and the token goes on in the next block.
   constexpr size_t kNoToken = SIZE_MAX;
   size_t open = kNoToken;  // start of a token running past the block
+  // No key has one byte in most lists: then one-byte tokens are passed
+  // over without a probe.
+  const bool oneByteKeys = (tokenLengths_ >> 1 & 1) != 0;
   for (size_t base = 0; base < n; base += 64) {
     uint64_t mask =
         tokenByteMask(data + base, std::min<size_t>(64, n - base), base);
+    if (kLittleEndian) {
+      // Tokens of one to three bytes (about half of a long URL's) are taken
+      // apart from the mask: bit i of starts is a token's first byte, of
+      // after the byte right after a token (bit 0 only when no token runs
+      // on from the block before). Their length is known, so their hash is
+      // one load without finding their end. A token that runs on into the
+      // next block is left to the loop below.
+      const uint64_t before = mask << 1 | (open != kNoToken ? 1 : 0);
+      const uint64_t starts = mask & ~before;
+      const uint64_t after = ~mask & before;
+      const uint64_t one = starts & after >> 1;
+      const uint64_t two = starts & after >> 2;
+      const uint64_t three = starts & after >> 3;
+      mask &= ~(one | two | two << 1 | three | three << 1 | three << 2);
+      // A byte of the URL follows each of these tokens, so a load of four
+      // bytes from a token of three reads at most the string's closing NUL.
+      for (uint64_t at = oneByteKeys ? one : 0; at != 0; at &= at - 1) {
+        const size_t start = base + static_cast<unsigned>(__builtin_ctzll(at));
+        token(uint64_t{static_cast<unsigned char>(data[start])} *
+                  kTokenMultiplier,
+              start);
+      }
+      for (uint64_t at = two; at != 0; at &= at - 1) {
+        const size_t start = base + static_cast<unsigned>(__builtin_ctzll(at));
+        uint16_t word;
+        std::memcpy(&word, data + start, 2);
+        token(uint64_t{word} * kTokenMultiplier, start);
+      }
+      for (uint64_t at = three; at != 0; at &= at - 1) {
+        const size_t start = base + static_cast<unsigned>(__builtin_ctzll(at));
+        uint32_t word;
+        std::memcpy(&word, data + start, 4);
+        token(uint64_t{word & 0xffffffu} * kTokenMultiplier, start);
+      }
+    }
     if (open != kNoToken) {
       const uint64_t next = mask + 1;
       if (next == 0) continue;
@@ -910,8 +956,35 @@ void GenericIndex::beginRequest(const std::string& url) {
         break;
       }
       const size_t end = base + static_cast<unsigned>(__builtin_ctzll(next));
-      token(hashOf(start, end), start);
       mask &= next;
+      // Most tokens are eight bytes or shorter: their hash is one load, of
+      // the eight bytes from the token's start, masked, where seven bytes
+      // follow it, else of the eight that end with it, shifted down.
+      const size_t length = end - start;
+      if (kLittleEndian && length <= 8 && (end + 7 <= n || end >= 8)) {
+        uint64_t word;
+        if (end + 7 <= n) {
+          std::memcpy(&word, data + start, 8);
+          word &= kLowBytes[length];
+        } else {
+          std::memcpy(&word, data + end - 8, 8);
+          word >>= 64 - 8 * length;
+        }
+        token(word * kTokenMultiplier, start);
+        continue;
+      }
+      // A token of nine to sixteen bytes: two loads (tokenHashWide()).
+      if (kLittleEndian && length <= 16 && end + 7 <= n) {
+        uint64_t first;
+        uint64_t second;
+        std::memcpy(&first, data + start, 8);
+        std::memcpy(&second, data + start + 8, 8);
+        uint64_t h = first * kTokenMultiplier;
+        h ^= h >> 32;
+        token((h ^ (second & kLowBytes[length - 8])) * kTokenMultiplier, start);
+        continue;
+      }
+      token(hashOf(start, end), start);
     }
   }
   if (open != kNoToken) token(hashOf(open, n), open);
@@ -957,10 +1030,12 @@ void GenericIndex::beginRequest(const std::string& url) {
   static_assert(kGramStride == 2, "a lane holds every other window");
   const auto gramLanes = [&](size_t at, size_t firstLane) {
     alignas(16) uint16_t bits[8];
-    gramBits8(data + at, bits);
+    alignas(16) uint16_t words[8];
+    gramBits8(data + at, bits, words);
     for (size_t k = firstLane; k < 8; ++k) {
-      const size_t b = bits[k];
-      if ((gramFilter[b / 64] & (uint64_t{1} << (b % 64))) == 0) continue;
+      if ((gramFilter[words[k]] & (uint64_t{1} << (bits[k] % 64))) == 0) {
+        continue;
+      }
       uint32_t gram;
       std::memcpy(&gram, data + at + 2 * k, kGramBytes);
       probe(kGramFlag | gram, at + 2 * k);

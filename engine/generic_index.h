@@ -181,7 +181,8 @@ class GenericIndex {
   std::vector<uint64_t> filter_;       // one bit per gram key's mix
   std::vector<uint64_t> gramFilter_;   // one bit per gram key
   std::vector<uint64_t> tokenFilter_;  // one bit per token hash
-  size_t gramRules_ = 0;               // rules filed under a gram
+  uint64_t tokenLengths_ = 0;  // bit l: a token key of l bytes (63: more)
+  size_t gramRules_ = 0;       // rules filed under a gram
   // The included domains of every untokenized rule that has only included
   // domains: when none occurs in a page's key, all those rules are out.
   std::vector<std::string> gateNames_;

@@ -270,15 +270,15 @@ TEST(GenericIndexGramSpanTest, SpanAfterTheSchemeSeparator) {
   expectAnswers("://ab-c\n", cases);
 }
 
-// The vector scan (SSE2 on x86, NEON on arm64) classifies the
-// URL sixteen and 64 bytes at a time and hashes a token by words of eight
-// bytes: a rule's token must be found whatever its length, across those
-// edges, at the URL's end and in a URL shorter than a word, between the
-// bytes that border the digits and letters, and a longer run must not pass
-// for it.
+// The vector scan (SSE2 on x86, NEON on arm64) classifies the URL sixteen
+// and 64 bytes at a time, takes the tokens of up to three bytes apart by
+// their length, and hashes a longer token by words of eight bytes: a rule's
+// token must be found whatever its length, across those edges, at the URL's
+// end and in a URL shorter than a word, between the bytes that border the
+// digits and letters, and a longer run must not pass for it.
 TEST(GenericIndexTokenScanTest, TokenFoundAtEveryPlace) {
   const std::string letters = "k7QzWp3xRb9mTn2vLc8dHs4fJg6yBq5wNe0rDu1t";
-  for (const size_t length : {1, 2, 7, 8, 9, 16, 17, 70}) {
+  for (const size_t length : {1, 2, 3, 4, 7, 8, 9, 16, 17, 70}) {
     std::string token;
     while (token.size() < length) token += letters;
     token.resize(length);
