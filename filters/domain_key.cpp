@@ -79,13 +79,6 @@ inline size_t keyEnd(std::string_view text, size_t start) {
   return end < start ? start : end;
 }
 
-// Bit 7 of each byte of the result is set where that byte of x is zero or
-// above such a byte, and of no byte when x holds no zero byte: whether a
-// word holds a byte is told exactly, though not where.
-inline uint64_t zeroByteBits(uint64_t x) {
-  return (x - 0x0101010101010101u) & ~x & 0x8080808080808080u;
-}
-
 // The key of the text's span [start, end): a span without a wildcard (as
 // nearly every key is) is the key whole when it holds a dot and neither
 // begins nor ends with one. Whether it holds a wildcard or a dot is told a
@@ -94,7 +87,6 @@ inline uint64_t zeroByteBits(uint64_t x) {
 inline std::string_view keyOfSpan(std::string_view text, size_t start,
                                   size_t end) {
   const char* bytes = text.data();
-  constexpr uint64_t kOnes = 0x0101010101010101u;
   uint64_t dot = 0;
   if (end - start >= 8) {
     for (size_t i = start;; i += 8) {
@@ -102,11 +94,10 @@ inline std::string_view keyOfSpan(std::string_view text, size_t start,
       if (last) i = end - 8;
       uint64_t word;
       std::memcpy(&word, bytes + i, 8);
-      if ((zeroByteBits(word ^ (kOnes * '*')) |
-           zeroByteBits(word ^ (kOnes * '^'))) != 0) {
+      if ((holdsByte(word, '*') | holdsByte(word, '^')) != 0) {
         return keyAfterWildcard(text, start, end);
       }
-      dot |= zeroByteBits(word ^ (kOnes * '.'));
+      dot |= holdsByte(word, '.');
       if (last) break;
     }
   } else {

@@ -281,27 +281,22 @@ inline RequestFilter* RequestFilter::layOutPlainBareHostRule(
   }
   // The host: a "$" would start options, a "/" a path, and a wildcard
   // would move the key; a dot makes it a key. Each byte is read once, a
-  // word at a time (the last word overlapping the one before it); whether
-  // a word holds a byte is told exactly by the zero-byte test.
+  // word at a time (the last word overlapping the one before it).
   const char* host = bytes + pos;
   const size_t hostSize = size - pos - 1;
   bool dot = false;
   if (hostSize >= 8) {
-    constexpr uint64_t kOnes = 0x0101010101010101u;
-    constexpr uint64_t kHigh = 0x8080808080808080u;
-    const auto zeroByte = [](uint64_t x) { return (x - kOnes) & ~x & kHigh; };
     uint64_t dots = 0;
     for (size_t i = 0;; i += 8) {
       const bool last = hostSize - i <= 8;
       if (last) i = hostSize - 8;
       uint64_t word;
       std::memcpy(&word, host + i, 8);
-      if ((zeroByte(word ^ (kOnes * '$')) | zeroByte(word ^ (kOnes * '/')) |
-           zeroByte(word ^ (kOnes * '*')) | zeroByte(word ^ (kOnes * '^'))) !=
-          0) {
+      if ((holdsByte(word, '$') | holdsByte(word, '/') | holdsByte(word, '*') |
+           holdsByte(word, '^')) != 0) {
         return nullptr;
       }
-      dots |= zeroByte(word ^ (kOnes * '.'));
+      dots |= holdsByte(word, '.');
       if (last) break;
     }
     dot = dots != 0;
