@@ -3,6 +3,18 @@
 
 #include <cstring>
 
+// The address scan's vector path: SSE2 on x86, NEON on little-endian
+// arm64; elsewhere an address takes extractHostView() and then
+// HostLabels::assign().
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define QUIBEX_VECTOR_SCAN 1
+#elif defined(__aarch64__) && defined(__ARM_NEON) && \
+    defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#include <arm_neon.h>
+#define QUIBEX_VECTOR_SCAN 1
+#endif
+
 #include "engine/domain_rule_table.h"
 #include "engine/table_support.h"
 #include "filters/text_util.h"
@@ -18,6 +30,43 @@ __attribute__((noinline)) size_t hostStart(std::string_view address) {
   const size_t scheme = address.find("://");
   return scheme == std::string_view::npos ? 0 : scheme + 3;
 }
+
+#if defined(QUIBEX_VECTOR_SCAN)
+// The dots, and the bytes that end a host ("/" and ":"), of sixteen bytes,
+// as masks with kMaskBits bits a byte: byte i is bit kMaskBits * i.
+#if defined(__SSE2__)
+using ByteMask = uint32_t;
+constexpr unsigned kMaskBits = 1;
+inline void classify16(const char* p, ByteMask* dots, ByteMask* stops) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  *dots = static_cast<ByteMask>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))));
+  *stops = static_cast<ByteMask>(
+      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('/')),
+                                     _mm_cmpeq_epi8(v, _mm_set1_epi8(':')))));
+}
+#else
+// NEON has no byte mask: four bits a byte, from the comparison's 16-bit
+// lanes shifted and narrowed, one of them kept.
+using ByteMask = uint64_t;
+constexpr unsigned kMaskBits = 4;
+inline ByteMask nibbleMask(uint8x16_t matches) {
+  const uint8x8_t narrowed = vshrn_n_u16(vreinterpretq_u16_u8(matches), 4);
+  return vget_lane_u64(vreinterpret_u64_u8(narrowed), 0) &
+         0x1111111111111111ull;
+}
+inline void classify16(const char* p, ByteMask* dots, ByteMask* stops) {
+  const uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(p));
+  *dots = nibbleMask(vceqq_u8(v, vdupq_n_u8('.')));
+  *stops = nibbleMask(
+      vorrq_u8(vceqq_u8(v, vdupq_n_u8('/')), vceqq_u8(v, vdupq_n_u8(':'))));
+}
+#endif
+// The byte of the lowest bit of a nonzero mask.
+inline size_t firstByte(ByteMask mask) {
+  return static_cast<size_t>(__builtin_ctzll(mask)) / kMaskBits;
+}
+#endif
 
 }  // namespace
 
@@ -119,6 +168,85 @@ void HostLabels::assign(std::string_view host) {
   text_ = buffer_;
 }
 
+bool HostLabels::assignFromAddress(std::string_view address,
+                                   std::string_view* host) {
+#if defined(QUIBEX_VECTOR_SCAN)
+  size_t start;
+  if (startsWith(address, "https://")) {
+    start = 8;
+  } else if (startsWith(address, "http://")) {
+    start = 7;
+  } else {
+    return false;
+  }
+  const size_t size = address.size();
+  if (size < 16) return false;
+  // Sixteen bytes at a time from the host's start; the last bytes of the
+  // address are read as the sixteen that end it, their masks shifted down.
+  const char* const bytes = address.data() + start;
+  const size_t rest = size - start;
+  size_t count = 0;  // labels found
+  size_t pos = 0;    // where the current label starts
+  size_t end;        // where the host ends
+  for (size_t offset = 0;; offset += 16) {
+    if (offset >= kSplitBufferBytes) return false;
+    const size_t left = rest - offset;
+    if (left == 0) {
+      end = offset;
+      break;
+    }
+    ByteMask dots;
+    ByteMask stops;
+    if (left >= 16) {
+      classify16(bytes + offset, &dots, &stops);
+    } else {
+      classify16(address.data() + size - 16, &dots, &stops);
+      const unsigned past = kMaskBits * static_cast<unsigned>(16 - left);
+      dots >>= past;
+      // The address's end ends the host too.
+      stops = stops >> past | ByteMask{1} << (kMaskBits * left);
+    }
+    if (stops != 0) dots &= (stops & (0 - stops)) - 1;
+    for (; dots != 0; dots &= dots - 1) {
+      const size_t dot = offset + firstByte(dots);
+      if (dot == pos) return false;  // an empty label: the general split
+      starts_[count] = static_cast<uint8_t>(pos);
+      ends_[count] = static_cast<uint8_t>(dot);
+      ++count;
+      pos = dot + 1;
+    }
+    if (stops != 0) {
+      end = offset + firstByte(stops);
+      break;
+    }
+  }
+  // A last label left empty by a closing dot (or an empty host) is
+  // dropped, as the general split drops it.
+  if (end > pos) {
+    starts_[count] = static_cast<uint8_t>(pos);
+    ends_[count] = static_cast<uint8_t>(end);
+    ++count;
+  }
+  count_ = count;
+  text_ = bytes;
+  joined_ = false;
+  *host = std::string_view(bytes, end);
+  return true;
+#else
+  (void)address;
+  (void)host;
+  return false;
+#endif
+}
+
+size_t HostLabels::placeOfJoined(size_t offset, size_t size) const {
+  size_t first = 0;
+  while (starts_[first] != offset) ++first;
+  size_t last = first;
+  while (ends_[last] != offset + size) ++last;
+  return place(first, last);
+}
+
 std::vector<std::string> domainCandidates(std::string_view host) {
   const HostLabels labels(host);
   std::vector<std::string> candidates;
@@ -141,11 +269,13 @@ bool isDomainCandidate(std::string_view text) {
 
 void CandidateList::assign(std::string_view host) {
   labels_.assign(host);
-  host_ = host.data();
-  const size_t labels = labels_.count();
-  size_ = labels < 2 ? 0 : labels * (labels - 1) / 2;
-  locatedCount_ = 0;
-  lanes_ = 0;
+  setSize(host);
+}
+
+std::string_view CandidateList::splitHostOf(std::string_view address) {
+  const std::string_view host = extractHostView(address, nullptr);
+  labels_.assign(host);
+  return host;
 }
 
 void CandidateList::locate(const DomainRuleTable& table) {
@@ -154,36 +284,73 @@ void CandidateList::locate(const DomainRuleTable& table) {
   const DomainRuleTable::Finder finder(table);
   // A table without slots holds no key.
   if (size_ == 0 || finder.empty()) return;
-  if (probes_.size() < size_) {
-    probes_.resize(size_);
-    located_.resize(size_);
+  if (located_.size() < size_) located_.resize(size_);
+  const char* const text = labels_.text();
+  // Hashes the candidates of count labels into out, in candidate order,
+  // each one's home slot starting to load as it is hashed, so that the
+  // lookups wait for memory once rather than in turn; returns their end.
+  const auto hashAll = [this, &finder, text](size_t count, Probe* out) {
+    for (size_t first = count - 1; first-- > 0;) {
+      const size_t start = labels_.start(first);
+      for (size_t last = first + 1; last < count; ++last) {
+        const size_t size = labels_.end(last) - start;
+        const uint64_t hash = hashKey(std::string_view(text + start, size));
+        *out++ = Probe{hash, text + start, static_cast<uint32_t>(size),
+                       finder.prefetchHome(hash)};
+      }
+    }
+    return out;
+  };
+  // Looks up the candidates of [probe, end) and keeps the located ones.
+  const auto findAll = [this, &table, &finder, text](const Probe* probe,
+                                                     const Probe* end) {
+    uint32_t lanes = 0;
+    Located* const located = located_.data();
+    size_t found = 0;
+    for (; probe != end; ++probe) {
+      const std::string_view key(probe->text, probe->size);
+      const uint32_t entry = finder.findFrom(key, probe->hash, probe->home);
+      if (entry == DomainRuleTable::kNoEntry) continue;
+      bool repeated = false;
+      for (size_t k = 0; k < found; ++k) repeated |= located[k].entry == entry;
+      if (repeated) continue;
+      const uint32_t entryLanes = table.lanesOf(entry);
+      const size_t place = labels_.placeOfText(
+          static_cast<size_t>(probe->text - text), key.size());
+      located[found++] = Located{
+          key, entry, entryLanes,
+          KeyPlace(place == HostLabels::kNotInHost ? nullptr : host_ + place,
+                   key.size())};
+      lanes |= entryLanes;
+    }
+    locatedCount_ = found;
+    lanes_ = lanes;
+  };
+  // The probe of the candidate from the label starting at start to the one
+  // ending at end.
+  const auto probeOf = [&finder, text](size_t start, size_t end) {
+    const size_t size = end - start;
+    const uint64_t hash = hashKey(std::string_view(text + start, size));
+    return Probe{hash, text + start, static_cast<uint32_t>(size),
+                 finder.prefetchHome(hash)};
+  };
+  // Hosts of two and three labels, most of them, keep their candidates on
+  // the stack, without the loops.
+  const size_t count = labels_.count();
+  if (count == 2) {
+    const Probe probe = probeOf(labels_.start(0), labels_.end(1));
+    findAll(&probe, &probe + 1);
+  } else if (count == 3) {
+    const size_t start0 = labels_.start(0);
+    const size_t end2 = labels_.end(2);
+    const Probe probes[3] = {probeOf(labels_.start(1), end2),
+                             probeOf(start0, labels_.end(1)),
+                             probeOf(start0, end2)};
+    findAll(probes, probes + 3);
+  } else {
+    if (probes_.size() < size_) probes_.resize(size_);
+    findAll(probes_.data(), hashAll(count, probes_.data()));
   }
-  // Each candidate's home slot starts loading as it is hashed, so that the
-  // lookups wait for memory once rather than in turn.
-  Probe* next = probes_.data();
-  labels_.forEachCandidate([this, &finder, &next](size_t first, size_t last) {
-    const uint64_t hash = hashKey(labels_.run(first, last));
-    *next++ = Probe{hash, finder.prefetchHome(hash),
-                    static_cast<uint8_t>(first), static_cast<uint8_t>(last)};
-  });
-  uint32_t lanes = 0;
-  Located* const located = located_.data();
-  size_t count = 0;
-  for (const Probe* probe = probes_.data(); probe != next; ++probe) {
-    const std::string_view text = labels_.run(probe->first, probe->last);
-    const uint32_t entry = finder.findFrom(text, probe->hash, probe->home);
-    if (entry == DomainRuleTable::kNoEntry) continue;
-    bool repeated = false;
-    for (size_t k = 0; k < count; ++k) repeated |= located[k].entry == entry;
-    if (repeated) continue;
-    const uint32_t entryLanes = table.lanesOf(entry);
-    located[count++] =
-        Located{text, entry, entryLanes,
-                KeyPlace(whereOf(probe->first, probe->last), text.size())};
-    lanes |= entryLanes;
-  }
-  locatedCount_ = count;
-  lanes_ = lanes;
 }
 
 }  // namespace quibex

@@ -61,6 +61,13 @@ class HostLabels {
 
   // Replaces the labels with those of host.
   void assign(std::string_view host);
+  // Replaces the labels with those of the host of address, found in the
+  // same pass, and sets *host to extractHostView(address, nullptr); false,
+  // with the labels and *host unspecified, when the address is not of the
+  // common shape this pass takes (a leading "https://" or "http://", a
+  // host of fewer than kSplitBufferBytes bytes without empty labels, an
+  // address of 16 bytes or more, a build with a vector scan).
+  bool assignFromAddress(std::string_view address, std::string_view* host);
 
   size_t count() const { return count_; }
   // The labels first..last joined by single dots.
@@ -78,6 +85,19 @@ class HostLabels {
                : kNotInHost;
   }
 
+  // The joined labels' text, and label k's start and end in it.
+  // REQUIRES: k < count().
+  const char* text() const { return text_; }
+  size_t start(size_t k) const { return starts_[k]; }
+  size_t end(size_t k) const { return ends_[k]; }
+  // Where the run of labels that stands at text() + offset, size bytes
+  // long, stands in the host: place() of that run. REQUIRES: offset and
+  // size are those of some run(first, last).
+  size_t placeOfText(size_t offset, size_t size) const {
+    if (!joined_) return offset;
+    return placeOfJoined(offset, size);
+  }
+
   // Calls visit(first, last) for every domain candidate in candidate order:
   // for first from count() - 2 down to 0, last from first + 1 up to
   // count() - 1.
@@ -93,6 +113,9 @@ class HostLabels {
   }
 
  private:
+  // placeOfText() when empty labels were dropped.
+  size_t placeOfJoined(size_t offset, size_t size) const;
+
   const char* text_ = nullptr;      // the joined labels: host or buffer_
   bool joined_ = false;             // text_ is buffer_
   char buffer_[kSplitBufferBytes];  // the labels joined, when empty
@@ -140,6 +163,17 @@ class CandidateList {
 
   // Replaces the candidates with those of host; none is located.
   void assign(std::string_view host);
+  // Replaces the candidates with those of the host of address, and returns
+  // that host: extractHostView(address, nullptr), then assign() of it, in
+  // one pass over the address where it can.
+  std::string_view assignAddress(std::string_view address) {
+    std::string_view host;
+    if (!labels_.assignFromAddress(address, &host)) {
+      host = splitHostOf(address);
+    }
+    setSize(host);
+    return host;
+  }
   // Looks every candidate up in table, in candidate order, and keeps those
   // it holds as the located ones; a candidate repeating the key of an
   // earlier located one (a.a.a has a.a twice) is left out, so that each
@@ -169,14 +203,27 @@ class CandidateList {
   uint32_t lanes() const { return lanes_; }
 
  private:
-  // A candidate while locate() runs: its hash, its home slot in the table
-  // and the labels it runs over.
+  // A candidate while locate() runs: its hash, its text and its home slot
+  // in the table. No byte-sized member: a byte store may alias anything,
+  // and would make the compiler reread the labels after each record.
   struct Probe {
     uint64_t hash;
+    const char* text;
+    uint32_t size;
     uint32_t home;
-    uint8_t first;
-    uint8_t last;
   };
+
+  // assignAddress() of an address its one pass does not take: the host
+  // found and then split. Returns the host.
+  std::string_view splitHostOf(std::string_view address);
+  // Notes host as the host split, its candidates counted, none located.
+  void setSize(std::string_view host) {
+    host_ = host.data();
+    const size_t labels = labels_.count();
+    size_ = labels < 2 ? 0 : labels * (labels - 1) / 2;
+    locatedCount_ = 0;
+    lanes_ = 0;
+  }
 
   const char* whereOf(size_t first, size_t last) const {
     const size_t place = labels_.place(first, last);

@@ -142,6 +142,32 @@ TEST(CandidateListTest, PlaceInHostOnlyWithoutDroppedLabels) {
   EXPECT_EQ(places(list), std::vector<const char*>{dotted.data() + 1});
 }
 
+// assignAddress(), one pass over the address where it can, gives the host
+// and the candidates (texts and places) of extractHostView() and assign():
+// short and long addresses, hosts around the split's 128 bytes, empty
+// labels, ports, "@" and schemes other than the common two.
+TEST(CandidateListTest, AddressPassAgreesWithHostThenSplit) {
+  std::mt19937 rng(11);
+  const char* const schemes[] = {"https://", "http://", "x://", "", "http:/"};
+  const std::string withStops = "aaaab..:/@?";
+  const std::string withoutStops = "aaaaaaab.";
+  CandidateList fused;
+  CandidateList plain;
+  for (int round = 0; round < 40000; ++round) {
+    std::string address = schemes[rng() % 5];
+    const std::string& bytes = rng() % 2 ? withStops : withoutStops;
+    const size_t length = rng() % 4 == 0 ? rng() % 24 : 100 + rng() % 60;
+    for (size_t i = 0; i < length; ++i) address += bytes[rng() % bytes.size()];
+    const std::string_view host = fused.assignAddress(address);
+    const std::string_view expected = extractHostView(address, nullptr);
+    ASSERT_EQ(host.data(), expected.data()) << address;
+    ASSERT_EQ(host, expected) << address;
+    plain.assign(expected);
+    ASSERT_EQ(listed(fused), listed(plain)) << address;
+    ASSERT_EQ(places(fused), places(plain)) << address;
+  }
+}
+
 // locate() keeps the candidates the table holds, in candidate order, each
 // key once, with the lanes of its rules and its place in the host.
 TEST(CandidateListTest, LocatesTheKeysTheTableHolds) {
