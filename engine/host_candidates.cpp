@@ -301,31 +301,28 @@ void CandidateList::locate(const DomainRuleTable& table) {
     }
     return out;
   };
-  // Looks up the candidates of [probe, end) and keeps the located ones.
-  const auto findAll = [this, &table, &finder, text](const Probe* probe,
-                                                     const Probe* end) {
-    uint32_t lanes = 0;
-    Located* const located = located_.data();
-    size_t found = 0;
-    for (; probe != end; ++probe) {
-      const std::string_view key(probe->text, probe->size);
-      const uint32_t entry = finder.findFrom(key, probe->hash, probe->home);
-      if (entry == DomainRuleTable::kNoEntry) continue;
-      bool repeated = false;
-      for (size_t k = 0; k < found; ++k) repeated |= located[k].entry == entry;
-      if (repeated) continue;
-      const uint32_t entryLanes = table.lanesOf(entry);
-      const size_t place = labels_.placeOfText(
-          static_cast<size_t>(probe->text - text), key.size());
-      located[found++] = Located{
-          key, entry, entryLanes,
-          KeyPlace(place == HostLabels::kNotInHost ? nullptr : host_ + place,
-                   key.size())};
-      lanes |= entryLanes;
+  // Looks up one candidate and keeps it, when located, after the found
+  // ones before it, its lanes added to lanes.
+  Located* const located = located_.data();
+  const auto find = [this, &table, &finder, text, located](
+                        const Probe& probe, size_t* found, uint32_t* lanes) {
+    const std::string_view key(probe.text, probe.size);
+    const uint32_t entry = finder.findFrom(key, probe.hash, probe.home);
+    if (entry == DomainRuleTable::kNoEntry) return;
+    for (size_t k = 0; k < *found; ++k) {
+      if (located[k].entry == entry) return;
     }
-    locatedCount_ = found;
-    lanes_ = lanes;
+    const uint32_t entryLanes = table.lanesOf(entry);
+    const size_t place =
+        labels_.placeOfText(static_cast<size_t>(probe.text - text), key.size());
+    located[(*found)++] = Located{
+        key, entry, entryLanes,
+        KeyPlace(place == HostLabels::kNotInHost ? nullptr : host_ + place,
+                 key.size())};
+    *lanes |= entryLanes;
   };
+  size_t found = 0;
+  uint32_t lanes = 0;
   // The probe of the candidate from the label starting at start to the one
   // ending at end.
   const auto probeOf = [&finder, text](size_t start, size_t end) {
@@ -338,19 +335,25 @@ void CandidateList::locate(const DomainRuleTable& table) {
   // the stack, without the loops.
   const size_t count = labels_.count();
   if (count == 2) {
-    const Probe probe = probeOf(labels_.start(0), labels_.end(1));
-    findAll(&probe, &probe + 1);
+    find(probeOf(labels_.start(0), labels_.end(1)), &found, &lanes);
   } else if (count == 3) {
     const size_t start0 = labels_.start(0);
     const size_t end2 = labels_.end(2);
     const Probe probes[3] = {probeOf(labels_.start(1), end2),
                              probeOf(start0, labels_.end(1)),
                              probeOf(start0, end2)};
-    findAll(probes, probes + 3);
+    find(probes[0], &found, &lanes);
+    find(probes[1], &found, &lanes);
+    find(probes[2], &found, &lanes);
   } else {
     if (probes_.size() < size_) probes_.resize(size_);
-    findAll(probes_.data(), hashAll(count, probes_.data()));
+    const Probe* const end = hashAll(count, probes_.data());
+    for (const Probe* probe = probes_.data(); probe != end; ++probe) {
+      find(*probe, &found, &lanes);
+    }
   }
+  locatedCount_ = found;
+  lanes_ = lanes;
 }
 
 }  // namespace quibex
