@@ -78,8 +78,7 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
   if (indexStale_) refreshIndex();
   // One host, one candidate list and one set of request facts for every
   // container; the URL is tokenised only if a generic step is reached.
-  const std::string_view host = candidates_.assignAddress(url);
-  candidates_.locate(domainRules_);
+  const std::string_view host = candidates_.locateAddress(url, domainRules_);
   const RequestFacts request(url, pageUrl, host);
   bool tokenized = false;
   const RequestContainer* decider = nullptr;

@@ -64,7 +64,7 @@ inline void classify16(const char* p, ByteMask* dots, ByteMask* stops) {
 #endif
 // The byte of the lowest bit of a nonzero mask.
 inline size_t firstByte(ByteMask mask) {
-  return static_cast<size_t>(__builtin_ctzll(mask)) / kMaskBits;
+  return static_cast<unsigned>(__builtin_ctzll(mask)) / kMaskBits;
 }
 #endif
 
@@ -239,7 +239,8 @@ bool HostLabels::assignFromAddress(std::string_view address,
 #endif
 }
 
-size_t HostLabels::placeOfJoined(size_t offset, size_t size) const {
+__attribute__((noinline)) size_t HostLabels::placeOfJoined(size_t offset,
+                                                           size_t size) const {
   size_t first = 0;
   while (starts_[first] != offset) ++first;
   size_t last = first;
@@ -272,7 +273,23 @@ void CandidateList::assign(std::string_view host) {
   setSize(host);
 }
 
-std::string_view CandidateList::splitHostOf(std::string_view address) {
+__attribute__((noinline)) void CandidateList::grow() {
+  probes_.resize(size_);
+  located_.resize(size_);
+}
+
+// One function from the address to the located candidates: the pass over
+// the address and the lookups inlined (the general split, the lists'
+// growth and the rare joined places stay out of line).
+__attribute__((flatten)) std::string_view CandidateList::locateAddress(
+    std::string_view address, const DomainRuleTable& table) {
+  const std::string_view host = assignAddress(address);
+  locate(table);
+  return host;
+}
+
+__attribute__((noinline)) std::string_view CandidateList::splitHostOf(
+    std::string_view address) {
   const std::string_view host = extractHostView(address, nullptr);
   labels_.assign(host);
   return host;
@@ -284,7 +301,7 @@ void CandidateList::locate(const DomainRuleTable& table) {
   const DomainRuleTable::Finder finder(table);
   // A table without slots holds no key.
   if (size_ == 0 || finder.empty()) return;
-  if (located_.size() < size_) located_.resize(size_);
+  if (located_.size() < size_) grow();
   const char* const text = labels_.text();
   // Hashes the candidates of count labels into out, in candidate order,
   // each one's home slot starting to load as it is hashed, so that the
@@ -346,7 +363,7 @@ void CandidateList::locate(const DomainRuleTable& table) {
     find(probes[1], &found, &lanes);
     find(probes[2], &found, &lanes);
   } else {
-    if (probes_.size() < size_) probes_.resize(size_);
+    // grow() keeps probes_ as long as located_.
     const Probe* const end = hashAll(count, probes_.data());
     for (const Probe* probe = probes_.data(); probe != end; ++probe) {
       find(*probe, &found, &lanes);

@@ -174,6 +174,10 @@ class CandidateList {
     setSize(host);
     return host;
   }
+  // assignAddress(address), then locate(table), in one call. Returns the
+  // host of address.
+  std::string_view locateAddress(std::string_view address,
+                                 const DomainRuleTable& table);
   // Looks every candidate up in table, in candidate order, and keeps those
   // it holds as the located ones; a candidate repeating the key of an
   // earlier located one (a.a.a has a.a twice) is left out, so that each
@@ -216,6 +220,8 @@ class CandidateList {
   // assignAddress() of an address its one pass does not take: the host
   // found and then split. Returns the host.
   std::string_view splitHostOf(std::string_view address);
+  // Makes both lists hold size_ candidates.
+  void grow();
   // Notes host as the host split, its candidates counted, none located.
   void setSize(std::string_view host) {
     host_ = host.data();

@@ -198,19 +198,28 @@ TEST(CandidateListTest, LocatesTheKeysTheTableHolds) {
       {"c", {}, 0u},
   };
   CandidateList list;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.host);
-    list.assign(c.host);
-    list.locate(table);
+  // The located candidates of list, places counted from host.
+  const auto locatedIn = [&](const char* host) {
     std::vector<Located> located;
     for (const CandidateList::Located& l : list) {
       EXPECT_EQ(table.keyOf(l.entry), l.text);
       const char* where = l.place.where();
       located.emplace_back(
           std::string(l.text), l.lanes,
-          where == nullptr ? -1 : static_cast<int>(where - c.host.data()));
+          where == nullptr ? -1 : static_cast<int>(where - host));
     }
-    EXPECT_EQ(located, c.located);
+    return located;
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host);
+    list.assign(c.host);
+    list.locate(table);
+    EXPECT_EQ(locatedIn(c.host.data()), c.located);
+    EXPECT_EQ(list.lanes(), c.lanes);
+    // The same from an address, found by the one pass or the general one.
+    const std::string address = "https://" + c.host + "/p";
+    EXPECT_EQ(list.locateAddress(address, table), c.host);
+    EXPECT_EQ(locatedIn(address.data() + 8), c.located);
     EXPECT_EQ(list.lanes(), c.lanes);
   }
 }
