@@ -611,7 +611,7 @@ void GenericIndex::clear() {
   gateLeads_.clear();
   hits_.clear();
   hitSlots_ = 0;
-  seen_.clear();
+  lastOccurrence_.clear();
 }
 
 using Placement = GenericIndex::Placement;
@@ -802,7 +802,7 @@ void GenericIndex::fillTable() {
     const uint64_t m = mix(buckets_[b].key);
     size_t i = tableSlot(m, mask);
     while (table_[i] != 0) i = (i + 1) & mask;
-    table_[i] = b + 1;
+    table_[i] = b;
     if (buckets_[b].key & kGramFlag) {
       const size_t bit = m >> (64 - kFilterBitsLog);
       filter_[bit / 64] |= uint64_t{1} << (bit % 64);
@@ -810,56 +810,62 @@ void GenericIndex::fillTable() {
       gramFilter_[g / 64] |= uint64_t{1} << (g % 64);
     }
   }
-  seen_.assign(buckets_.size(), 0);
+  tableMask_ = mask;
   lastOccurrence_.assign(buckets_.size(), kNoOccurrence);
-  stamp_ = 0;
+  hits_.assign(1, 0);  // the rules without a key: no occurrences needed
 }
 
 void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
-  const size_t mask = table_.size() - 1;
-  for (size_t i = tableSlot(m, mask);; i = (i + 1) & mask) {
-    const uint32_t b = table_[i];
+  const uint32_t* const table = table_.data();
+  for (size_t i = tableSlot(m, tableMask_);; i = (i + 1) & tableMask_) {
+    const uint32_t b = table[i];
     if (b == 0) return;
-    if (buckets_[b - 1].key == key) {
-      const uint32_t bucket = b - 1;
-      if (seen_[bucket] != stamp_) {
-        seen_[bucket] = stamp_;
-        hits_.push_back(bucket);
-        hitSlots_ |= buckets_[bucket].slots;
-        lastOccurrence_[bucket] = kNoOccurrence;
-      }
-      const uint32_t last = lastOccurrence_[bucket];
-      if (last == kDenseKey) return;
-      const uint32_t count =
-          last == kNoOccurrence ? 1 : occurrences_[last].count + 1;
+    const Bucket& found = buckets_[b];
+    if (found.key != key) continue;
+    uint32_t& head = lastOccurrence_[b];
+    uint32_t count = 1;
+    if (head == kNoOccurrence) {
+      hits_.push_back(b);
+      hitSlots_ |= found.slots;
+    } else {
+      if (head == kDenseKey) return;
+      count = occurrences_[head].count + 1;
       if (count > occurrenceCap_) {
-        lastOccurrence_[bucket] = kDenseKey;
+        head = kDenseKey;
         return;
       }
-      occurrences_.push_back(
-          Occurrence{static_cast<uint32_t>(position), last, count});
-      lastOccurrence_[bucket] = static_cast<uint32_t>(occurrences_.size() - 1);
-      return;
     }
+    if (occurrenceCount_ == occurrenceRoom_) growOccurrences();
+    occurrences_[occurrenceCount_] =
+        Occurrence{static_cast<uint32_t>(position), head, count};
+    head = static_cast<uint32_t>(occurrenceCount_++);
+    return;
   }
 }
 
+void GenericIndex::growOccurrences() {
+  occurrences_.resize(
+      std::max<size_t>(kMinOccurrenceRoom, occurrences_.size() * 2));
+  occurrenceRoom_ = occurrences_.size();
+}
+
 void GenericIndex::beginRequest(const std::string& url) {
-  hits_.clear();
   hitSlots_ = 0;
   unmet_ = 0;
   settled_ = 0;
-  // A huge URL may have grown the scratch list; do not keep that much.
-  if (occurrences_.capacity() > 65536)
-    std::vector<Occurrence>().swap(occurrences_);
-  occurrences_.clear();
   if (buckets_.empty()) return;
-  if (++stamp_ == 0) {  // wrapped: forget every old stamp
-    std::fill(seen_.begin(), seen_.end(), 0u);
-    stamp_ = 1;
+  // Every bucket outside hits_ has no occurrence: only the last request's
+  // buckets are reset, and bucket 0 stays first.
+  for (size_t h = 1; h < hits_.size(); ++h) {
+    lastOccurrence_[hits_[h]] = kNoOccurrence;
   }
-  seen_[0] = stamp_;
-  hits_.push_back(0);  // the rules without a key: no occurrences needed
+  hits_.resize(1);
+  occurrenceCount_ = 0;
+  // A huge URL may have grown the scratch list; do not keep that much.
+  if (occurrenceRoom_ > kKeptOccurrenceRoom) {
+    std::vector<Occurrence>().swap(occurrences_);
+    occurrenceRoom_ = 0;
+  }
   hitSlots_ = buckets_[0].slots;
   if (buckets_.size() == 1) return;
   // Occurrences are kept as 32-bit positions; a longer URL (it cannot come
@@ -1171,7 +1177,6 @@ size_t GenericIndex::memoryBytes() const {
          tokenFilter_.capacity() * sizeof(uint64_t) +
          gramFilter_.capacity() * sizeof(uint64_t) +
          hits_.capacity() * sizeof(uint32_t) +
-         seen_.capacity() * sizeof(uint32_t) +
          gateLeads_.capacity() * sizeof(uint64_t);
 }
 
