@@ -187,7 +187,7 @@ class GenericIndex {
   std::vector<uint32_t> table_;        // open-addressed: bucket index, 0:
                                        // empty (bucket 0 has no key)
   std::vector<uint64_t> filter_;       // one bit per gram key's mix
-  std::vector<uint64_t> gramFilter_;   // one bit per gram key
+  std::vector<uint8_t> gramFilter_;    // nonzero for a gram key's entry
   std::vector<uint64_t> tokenFilter_;  // one bit per token hash
   uint64_t tokenLengths_ = 0;  // bit l: a token key of l bytes (63: more)
   size_t gramRules_ = 0;       // rules filed under a gram
