@@ -129,6 +129,10 @@ class GenericIndex {
   // byte keeps a sixteenth of the places.
   static constexpr uint32_t kDenseKey = UINT32_MAX - 1;
   static constexpr uint32_t kMinOccurrenceCap = 64;
+  // The room of occurrences_ when it first grows, and the most kept from
+  // one request to the next.
+  static constexpr size_t kMinOccurrenceRoom = 64;
+  static constexpr size_t kKeptOccurrenceRoom = 65536;
   enum Need : uint32_t {
     // A rule with one party bit (rule_options.h) needs a request of that
     // party; the bits stand here as they are.
@@ -173,13 +177,17 @@ class GenericIndex {
   // beginRequest() turns most keys away by its filters before calling it.
   // m is mix(key).
   void probeTable(uint64_t key, uint64_t m, size_t position);
+  // Doubles the room of occurrences_; out of line, so that probeTable()
+  // keeps its few registers.
+  __attribute__((noinline, cold)) void growOccurrences();
 
   std::vector<Entry> entries_;         // grouped by bucket, then slot
   std::string pieces_;                 // the key pieces of the entries
   std::vector<Bucket> buckets_;        // bucket 0 holds the untokenized rules
-  std::vector<uint32_t> table_;        // open-addressed: bucket index + 1
+  std::vector<uint32_t> table_;        // open-addressed: bucket index, 0:
+                                       // empty (bucket 0 has no key)
   std::vector<uint64_t> filter_;       // one bit per gram key's mix
-  std::vector<uint64_t> gramFilter_;   // one bit per gram key
+  std::vector<uint8_t> gramFilter_;    // nonzero for a gram key's entry
   std::vector<uint64_t> tokenFilter_;  // one bit per token hash
   uint64_t tokenLengths_ = 0;  // bit l: a token key of l bytes (63: more)
   size_t gramRules_ = 0;       // rules filed under a gram
@@ -197,18 +205,23 @@ class GenericIndex {
   // Places of a key tested against gateLeads_ lie this far apart; 0: a name
   // is shorter than four bytes, and no key is turned away before the search.
   uint32_t gateStride_ = 0;
+  size_t tableMask_ = 0;        // table_.size() - 1
   std::vector<uint32_t> hits_;  // scratch: this request's buckets, 0 first
   uint32_t hitSlots_ = 0;       // scratch: their slots, OR-ed; match()
                                 // drops those a closed gate empties
-  std::vector<uint32_t> seen_;  // scratch: request stamp per bucket
-  std::vector<uint32_t> lastOccurrence_;  // scratch: per bucket, if seen
-  std::vector<Occurrence> occurrences_;   // scratch: of this request
-  uint32_t stamp_ = 0;                    // scratch: current request stamp
-  uint32_t occurrenceCap_ = 0;            // scratch: places kept per key
-  uint32_t keyedSlots_ = 0;    // scratch: the slots of hits_[1...], OR-ed
-  uint32_t unmet_ = 0;         // scratch: Need bits this request fails
-  uint32_t settled_ = 0;       // scratch: Need bits decided so far
-  bool wholeUrlOnly_ = false;  // scratch: URL too long for positions
+  // Scratch: per bucket, its last occurrence or kDenseKey; kNoOccurrence
+  // for every bucket outside hits_ (beginRequest() resets only those).
+  std::vector<uint32_t> lastOccurrence_;
+  // Scratch: the occurrences of this request are [0, occurrenceCount_);
+  // the rest is room, grown by growOccurrences() when full.
+  std::vector<Occurrence> occurrences_;
+  size_t occurrenceCount_ = 0;
+  size_t occurrenceRoom_ = 0;   // occurrences_.size()
+  uint32_t occurrenceCap_ = 0;  // scratch: places kept per key
+  uint32_t keyedSlots_ = 0;     // scratch: the slots of hits_[1...], OR-ed
+  uint32_t unmet_ = 0;          // scratch: Need bits this request fails
+  uint32_t settled_ = 0;        // scratch: Need bits decided so far
+  bool wholeUrlOnly_ = false;   // scratch: URL too long for positions
 };
 
 // Index key of a token; never 0 and never a gram key.

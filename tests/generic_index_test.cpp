@@ -336,5 +336,20 @@ TEST(GenericIndexLongPieceTest, DenseKeysInLongUrls) {
   }
 }
 
+// One engine asked in turn: a request's keys and their places (a dense
+// key's among them, and the room a huge URL grows) must not outlive it.
+TEST(GenericIndexLongPieceTest, NoPlaceOutlivesItsRequest) {
+  std::string dense = "http://a.b/";
+  for (int i = 0; i < 300000; ++i) dense += "zork/";
+  const std::string denseLast = dense + "=zork";
+  const PageCase cases[] = {
+      {"http://a.b/?x=zork", "", 1},   {dense.c_str(), "", 0},
+      {"http://a.b/zork", "", 0},      {"http://a.b/?=zork", "", 1},
+      {"http://a.b/", "", 0},          {denseLast.c_str(), "", 1},
+      {"http://a.b/zork/=zor", "", 0},
+  };
+  expectAnswers("=zork|\n", cases);
+}
+
 }  // namespace
 }  // namespace quibex
