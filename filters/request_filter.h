@@ -176,6 +176,33 @@ class RequestFilter {
   // place), with url == request.url().
   bool missesAtPlace(std::string_view url, KeyPlace* place) const;
 
+  // The first two bytes of the pattern after "*" and the key, as a walk
+  // under a host candidate keeps them beside the rule to turn most rules
+  // away without reading their record: byte 0 in bits 0-7, byte 1 in bits
+  // 8-15, each a literal byte; the bytes from the first that is no literal
+  // (a "*", a "^", a NUL byte, the pattern's end) are 0. 0 for a rule whose
+  // first byte there is no literal or that missesAtPlace() never settles.
+  uint16_t peekAfterKey() const;
+  // The two bytes of the URL after a key's place as peekMisses() takes
+  // them: text[0] in bits 0-7, text[1] in bits 8-15, 0 past the URL's end;
+  // text holds the size bytes after the place.
+  static uint32_t bytesAfterKey(const char* text, size_t size) {
+    const auto byte = [text](size_t i) {
+      return uint32_t{static_cast<unsigned char>(text[i])};
+    };
+    if (size >= 2) return byte(0) | byte(1) << 8;
+    return size == 1 ? byte(0) : 0;
+  }
+  // The comparison of missesAtPlace() over the literal bytes of a nonzero
+  // peekAfterKey() value: true when they differ from after, the URL's
+  // bytesAfterKey() (a byte past the URL's end differs from every literal
+  // one). The rule then matches only with its key at another place. False
+  // says nothing.
+  static bool peekMisses(uint32_t peek, uint32_t after) {
+    const uint32_t mask = peek > 0xffu ? 0xffffu : 0xffu;
+    return ((peek ^ after) & mask) != 0;
+  }
+
  private:
   friend RequestFilter* parseRequestFilterInto(std::string_view line,
                                                void* (*allocate)(size_t, size_t,
