@@ -388,6 +388,31 @@ inline bool RequestFilter::missesAtPlace(std::string_view url,
   return !place->occursElsewhere(url);
 }
 
+// A load calls it once for each rule filed under a key that holds others,
+// so it is inline.
+inline uint16_t RequestFilter::peekAfterKey() const {
+  // Placed as missesAtPlace() places a rule; a pattern too long for the
+  // record's 16-bit size is left to the full test there too. A bare host
+  // rule has "^" after its key.
+  constexpr uint8_t kPlacedFlags = kLeadStar | kHasSizes;
+  if ((flags_ & kPlacedFlags) != kPlacedFlags || keyOffset_ != 1 ||
+      bodyLen_ == kWide) {
+    return 0;
+  }
+  const size_t keyLen = sizes().keyLen;
+  const size_t restSize =
+      size_t{bodyLen_} + ((flags_ & kTrailStar) ? 1 : 0) - keyLen;
+  const char* const rest = chars() + 1 + keyLen;
+  const auto literal = [](char byte) {
+    return byte != '*' && byte != '^' && byte != '\0';
+  };
+  if (restSize == 0 || !literal(rest[0])) return 0;
+  const uint16_t first = static_cast<unsigned char>(rest[0]);
+  if (restSize == 1 || !literal(rest[1])) return first;
+  return static_cast<uint16_t>(first | static_cast<unsigned char>(rest[1])
+                                           << 8);
+}
+
 }  // namespace quibex
 
 #endif  // QUIBEX_FILTERS_REQUEST_FILTER_H_

@@ -199,21 +199,6 @@ bool RequestFilter::matches(const RequestFacts& request,
                      [url, whole] { return wildcardMatch(url, whole); });
 }
 
-uint16_t RequestFilter::peekAfterKey() const {
-  // Placed as missesAtPlace() places a rule; a pattern too long for the
-  // record's 16-bit size is left to the full test there too.
-  if (keyOffset_ != 1 || !(flags_ & kLeadStar) || bodyLen_ == kWide) return 0;
-  const std::string_view rest = pattern().substr(1 + domainKeyView().size());
-  uint16_t peek = 0;
-  for (size_t i = 0; i < 2 && i < rest.size(); ++i) {
-    const char byte = rest[i];
-    if (byte == '*' || byte == '^' || byte == '\0') break;
-    peek = static_cast<uint16_t>(peek | static_cast<unsigned char>(byte)
-                                            << (8 * i));
-  }
-  return peek;
-}
-
 void KeyPlace::findElsewhere(std::string_view url) {
   const size_t at = static_cast<size_t>(where_ - url.data());
   elsewhere_ = occursOtherThanAt(url, at, size_) ? 1 : 0;
