@@ -168,13 +168,21 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
     const RequestFilter* found =
         map.findInChain(candidate.entry, [&](uint16_t peek, auto ruleOf) {
           if (peek != 0 && placed && RequestFilter::peekMisses(peek, after)) {
-            // The rule matches only with its key at another place.
-            if (!place.occursElsewhere(url)) return false;
+            // The rule matches only with its key at another place, where
+            // its peek mostly disagrees too.
+            if (!place.occursElsewhere(url) ||
+                place.peekMissesElsewhere(peek)) {
+              return false;
+            }
             return ruleOf()->matches(request, &place);
           }
           const RequestFilter* rule = ruleOf();
-          return !rule->missesAtPlace(url, &place) &&
-                 rule->matches(request, &place);
+          if (rule->disagreesAtPlace(url, place)) {
+            if (!place.occursElsewhere(url)) return false;
+            const uint16_t own = rule->peekAfterKey();
+            if (own != 0 && place.peekMissesElsewhere(own)) return false;
+          }
+          return rule->matches(request, &place);
         });
     if (found != nullptr) {
       *key = candidate.text;

@@ -85,16 +85,30 @@ class KeyPlace {
   // it; the same url on every call.
   bool occursElsewhere(std::string_view url) {
     if (elsewhere_ < 0) findElsewhere(url);
-    return elsewhere_ == 1;
+    return elsewhere_ > 0;
   }
+  // True when the key's other places are known and a rule's peek
+  // (RequestFilter::peekAfterKey(), not 0) disagrees with the URL after
+  // every one of them: the rule, which disagrees at where() too, matches
+  // nowhere. False says nothing. REQUIRES: occursElsewhere() was called.
+  bool peekMissesElsewhere(uint16_t peek) const;
 
  private:
-  // Sets elsewhere_. REQUIRES: as occursElsewhere().
+  // The other places whose bytes after the key a KeyPlace keeps; past
+  // them peekMissesElsewhere() gives no verdict.
+  static constexpr int kKeptPlaces = 4;
+
+  // Sets elsewhere_ and afterOthers_. REQUIRES: as occursElsewhere().
   void findElsewhere(std::string_view url);
 
   const char* where_ = nullptr;  // the key's first byte in the URL, or null
   uint32_t size_ = 0;            // the key's length
-  int8_t elsewhere_ = -1;        // -1 until worked out, then 0 or 1
+  // -1 until worked out, then the other places of the key, up to
+  // kKeptPlaces, or kKeptPlaces + 1 for more.
+  int8_t elsewhere_ = -1;
+  // RequestFilter::bytesAfterKey() at each of the first elsewhere_ other
+  // places, when there are at most kKeptPlaces.
+  uint32_t afterOthers_[kKeptPlaces] = {};
 };
 
 // A parsed request rule. Immutable once parseRequestFilter() returns it.
@@ -174,7 +188,14 @@ class RequestFilter {
   // rule: no separator and no end follows there) and the key stands
   // nowhere else in url. False says nothing. REQUIRES: as matches(request,
   // place), with url == request.url().
-  bool missesAtPlace(std::string_view url, KeyPlace* place) const;
+  bool missesAtPlace(std::string_view url, KeyPlace* place) const {
+    return disagreesAtPlace(url, *place) && !place->occursElsewhere(url);
+  }
+  // The first half of missesAtPlace(): true when the pattern's bytes after
+  // its key disagree with the URL's after place, so that the rule matches
+  // only with its key at another place. False says nothing. REQUIRES: as
+  // missesAtPlace().
+  bool disagreesAtPlace(std::string_view url, const KeyPlace& place) const;
 
   // The first two bytes of the pattern after "*" and the key, as a walk
   // under a host candidate keeps them beside the rule to turn most rules
@@ -335,16 +356,16 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
 // run its destructor (never delete it) before the arena is released.
 RequestFilter* parseRequestFilter(std::string_view line, RuleArena& arena);
 
-// It runs for every rule a decision tries under a host candidate, most of
-// which it settles, so it is inline.
-inline bool RequestFilter::missesAtPlace(std::string_view url,
-                                         KeyPlace* place) const {
+// It runs for every rule a decision tries under a host candidate whose
+// peek gives no verdict, so it is inline.
+inline bool RequestFilter::disagreesAtPlace(std::string_view url,
+                                            const KeyPlace& place) const {
   // Only a pattern "*" key ... is placed by its key (see matches()).
-  if (place->where() == nullptr || keyOffset_ != 1 || !(flags_ & kLeadStar)) {
+  if (place.where() == nullptr || keyOffset_ != 1 || !(flags_ & kLeadStar)) {
     return false;
   }
   const size_t after =
-      static_cast<size_t>(place->where() - url.data()) + place->size();
+      static_cast<size_t>(place.where() - url.data()) + place.size();
   if (flags_ & kHasSizes) {
     // A pattern too long for the record's 16-bit size: the full test
     // decides.
@@ -358,9 +379,9 @@ inline bool RequestFilter::missesAtPlace(std::string_view url,
     const char* const rest =
         block(sizeof(RequestFilter) + sizeof(Sizes) +
               ((flags_ & kHasOptions) ? sizeof(Options) : 0)) +
-        1 + place->size();
+        1 + place.size();
     const size_t restSize =
-        size_t{bodyLen_} + ((flags_ & kTrailStar) ? 1 : 0) - place->size();
+        size_t{bodyLen_} + ((flags_ & kTrailStar) ? 1 : 0) - place.size();
     const char* const text = url.data() + after;
     const size_t textSize = url.size() - after;
     const size_t both = restSize < textSize ? restSize : textSize;
@@ -385,7 +406,7 @@ inline bool RequestFilter::missesAtPlace(std::string_view url,
              isSeparator(static_cast<unsigned char>(url[after]))) {
     return false;
   }
-  return !place->occursElsewhere(url);
+  return true;
 }
 
 // A load calls it once for each rule filed under a key that holds others,

@@ -220,6 +220,10 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
       {"||a.b/|", "http://a.b/", true, true},
       {"||a.b/|", "http://a.b", true, false},
       {"||a.b^*x", "http://a.b/x", true, true},
+      {"||a.b/ads", "http://a.b/s?u=a.b/x&v=a.b", true, false},
+      {"||a.b/ads", "http://a.b/s?u=a.b/x&v=a.b/ads", true, true},
+      {"||a.b/ads", "http://a.b/?a.a.b/a.b/a.b/a.b/a.b/a.b/ads", true, true},
+      {"||a.b/ads", "http://a.b/?a.a.b/a.b/a.b/a.b/a.b/a.b/", true, false},
       {"||a.b/ads^", "http://a.b/ads", true, true},
       {"||a.b^x", "http://a.b/x", true, true},
       {"||a.b^x", "http://a.b-x", true, false},
@@ -230,6 +234,7 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
   };
   size_t quickMisses = 0;
   size_t peekMisses = 0;
+  size_t peekMissesElsewhere = 0;
   for (const auto& c : cases) {
     const std::unique_ptr<RequestFilter> f = parseRequestFilter(c.rule);
     ASSERT_NE(f, nullptr);
@@ -257,6 +262,11 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
         EXPECT_EQ(f->missesAtPlace(c.url, &place),
                   !place.occursElsewhere(c.url))
             << c.rule << " " << c.url;
+        // And at the key's other places, when the place keeps them.
+        if (place.occursElsewhere(c.url) && place.peekMissesElsewhere(peek)) {
+          ++peekMissesElsewhere;
+          EXPECT_FALSE(c.expected) << c.rule << " " << c.url;
+        }
       }
     }
     EXPECT_EQ(f->matches(c.url, ""), c.expected) << c.rule << " " << c.url;
@@ -266,6 +276,7 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
   }
   EXPECT_GT(quickMisses, 0u);
   EXPECT_GT(peekMisses, 0u);
+  EXPECT_GT(peekMissesElsewhere, 0u);
 }
 
 TEST(EndsWithTest, SuffixRules) {
