@@ -177,7 +177,10 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
             return ruleOf()->matches(request, &place);
           }
           const RequestFilter* rule = ruleOf();
-          if (rule->disagreesAtPlace(url, place)) {
+          const RequestFilter::AtPlace verdict =
+              rule->verdictAtPlace(url, place);
+          if (verdict == RequestFilter::AtPlace::kMatches) return true;
+          if (verdict == RequestFilter::AtPlace::kDisagrees) {
             if (!place.occursElsewhere(url)) return false;
             const uint16_t own = rule->peekAfterKey();
             if (own != 0 && place.peekMissesElsewhere(own)) return false;

@@ -189,13 +189,17 @@ class RequestFilter {
   // nowhere else in url. False says nothing. REQUIRES: as matches(request,
   // place), with url == request.url().
   bool missesAtPlace(std::string_view url, KeyPlace* place) const {
-    return disagreesAtPlace(url, *place) && !place->occursElsewhere(url);
+    return verdictAtPlace(url, *place) == AtPlace::kDisagrees &&
+           !place->occursElsewhere(url);
   }
-  // The first half of missesAtPlace(): true when the pattern's bytes after
-  // its key disagree with the URL's after place, so that the rule matches
-  // only with its key at another place. False says nothing. REQUIRES: as
-  // missesAtPlace().
-  bool disagreesAtPlace(std::string_view url, const KeyPlace& place) const;
+  // What the pattern's bytes after its key say against the URL's after
+  // place, the first half of missesAtPlace(): they disagree (the rule
+  // matches only with its key at another place), or the rule is a bare
+  // host rule followed there by a separator or the URL's end (it matches,
+  // as matches(request, place) would say), or nothing is settled.
+  // REQUIRES: as missesAtPlace().
+  enum class AtPlace : uint8_t { kUnsettled, kDisagrees, kMatches };
+  AtPlace verdictAtPlace(std::string_view url, const KeyPlace& place) const;
 
   // The first two bytes of the pattern after "*" and the key, as a walk
   // under a host candidate keeps them beside the rule to turn most rules
@@ -358,18 +362,18 @@ RequestFilter* parseRequestFilter(std::string_view line, RuleArena& arena);
 
 // It runs for every rule a decision tries under a host candidate whose
 // peek gives no verdict, so it is inline.
-inline bool RequestFilter::disagreesAtPlace(std::string_view url,
-                                            const KeyPlace& place) const {
+inline RequestFilter::AtPlace RequestFilter::verdictAtPlace(
+    std::string_view url, const KeyPlace& place) const {
   // Only a pattern "*" key ... is placed by its key (see matches()).
   if (place.where() == nullptr || keyOffset_ != 1 || !(flags_ & kLeadStar)) {
-    return false;
+    return AtPlace::kUnsettled;
   }
   const size_t after =
       static_cast<size_t>(place.where() - url.data()) + place.size();
   if (flags_ & kHasSizes) {
     // A pattern too long for the record's 16-bit size: the full test
     // decides.
-    if (bodyLen_ == kWide) return false;
+    if (bodyLen_ == kWide) return AtPlace::kUnsettled;
     // The pattern after the "*" and the key, up to its first "*", against
     // the URL after place: a literal byte that differs, or a "^" facing a
     // byte that is no separator, is a miss there; a run that agrees to its
@@ -389,24 +393,26 @@ inline bool RequestFilter::disagreesAtPlace(std::string_view url,
     for (; i < both; ++i) {
       const char byte = rest[i];
       if (byte == text[i]) {
-        if (byte == '*' || byte == '^') return false;
+        if (byte == '*' || byte == '^') return AtPlace::kUnsettled;
         continue;
       }
-      if (byte == '*') return false;
+      if (byte == '*') return AtPlace::kUnsettled;
       if (byte == '^' && isSeparator(static_cast<unsigned char>(text[i]))) {
-        return false;
+        return AtPlace::kUnsettled;
       }
       break;
     }
     // At the URL's end a literal byte is a miss; "^" and "*" say nothing.
     if (i == both && (i == restSize || rest[i] == '*' || rest[i] == '^')) {
-      return false;
+      return AtPlace::kUnsettled;
     }
   } else if (after == url.size() ||
              isSeparator(static_cast<unsigned char>(url[after]))) {
-    return false;
+    // A rule without a Sizes block is a bare host rule, "*" key "^*"
+    // without options: a separator or the end after its key is a match.
+    return AtPlace::kMatches;
   }
-  return true;
+  return AtPlace::kDisagrees;
 }
 
 // A load calls it once for each rule filed under a key that holds others,

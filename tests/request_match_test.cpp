@@ -235,6 +235,7 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
   size_t quickMisses = 0;
   size_t peekMisses = 0;
   size_t peekMissesElsewhere = 0;
+  size_t placedMatches = 0;
   for (const auto& c : cases) {
     const std::unique_ptr<RequestFilter> f = parseRequestFilter(c.rule);
     ASSERT_NE(f, nullptr);
@@ -247,6 +248,11 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
     if (f->missesAtPlace(c.url, &place)) {
       ++quickMisses;
       EXPECT_FALSE(c.expected) << c.rule << " " << c.url;
+    }
+    // A match at the key's place is one the matcher agrees on.
+    if (f->verdictAtPlace(c.url, place) == RequestFilter::AtPlace::kMatches) {
+      ++placedMatches;
+      EXPECT_TRUE(c.expected) << c.rule << " " << c.url;
     }
     // So is a miss by the rule's peek, unless the key stands elsewhere too.
     const uint16_t peek = f->peekAfterKey();
@@ -277,6 +283,7 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
   EXPECT_GT(quickMisses, 0u);
   EXPECT_GT(peekMisses, 0u);
   EXPECT_GT(peekMissesElsewhere, 0u);
+  EXPECT_GT(placedMatches, 0u);
 }
 
 TEST(EndsWithTest, SuffixRules) {
