@@ -83,7 +83,7 @@ TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
           if (!want.empty()) {
             none = table.findInLane(ref, lane, [&](uint16_t peek, auto ruleOf) {
               const RequestFilter* rule = ruleOf();
-              EXPECT_TRUE(peek == 0 || peek == rule->peekAfterKey()) << key;
+              EXPECT_TRUE(peek == 0 || peek == rule->peekAfterKey());
               walked.push_back(static_cast<uint32_t>(
                   std::find(rules.begin(), rules.end(), rule) - rules.begin()));
               return false;
