@@ -62,6 +62,14 @@ class DomainLane {
     return table_->chain(entry, lane_);
   }
 
+  // The first rule of this lane under entry for which test(peek, rule)
+  // returns true, or null: DomainRuleTable::findInLane().
+  // REQUIRES: entry came from the table's find() and is not kNoEntry.
+  template <class Test>
+  const RequestFilter* findInChain(uint32_t entry, Test&& test) const {
+    return table_->findInLane(entry, lane_, test);
+  }
+
   // Starts a lookup: forgets the entries tried by the previous one.
   void beginLookup() { triedChains.clear(); }
   // Records entry as tried; false when this lookup already tried it.

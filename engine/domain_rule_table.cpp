@@ -146,9 +146,11 @@ void DomainRuleTable::insert(std::string_view key, uint64_t hash, uint32_t lane,
   if (links_.size() + 2 > kEndLink) throw std::bad_alloc();
   if (metas_[at] & kGroupBit) {
     reserveGeometric(&links_, 1);
+    reserveGeometric(&peeks_, 1);
   } else {
     reserveGeometric(&groups_, 1);
     reserveGeometric(&links_, 2);
+    reserveGeometric(&peeks_, 2);
   }
   appendToKey(at, ref, lane);
 }
@@ -161,6 +163,7 @@ void DomainRuleTable::appendToKey(size_t at, uint32_t ref, uint32_t lane) {
     const uint32_t firstLane = meta & kLaneMask;
     const uint32_t link = static_cast<uint32_t>(links_.size());
     links_.push_back(Link{slotRef, kEndLink << kLaneBits | firstLane});
+    peeks_.push_back(ruleAt(slotRef)->peekAfterKey());
     Group group{};
     group.head = link;
     group.lanes = 1u << firstLane;
@@ -171,6 +174,7 @@ void DomainRuleTable::appendToKey(size_t at, uint32_t ref, uint32_t lane) {
   }
   Group& group = groups_[slotRef];
   const uint32_t link = static_cast<uint32_t>(links_.size());
+  peeks_.push_back(ruleAt(ref)->peekAfterKey());
   // The rule goes after the last rule of its lane or of the nearest lane
   // before it that holds rules, or first.
   const uint32_t upTo = group.lanes & ((2u << lane) - 1);
@@ -268,6 +272,7 @@ void DomainRuleTable::fileSortedIntoEmpty(const std::vector<uint64_t>& staged) {
   rebuild(std::max<size_t>(16, slotsFor(keys)));
   groups_.reserve(groups_.size() + repeats);
   links_.reserve(links_.size() + 2 * repeats);
+  peeks_.reserve(peeks_.size() + 2 * repeats);
   // Nothing below allocates. The keys come in the order of their homes, so
   // each goes to its home or to the slot after the last key, where Robin
   // Hood insertion would put it, until one runs past the end; that one and
@@ -364,6 +369,7 @@ void DomainRuleTable::clear() {
   std::vector<uint64_t>().swap(staged_);
   groups_.clear();
   links_.clear();
+  peeks_.clear();
   keys_ = 0;
   std::fill(std::begin(laneKeys_), std::end(laneKeys_), size_t{0});
   std::fill(std::begin(laneRules_), std::end(laneRules_), size_t{0});
@@ -382,6 +388,7 @@ void DomainRuleTable::compact() {
   }
   groups_.shrink_to_fit();
   links_.shrink_to_fit();
+  peeks_.shrink_to_fit();
 }
 
 ProbeLengths DomainRuleTable::probeLengths() const {
@@ -402,6 +409,7 @@ ProbeLengths DomainRuleTable::probeLengths() const {
 size_t DomainRuleTable::memoryBytes() const {
   return (metas_.capacity() + refs_.capacity()) * sizeof(uint32_t) +
          groups_.capacity() * sizeof(Group) + links_.capacity() * sizeof(Link) +
+         peeks_.capacity() * sizeof(uint16_t) +
          staged_.capacity() * sizeof(uint64_t);
 }
 

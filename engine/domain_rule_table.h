@@ -197,6 +197,17 @@ class DomainRuleTable {
     assert(entry <= metas_.size() && lane < kLanes);
     return Chain(this, entry, lane);
   }
+  // Calls test(peek, rule) for each rule of lane under entry in filing
+  // order, until one returns true, and returns that rule; null when none
+  // does. peek is the rule's RequestFilter::peekAfterKey() where the chain
+  // keeps it (a key with more than one rule), else 0; rule() returns the
+  // rule, read from the arena only when called. The walk of the rules
+  // under a host candidate, so that a rule its peek settles costs neither
+  // a read of its record nor a step of an iterator.
+  // REQUIRES: entry came from find() and is not kNoEntry; lane < kLanes.
+  template <class Test>
+  const RequestFilter* findInLane(uint32_t entry, uint32_t lane,
+                                  Test&& test) const;
   // The key of an entry, a view into its first rule's text.
   // REQUIRES: entry came from find() and is not kNoEntry.
   std::string_view keyOf(uint32_t entry) const;
@@ -319,6 +330,9 @@ class DomainRuleTable {
   std::vector<uint32_t> refs_;
   std::vector<Group> groups_;  // keys with more than one rule
   std::vector<Link> links_;    // the groups' chains
+  // Each link's rule's peekAfterKey(): a walk turns most rules of a long
+  // chain away by it alone.
+  std::vector<uint16_t> peeks_;
   // Staged rules in staging order, one word each.
   std::vector<uint64_t> staged_;
   size_t keys_ = 0;                // keys present
@@ -410,6 +424,37 @@ inline size_t DomainRuleTable::slotIn(const uint32_t* metas, size_t size,
 
 inline const RequestFilter* DomainRuleTable::ruleAt(uint32_t ref) const {
   return static_cast<const RequestFilter*>(arena_->at(ref));
+}
+
+template <class Test>
+const RequestFilter* DomainRuleTable::findInLane(uint32_t entry, uint32_t lane,
+                                                 Test&& test) const {
+  assert(entry != kNoEntry && entry <= metas_.size() && lane < kLanes);
+  const uint32_t meta = metas_[entry - 1];
+  const uint32_t ref = refs_[entry - 1];
+  if ((meta & kGroupBit) == 0) {
+    if ((meta & kLaneMask) != lane) return nullptr;
+    const RequestFilter* rule = ruleAt(ref);
+    return test(uint16_t{0}, [rule] { return rule; }) ? rule : nullptr;
+  }
+  // The lane's rules follow the last rule of the lanes before it and end
+  // at a rule of a later lane or at the chain's end.
+  const Group& group = groups_[ref];
+  if ((group.lanes >> lane & 1) == 0) return nullptr;
+  const uint32_t before = group.lanes & ((1u << lane) - 1);
+  uint32_t at =
+      before == 0 ? group.head
+                  : links_[group.tails[highestLane(before)]].link >> kLaneBits;
+  const Link* const links = links_.data();
+  const uint16_t* const peeks = peeks_.data();
+  for (;;) {
+    const Link link = links[at];
+    if (test(peeks[at], [this, &link] { return ruleAt(link.ref); })) {
+      return ruleAt(link.ref);
+    }
+    at = link.link >> kLaneBits;
+    if (at == kEndLink || (links[at].link & kLaneMask) != lane) return nullptr;
+  }
 }
 
 }  // namespace quibex

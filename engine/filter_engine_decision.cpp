@@ -151,12 +151,42 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
   const std::string_view url = request.url();
   for (CandidateList::Located& candidate : candidates) {
     if ((candidate.lanes >> lane & 1) == 0) continue;
-    for (const RequestFilter* rule : map.chain(candidate.entry)) {
-      if (rule->missesAtPlace(url, &candidate.place)) continue;
-      if (rule->matches(request, &candidate.place)) {
-        *key = candidate.text;
-        return rule;
-      }
+    KeyPlace& place = candidate.place;
+    // The URL's bytes after the key's place, which a rule's peek is
+    // compared with; none when the key does not stand in the URL as one
+    // run.
+    const bool placed = place.where() != nullptr;
+    uint32_t after = 0;
+    if (placed) {
+      const char* const text = place.where() + place.size();
+      after = RequestFilter::bytesAfterKey(
+          text, static_cast<size_t>(url.data() + url.size() - text));
+    }
+    const RequestFilter* found =
+        map.findInChain(candidate.entry, [&](uint16_t peek, auto ruleOf) {
+          if (peek != 0 && placed && RequestFilter::peekMisses(peek, after)) {
+            // The rule matches only with its key at another place, where
+            // its peek mostly disagrees too.
+            if (!place.occursElsewhere(url) ||
+                place.peekMissesElsewhere(peek)) {
+              return false;
+            }
+            return ruleOf()->matches(request, &place);
+          }
+          const RequestFilter* rule = ruleOf();
+          const RequestFilter::AtPlace verdict =
+              rule->verdictAtPlace(url, place);
+          if (verdict == RequestFilter::AtPlace::kMatches) return true;
+          if (verdict == RequestFilter::AtPlace::kDisagrees) {
+            if (!place.occursElsewhere(url)) return false;
+            const uint16_t own = rule->peekAfterKey();
+            if (own != 0 && place.peekMissesElsewhere(own)) return false;
+          }
+          return rule->matches(request, &place);
+        });
+    if (found != nullptr) {
+      *key = candidate.text;
+      return found;
     }
   }
   return nullptr;

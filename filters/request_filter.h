@@ -85,16 +85,30 @@ class KeyPlace {
   // it; the same url on every call.
   bool occursElsewhere(std::string_view url) {
     if (elsewhere_ < 0) findElsewhere(url);
-    return elsewhere_ == 1;
+    return elsewhere_ > 0;
   }
+  // True when the key's other places are known and a rule's peek
+  // (RequestFilter::peekAfterKey(), not 0) disagrees with the URL after
+  // every one of them: the rule, which disagrees at where() too, matches
+  // nowhere. False says nothing. REQUIRES: occursElsewhere() was called.
+  bool peekMissesElsewhere(uint16_t peek) const;
 
  private:
-  // Sets elsewhere_. REQUIRES: as occursElsewhere().
+  // The other places whose bytes after the key a KeyPlace keeps; past
+  // them peekMissesElsewhere() gives no verdict.
+  static constexpr int kKeptPlaces = 4;
+
+  // Sets elsewhere_ and afterOthers_. REQUIRES: as occursElsewhere().
   void findElsewhere(std::string_view url);
 
   const char* where_ = nullptr;  // the key's first byte in the URL, or null
   uint32_t size_ = 0;            // the key's length
-  int8_t elsewhere_ = -1;        // -1 until worked out, then 0 or 1
+  // -1 until worked out, then the other places of the key, up to
+  // kKeptPlaces, or kKeptPlaces + 1 for more.
+  int8_t elsewhere_ = -1;
+  // RequestFilter::bytesAfterKey() at each of the first elsewhere_ other
+  // places, when there are at most kKeptPlaces.
+  uint32_t afterOthers_[kKeptPlaces] = {};
 };
 
 // A parsed request rule. Immutable once parseRequestFilter() returns it.
@@ -174,7 +188,45 @@ class RequestFilter {
   // rule: no separator and no end follows there) and the key stands
   // nowhere else in url. False says nothing. REQUIRES: as matches(request,
   // place), with url == request.url().
-  bool missesAtPlace(std::string_view url, KeyPlace* place) const;
+  bool missesAtPlace(std::string_view url, KeyPlace* place) const {
+    return verdictAtPlace(url, *place) == AtPlace::kDisagrees &&
+           !place->occursElsewhere(url);
+  }
+  // What the pattern's bytes after its key say against the URL's after
+  // place, the first half of missesAtPlace(): they disagree (the rule
+  // matches only with its key at another place), or the rule is a bare
+  // host rule followed there by a separator or the URL's end (it matches,
+  // as matches(request, place) would say), or nothing is settled.
+  // REQUIRES: as missesAtPlace().
+  enum class AtPlace : uint8_t { kUnsettled, kDisagrees, kMatches };
+  AtPlace verdictAtPlace(std::string_view url, const KeyPlace& place) const;
+
+  // The first two bytes of the pattern after "*" and the key, as a walk
+  // under a host candidate keeps them beside the rule to turn most rules
+  // away without reading their record: byte 0 in bits 0-7, byte 1 in bits
+  // 8-15, each a literal byte; the bytes from the first that is no literal
+  // (a "*", a "^", a NUL byte, the pattern's end) are 0. 0 for a rule whose
+  // first byte there is no literal or that missesAtPlace() never settles.
+  uint16_t peekAfterKey() const;
+  // The two bytes of the URL after a key's place as peekMisses() takes
+  // them: text[0] in bits 0-7, text[1] in bits 8-15, 0 past the URL's end;
+  // text holds the size bytes after the place.
+  static uint32_t bytesAfterKey(const char* text, size_t size) {
+    const auto byte = [text](size_t i) {
+      return uint32_t{static_cast<unsigned char>(text[i])};
+    };
+    if (size >= 2) return byte(0) | byte(1) << 8;
+    return size == 1 ? byte(0) : 0;
+  }
+  // The comparison of missesAtPlace() over the literal bytes of a nonzero
+  // peekAfterKey() value: true when they differ from after, the URL's
+  // bytesAfterKey() (a byte past the URL's end differs from every literal
+  // one). The rule then matches only with its key at another place. False
+  // says nothing.
+  static bool peekMisses(uint32_t peek, uint32_t after) {
+    const uint32_t mask = peek > 0xffu ? 0xffffu : 0xffu;
+    return ((peek ^ after) & mask) != 0;
+  }
 
  private:
   friend RequestFilter* parseRequestFilterInto(std::string_view line,
@@ -308,20 +360,20 @@ RequestFilter* parseRequestFilterInto(std::string_view line,
 // run its destructor (never delete it) before the arena is released.
 RequestFilter* parseRequestFilter(std::string_view line, RuleArena& arena);
 
-// It runs for every rule a decision tries under a host candidate, most of
-// which it settles, so it is inline.
-inline bool RequestFilter::missesAtPlace(std::string_view url,
-                                         KeyPlace* place) const {
+// It runs for every rule a decision tries under a host candidate whose
+// peek gives no verdict, so it is inline.
+inline RequestFilter::AtPlace RequestFilter::verdictAtPlace(
+    std::string_view url, const KeyPlace& place) const {
   // Only a pattern "*" key ... is placed by its key (see matches()).
-  if (place->where() == nullptr || keyOffset_ != 1 || !(flags_ & kLeadStar)) {
-    return false;
+  if (place.where() == nullptr || keyOffset_ != 1 || !(flags_ & kLeadStar)) {
+    return AtPlace::kUnsettled;
   }
   const size_t after =
-      static_cast<size_t>(place->where() - url.data()) + place->size();
+      static_cast<size_t>(place.where() - url.data()) + place.size();
   if (flags_ & kHasSizes) {
     // A pattern too long for the record's 16-bit size: the full test
     // decides.
-    if (bodyLen_ == kWide) return false;
+    if (bodyLen_ == kWide) return AtPlace::kUnsettled;
     // The pattern after the "*" and the key, up to its first "*", against
     // the URL after place: a literal byte that differs, or a "^" facing a
     // byte that is no separator, is a miss there; a run that agrees to its
@@ -331,9 +383,9 @@ inline bool RequestFilter::missesAtPlace(std::string_view url,
     const char* const rest =
         block(sizeof(RequestFilter) + sizeof(Sizes) +
               ((flags_ & kHasOptions) ? sizeof(Options) : 0)) +
-        1 + place->size();
+        1 + place.size();
     const size_t restSize =
-        size_t{bodyLen_} + ((flags_ & kTrailStar) ? 1 : 0) - place->size();
+        size_t{bodyLen_} + ((flags_ & kTrailStar) ? 1 : 0) - place.size();
     const char* const text = url.data() + after;
     const size_t textSize = url.size() - after;
     const size_t both = restSize < textSize ? restSize : textSize;
@@ -341,24 +393,51 @@ inline bool RequestFilter::missesAtPlace(std::string_view url,
     for (; i < both; ++i) {
       const char byte = rest[i];
       if (byte == text[i]) {
-        if (byte == '*' || byte == '^') return false;
+        if (byte == '*' || byte == '^') return AtPlace::kUnsettled;
         continue;
       }
-      if (byte == '*') return false;
+      if (byte == '*') return AtPlace::kUnsettled;
       if (byte == '^' && isSeparator(static_cast<unsigned char>(text[i]))) {
-        return false;
+        return AtPlace::kUnsettled;
       }
       break;
     }
     // At the URL's end a literal byte is a miss; "^" and "*" say nothing.
     if (i == both && (i == restSize || rest[i] == '*' || rest[i] == '^')) {
-      return false;
+      return AtPlace::kUnsettled;
     }
   } else if (after == url.size() ||
              isSeparator(static_cast<unsigned char>(url[after]))) {
-    return false;
+    // A rule without a Sizes block is a bare host rule, "*" key "^*"
+    // without options: a separator or the end after its key is a match.
+    return AtPlace::kMatches;
   }
-  return !place->occursElsewhere(url);
+  return AtPlace::kDisagrees;
+}
+
+// A load calls it once for each rule filed under a key that holds others,
+// so it is inline.
+inline uint16_t RequestFilter::peekAfterKey() const {
+  // Placed as missesAtPlace() places a rule; a pattern too long for the
+  // record's 16-bit size is left to the full test there too. A bare host
+  // rule has "^" after its key.
+  constexpr uint8_t kPlacedFlags = kLeadStar | kHasSizes;
+  if ((flags_ & kPlacedFlags) != kPlacedFlags || keyOffset_ != 1 ||
+      bodyLen_ == kWide) {
+    return 0;
+  }
+  const size_t keyLen = sizes().keyLen;
+  const size_t restSize =
+      size_t{bodyLen_} + ((flags_ & kTrailStar) ? 1 : 0) - keyLen;
+  const char* const rest = chars() + 1 + keyLen;
+  const auto literal = [](char byte) {
+    return byte != '*' && byte != '^' && byte != '\0';
+  };
+  if (restSize == 0 || !literal(rest[0])) return 0;
+  const uint16_t first = static_cast<unsigned char>(rest[0]);
+  if (restSize == 1 || !literal(rest[1])) return first;
+  return static_cast<uint16_t>(first | static_cast<unsigned char>(rest[1])
+                                           << 8);
 }
 
 }  // namespace quibex

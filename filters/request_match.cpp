@@ -1,6 +1,7 @@
 // Matching one request against one RequestFilter: the page-domain test, the
 // third-party test, the content-type test and the wildcard match, in that
 // order, each failing fast.
+#include <cassert>
 #include <cstring>
 
 #include "filters/request_facts.h"
@@ -20,26 +21,31 @@ constexpr size_t kShortDomainList = 4;
 // for than the key itself unless the text is full of dots.
 constexpr size_t kDotVisits = 32;
 
-// True when needle occurs in text at or after from at a place other than
-// at.
-bool occursFromOtherThanAt(std::string_view text, size_t from, size_t at,
-                           std::string_view needle) {
+// Calls visit(p) for each place p other than at where needle occurs in
+// text at or after from, in order, until visit returns true; returns
+// whether one did.
+template <class Visit>
+bool visitFromOtherThanAt(std::string_view text, size_t from, size_t at,
+                          std::string_view needle, Visit& visit) {
   for (size_t p = findLiteral(text, from, needle); p != std::string_view::npos;
        p = findLiteral(text, p + 1, needle)) {
-    if (p != at) return true;
+    if (p != at && visit(p)) return true;
   }
   return false;
 }
 
-// True when the size bytes at at occur in text at another place too. A
-// needle with a dot has it at the same offset in every place, so the dots
-// of the text are visited (a domain key always has one), up to
-// kDotVisits of them.
-bool occursOtherThanAt(std::string_view text, size_t at, size_t size) {
+// Calls visit(p) for each place p other than at where the size bytes at at
+// occur in text too (overlapping places count), in order, until visit
+// returns true; returns whether one did. A needle with a dot has it at
+// the same offset in every place, so the dots of the text are visited (a
+// domain key always has one), up to kDotVisits of them.
+template <class Visit>
+bool visitOtherPlaces(std::string_view text, size_t at, size_t size,
+                      Visit& visit) {
   const std::string_view needle = text.substr(at, size);
   const size_t dot = needle.find('.');
   if (dot == std::string_view::npos) {
-    return occursFromOtherThanAt(text, 0, at, needle);
+    return visitFromOtherThanAt(text, 0, at, needle, visit);
   }
   const char* const base = text.data();
   // The dot of a place that ends by the text's end lies at last at most.
@@ -51,13 +57,14 @@ bool occursOtherThanAt(std::string_view text, size_t at, size_t size) {
     if (p == nullptr) return false;
     const char* const start = p - dot;
     if (++visits > kDotVisits) {
-      return occursFromOtherThanAt(text, static_cast<size_t>(start - base), at,
-                                   needle);
+      return visitFromOtherThanAt(text, static_cast<size_t>(start - base), at,
+                                  needle, visit);
     }
     // The first and last bytes turn most places away before a comparison.
     if (start != base + at && start[0] == needle[0] &&
         start[size - 1] == needle[size - 1] &&
-        std::memcmp(start, needle.data(), size) == 0) {
+        std::memcmp(start, needle.data(), size) == 0 &&
+        visit(static_cast<size_t>(start - base))) {
       return true;
     }
   }
@@ -201,7 +208,28 @@ bool RequestFilter::matches(const RequestFacts& request,
 
 void KeyPlace::findElsewhere(std::string_view url) {
   const size_t at = static_cast<size_t>(where_ - url.data());
-  elsewhere_ = occursOtherThanAt(url, at, size_) ? 1 : 0;
+  int8_t count = 0;
+  auto keep = [this, url, &count](size_t place) {
+    if (count == kKeptPlaces) {
+      count = kKeptPlaces + 1;
+      return true;
+    }
+    const size_t after = place + size_;
+    afterOthers_[count++] =
+        RequestFilter::bytesAfterKey(url.data() + after, url.size() - after);
+    return false;
+  };
+  visitOtherPlaces(url, at, size_, keep);
+  elsewhere_ = count;
+}
+
+bool KeyPlace::peekMissesElsewhere(uint16_t peek) const {
+  assert(elsewhere_ >= 0 && peek != 0);
+  if (elsewhere_ > kKeptPlaces) return false;
+  for (int i = 0; i < elsewhere_; ++i) {
+    if (!RequestFilter::peekMisses(peek, afterOthers_[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace quibex

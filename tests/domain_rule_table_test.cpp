@@ -40,8 +40,11 @@ TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
       const uint32_t lane = static_cast<uint32_t>(random() % 5);
       // Rules without options: nothing to destroy before the arena goes.
       const bool staged = round == 1 || (round == 2 && i >= 2000);
-      const std::string tail =
-          staged && i % 300 == 0 ? "/" + std::string(20000, 'x') : "";
+      // Some rules have a path after their key, so that chains keep peeks.
+      const std::string tail = staged && i % 300 == 0
+                                   ? "/" + std::string(20000, 'x')
+                               : i % 3 == 1 ? "/a" + std::to_string(i % 4)
+                                            : "";
       rules.push_back(parseRequestFilter("||" + key + tail + "^", arena));
       const uint32_t id = static_cast<uint32_t>(rules.size() - 1);
       ASSERT_EQ(rules[id]->domainKeyView(), key);
@@ -73,6 +76,27 @@ TEST(DomainRuleTableTest, MatchesAModelThroughGrowthCompactAndClear) {
                 std::find(rules.begin(), rules.end(), rule) - rules.begin()));
           }
           EXPECT_EQ(got, want) << key << " lane " << lane;
+          // The walk visits the same rules, each with its peek where the
+          // chain keeps one, and stops at the rule its test accepts.
+          std::vector<uint32_t> walked;
+          const RequestFilter* none = nullptr;
+          if (!want.empty()) {
+            none = table.findInLane(ref, lane, [&](uint16_t peek, auto ruleOf) {
+              const RequestFilter* rule = ruleOf();
+              EXPECT_TRUE(peek == 0 || peek == rule->peekAfterKey());
+              walked.push_back(static_cast<uint32_t>(
+                  std::find(rules.begin(), rules.end(), rule) - rules.begin()));
+              return false;
+            });
+            const RequestFilter* last = rules[want.back()];
+            EXPECT_EQ(table.findInLane(ref, lane,
+                                       [last](uint16_t, auto ruleOf) {
+                                         return ruleOf() == last;
+                                       }),
+                      last);
+          }
+          EXPECT_EQ(none, nullptr);
+          EXPECT_EQ(walked, want) << key << " lane " << lane;
           EXPECT_EQ((table.lanesOf(ref) >> lane & 1) != 0, !want.empty());
           laneKeys[lane] += want.empty() ? 0 : 1;
           laneRules[lane] += want.size();

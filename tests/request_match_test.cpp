@@ -214,6 +214,16 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
       {"||a.b/x$script", "http://a.b/x.css", true, false},
       {"|http://a.b/ads", "http://a.b/ads", true, true},
       {"||a.b/ads", "http://a.b/ad", true, false},
+      {"||a.b/ads", "http://a.b/", true, false},
+      {"||a.b/ads", "http://a.b", true, false},
+      {"||a.b/ads$script", "http://a.b/s?u=a.b/ads.js", true, true},
+      {"||a.b/|", "http://a.b/", true, true},
+      {"||a.b/|", "http://a.b", true, false},
+      {"||a.b^*x", "http://a.b/x", true, true},
+      {"||a.b/ads", "http://a.b/s?u=a.b/x&v=a.b", true, false},
+      {"||a.b/ads", "http://a.b/s?u=a.b/x&v=a.b/ads", true, true},
+      {"||a.b/ads", "http://a.b/?a.a.b/a.b/a.b/a.b/a.b/a.b/ads", true, true},
+      {"||a.b/ads", "http://a.b/?a.a.b/a.b/a.b/a.b/a.b/a.b/", true, false},
       {"||a.b/ads^", "http://a.b/ads", true, true},
       {"||a.b^x", "http://a.b/x", true, true},
       {"||a.b^x", "http://a.b-x", true, false},
@@ -223,6 +233,9 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
       {"||a.b/ads/", "http://a.b/?" + dots + "a.b/", true, false},
   };
   size_t quickMisses = 0;
+  size_t peekMisses = 0;
+  size_t peekMissesElsewhere = 0;
+  size_t placedMatches = 0;
   for (const auto& c : cases) {
     const std::unique_ptr<RequestFilter> f = parseRequestFilter(c.rule);
     ASSERT_NE(f, nullptr);
@@ -236,12 +249,41 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
       ++quickMisses;
       EXPECT_FALSE(c.expected) << c.rule << " " << c.url;
     }
+    // A match at the key's place is one the matcher agrees on.
+    if (f->verdictAtPlace(c.url, place) == RequestFilter::AtPlace::kMatches) {
+      ++placedMatches;
+      EXPECT_TRUE(c.expected) << c.rule << " " << c.url;
+    }
+    // So is a miss by the rule's peek, unless the key stands elsewhere too.
+    const uint16_t peek = f->peekAfterKey();
+    if (c.placed && peek != 0) {
+      const char* after = place.where() + key.size();
+      const size_t size =
+          static_cast<size_t>(c.url.data() + c.url.size() - after);
+      if (RequestFilter::peekMisses(
+              peek, RequestFilter::bytesAfterKey(after, size))) {
+        ++peekMisses;
+        EXPECT_TRUE(place.occursElsewhere(c.url) || !c.expected)
+            << c.rule << " " << c.url;
+        EXPECT_EQ(f->missesAtPlace(c.url, &place),
+                  !place.occursElsewhere(c.url))
+            << c.rule << " " << c.url;
+        // And at the key's other places, when the place keeps them.
+        if (place.occursElsewhere(c.url) && place.peekMissesElsewhere(peek)) {
+          ++peekMissesElsewhere;
+          EXPECT_FALSE(c.expected) << c.rule << " " << c.url;
+        }
+      }
+    }
     EXPECT_EQ(f->matches(c.url, ""), c.expected) << c.rule << " " << c.url;
     EXPECT_EQ(f->matches(facts, &place), c.expected) << c.rule << " " << c.url;
     // Asked again, the place's remembered answer gives the same.
     EXPECT_EQ(f->matches(facts, &place), c.expected) << c.rule << " " << c.url;
   }
   EXPECT_GT(quickMisses, 0u);
+  EXPECT_GT(peekMisses, 0u);
+  EXPECT_GT(peekMissesElsewhere, 0u);
+  EXPECT_GT(placedMatches, 0u);
 }
 
 TEST(EndsWithTest, SuffixRules) {
