@@ -106,15 +106,29 @@ class GenericIndex {
   // A filed rule with what its cheap option tests need of a request and
   // the piece of its pattern around its key, so most candidates are turned
   // away without reading the rule itself.
+  // A piece longer than 16 bits allow keeps only the part around its key
+  // that fits: any place the whole piece fits, that part fits too.
   struct Entry {
     const RequestFilter* filter;  // the rule
-    uint32_t typeMask;            // the rule's content-type bits
-    uint32_t needs;               // Need bits
-    uint32_t piece;               // start of the key's piece in pieces_
-    uint32_t pieceSize;           // its length; 0 for a rule without a key
-    uint32_t lead;                // bytes of the piece before the key
-    uint32_t keyEnd;              // bytes of the piece up to the key's end
+    // The piece's literal bytes next to the key: the four places before it
+    // in the low half and the four after it in the high half, as
+    // windowAt() reads the URL there; 0 where the window does not reach.
+    uint64_t window;
+    uint32_t piece;      // start of the key's piece in pieces_
+    uint16_t pieceSize;  // its length; 0 for a rule without a key
+    uint16_t lead;       // bytes of the piece before the key
+    uint16_t keyEnd;     // bytes of the piece up to the key's end
+    uint8_t types;       // satisfiable type bits, kHasTypes for any mask
+    uint8_t needs;       // Need bits
+    // The window's reach: the literal bytes next to the key before the
+    // first "^", up to four on each side (kBeforeBytes, kAfterBytes);
+    // kWholePiece when it holds the whole piece.
+    uint8_t reach;
   };
+  static constexpr size_t kMaxPieceBytes = UINT16_MAX;
+  static constexpr uint8_t kHasTypes = 0x80;    // in Entry::types
+  static constexpr uint8_t kReachMask = 0x3f;   // Entry::reach's byte counts
+  static constexpr uint8_t kWholePiece = 0x40;  // in Entry::reach
   // One place a bucket's key occurs in the URL; linked per bucket.
   struct Occurrence {
     uint32_t position;  // first byte of the token or gram in the URL
@@ -155,6 +169,9 @@ class GenericIndex {
   // Whether entry's piece fits at some occurrence of bucket's key.
   bool pieceFits(const Entry& entry, uint32_t bucket,
                  std::string_view url) const;
+  // The bucket's one place in the URL when its key occurs once at the
+  // fourth byte or later; 0 otherwise.
+  uint32_t onlyPlace(uint32_t bucket) const;
 
   // The first rule of entries_[begin, end) that matches the request, or
   // null; bucket is the bucket of those entries. kKeyed: the entries have
