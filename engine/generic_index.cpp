@@ -574,33 +574,37 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
   size_t start = before == std::string_view::npos ? 0 : before + 1;
   size_t end = pattern.find('*', keyOffset + keyLength);
   if (end == std::string_view::npos) end = pattern.size();
-  const size_t spare = kMaxPieceBytes - keyLength;
-  start = keyOffset - std::min(keyOffset - start, spare / 2);
-  end = std::min(end, keyOffset + keyLength + (spare - (keyOffset - start)));
-  const std::string_view piece = pattern.substr(start, end - start);
+  if (end - start > kMaxPieceBytes) {
+    const size_t spare = kMaxPieceBytes - keyLength;
+    start = keyOffset - std::min(keyOffset - start, spare / 2);
+    end = std::min(end, keyOffset + keyLength + (spare - (keyOffset - start)));
+  }
+  const char* const piece = pattern.data() + start;
+  const size_t pieceSize = end - start;
   entry.piece = static_cast<uint32_t>(pieces_.size());
-  entry.pieceSize = static_cast<uint16_t>(piece.size());
+  entry.pieceSize = static_cast<uint16_t>(pieceSize);
   entry.lead = static_cast<uint16_t>(keyOffset - start);
   entry.keyEnd = static_cast<uint16_t>(keyOffset + keyLength - start);
-  pieces_.append(piece);
+  pieces_.append(piece, pieceSize);
   // The window: the literal bytes next to the key, up to the first "^" or
   // the piece's end on each side.
   char bytes[kWindowBytes] = {};
+  const char* const key = piece + entry.lead;
+  const size_t aheadMost = std::min<size_t>(kWindowSide, entry.lead);
   size_t ahead = 0;
-  while (ahead < kWindowSide && ahead < entry.lead &&
-         piece[entry.lead - 1 - ahead] != '^') {
-    bytes[kWindowSide - 1 - ahead] = piece[entry.lead - 1 - ahead];
-    ++ahead;
+  for (; ahead < aheadMost && key[-1 - ahead] != '^'; ++ahead) {
+    bytes[kWindowSide - 1 - ahead] = key[-1 - ahead];
   }
+  const char* const next = piece + entry.keyEnd;
+  const size_t behindMost =
+      std::min<size_t>(kWindowSide, pieceSize - entry.keyEnd);
   size_t behind = 0;
-  while (behind < kWindowSide && entry.keyEnd + behind < piece.size() &&
-         piece[entry.keyEnd + behind] != '^') {
-    bytes[kWindowSide + behind] = piece[entry.keyEnd + behind];
-    ++behind;
+  for (; behind < behindMost && next[behind] != '^'; ++behind) {
+    bytes[kWindowSide + behind] = next[behind];
   }
   entry.window = windowAt(bytes, kWindowBytes, kWindowSide, kWindowSide);
   entry.reach = static_cast<uint8_t>(ahead | behind << kAfterShift);
-  if (ahead == entry.lead && entry.keyEnd + behind == piece.size()) {
+  if (ahead == entry.lead && entry.keyEnd + behind == pieceSize) {
     entry.reach |= kWholePiece;
   }
   return entry;
