@@ -565,7 +565,7 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
       typeMask == 0
           ? 0
           : static_cast<uint8_t>((typeMask & kSatisfiableTypes) | kHasTypes);
-  Entry entry{filter, 0, 0, 0, 0, 0, types, needs, 0};
+  Entry entry{filter, {0, 0}, 0, 0, 0, 0, types, needs, 0};
   if (keyLength == 0 || keyLength > kMaxPieceBytes) return entry;
   // The piece: the run between the stars around the key, cut to what the
   // entry's sizes hold.
@@ -602,7 +602,9 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
   for (; behind < behindMost && next[behind] != '^'; ++behind) {
     bytes[kWindowSide + behind] = next[behind];
   }
-  entry.window = windowAt(bytes, kWindowBytes, kWindowSide, kWindowSide);
+  const uint64_t window =
+      windowAt(bytes, kWindowBytes, kWindowSide, kWindowSide);
+  std::memcpy(entry.window, &window, sizeof window);
   entry.reach = static_cast<uint8_t>(ahead | behind << kAfterShift);
   if (ahead == entry.lead && entry.keyEnd + behind == pieceSize) {
     entry.reach |= kWholePiece;
@@ -1175,9 +1177,11 @@ inline const RequestFilter* GenericIndex::tryEntries(
       const std::string_view url = request.url();
       if (place != 0) {
         const size_t after = place + (entry.keyEnd - entry.lead);
+        uint64_t window;
+        std::memcpy(&window, entry.window, sizeof window);
         if (after > url.size() ||
             (windowAt(url.data(), url.size(), place, after) &
-             kWindowMasks[entry.reach & kReachMask]) != entry.window) {
+             kWindowMasks[entry.reach & kReachMask]) != window) {
           continue;
         }
         if (!(entry.reach & kWholePiece) && !pieceFits(entry, bucket, url)) {

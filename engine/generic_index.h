@@ -113,7 +113,8 @@ class GenericIndex {
     // The piece's literal bytes next to the key: the four places before it
     // in the low half and the four after it in the high half, as
     // windowAt() reads the URL there; 0 where the window does not reach.
-    uint64_t window;
+    // Two words, so that a 32-bit target pads the entry no further.
+    uint32_t window[2];
     uint32_t piece;      // start of the key's piece in pieces_
     uint16_t pieceSize;  // its length; 0 for a rule without a key
     uint16_t lead;       // bytes of the piece before the key
