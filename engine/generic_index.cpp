@@ -47,9 +47,10 @@ inline bool isTokenByte(char c) {
 
 // The window of an entry (generic_index.h): the four bytes before place
 // and the four at after, in one word; where the URL ends less than four
-// bytes after after, the bytes past its end read as 0, which no literal
-// byte of a window is. The entry's window is read the same way from its own
-// bytes, so both agree on any byte order.
+// bytes after after, the bytes past its end read as 0 (a window that holds
+// a literal byte there fails unless that byte is 0; a pass only lets the
+// rule's own test decide). The entry's window is read the same way from
+// its own bytes, so both agree on any byte order.
 // REQUIRES: place - 4 to after lie in the URL, which holds four bytes or
 // more.
 constexpr size_t kWindowSide = 4;

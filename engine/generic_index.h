@@ -29,10 +29,13 @@
 // compared: the key stands there). Any match of the rule places that
 // piece there, so a rule whose piece fits nowhere is turned away without
 // scanning the URL or reading the rule: this bounds the work on a long URL
-// that carries many rules' keys. When the tries at the occurrences would
-// cost more than the URL is long (a long piece whose key repeats densely),
-// one linear search for the piece in the whole URL decides instead, so a
-// candidate costs at most a few times the URL's length. A key that occurs
+// that carries many rules' keys. Where the key occurs once, the piece's
+// literal bytes next to it (up to four a side, kept in the entry as one
+// word) are compared with the URL's first, in one masked comparison. When
+// the tries at the occurrences would cost more than the URL is long (a
+// long piece whose key repeats densely), one linear search for the piece
+// in the whole URL decides instead, so a candidate costs at most a few
+// times the URL's length. A key that occurs
 // at more than a sixteenth of a long URL's bytes keeps no places at all:
 // its candidates go straight to that search.
 #ifndef QUIBEX_ENGINE_GENERIC_INDEX_H_
@@ -121,9 +124,9 @@ class GenericIndex {
     uint16_t keyEnd;     // bytes of the piece up to the key's end
     uint8_t types;       // satisfiable type bits, kHasTypes for any mask
     uint8_t needs;       // Need bits
-    // The window's reach: the literal bytes next to the key before the
-    // first "^", up to four on each side (kBeforeBytes, kAfterBytes);
-    // kWholePiece when it holds the whole piece.
+    // The window's reach: how many literal bytes it holds before the key
+    // and after it (up to four a side, none past a "^"), as ahead | behind
+    // << 3 under kReachMask; kWholePiece when it holds the whole piece.
     uint8_t reach;
   };
   static constexpr size_t kMaxPieceBytes = UINT16_MAX;
