@@ -590,11 +590,10 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
   // The window: the literal bytes next to the key, up to the first "^" or
   // the piece's end on each side.
   char bytes[kWindowBytes] = {};
-  const char* const key = piece + entry.lead;
   const size_t aheadMost = std::min<size_t>(kWindowSide, entry.lead);
   size_t ahead = 0;
-  for (; ahead < aheadMost && key[-1 - ahead] != '^'; ++ahead) {
-    bytes[kWindowSide - 1 - ahead] = key[-1 - ahead];
+  for (; ahead < aheadMost && piece[entry.lead - 1 - ahead] != '^'; ++ahead) {
+    bytes[kWindowSide - 1 - ahead] = piece[entry.lead - 1 - ahead];
   }
   const char* const next = piece + entry.keyEnd;
   const size_t behindMost =
