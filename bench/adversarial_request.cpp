@@ -191,6 +191,10 @@ std::vector<DenseKeyShape> denseKeyShapes() {
        host + std::string(140000, 'q'), page, 0},
       {"199 q then y against 1 MiB of q", std::string(199, 'q') + "y\n",
        std::move(mebibyte), page, 0},
+      {"a third-party rule on a page of 400,000 a against 1 MiB of a",
+       "$third-party\n",
+       host + std::string((size_t{1} << 20) - host.size(), 'a'),
+       "http://" + std::string(400000, 'a') + ".b/", 1},
   };
 }
 

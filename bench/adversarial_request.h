@@ -53,9 +53,10 @@ struct DenseKeyShape {
   int blocked;  // the answer both modes must give
 };
 
-// The three shapes: 65,530 "z" against "http://a.b/" and 70,000 "z";
+// The four shapes: 65,530 "z" against "http://a.b/" and 70,000 "z";
 // 65,529 "q" and a "y" against 140,000 "q"; 199 "q" and a "y" against a
-// URL of 1 MiB of "q".
+// URL of 1 MiB of "q"; a third-party rule on a page whose host is 400,000
+// "a" and ".b" (its site key) against a URL of 1 MiB of "a".
 std::vector<DenseKeyShape> denseKeyShapes();
 
 }  // namespace quibex::bench

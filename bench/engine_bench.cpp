@@ -115,7 +115,8 @@ void BM_ShouldBlockLongUrls(benchmark::State& state) {
 }
 
 // One decision on a dense-key shape (denseKeyShapes(), by index): a long
-// literal rule against a long URL that repeats its key.
+// literal rule against a long URL that repeats its key, or a page whose
+// long site key the URL repeats but for its end.
 template <MatchMode kMode>
 void BM_DenseKeyShape(benchmark::State& state) {
   const DenseKeyShape shape =
@@ -212,11 +213,11 @@ BENCHMARK_TEMPLATE(BM_AdversarialRequest, MatchMode::kPlain)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_DenseKeyShape, MatchMode::kAccelerated)
-    ->DenseRange(0, 2)
+    ->DenseRange(0, 3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_DenseKeyShape, MatchMode::kPlain)
-    ->DenseRange(0, 2)
+    ->DenseRange(0, 3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

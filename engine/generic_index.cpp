@@ -45,6 +45,56 @@ inline bool isTokenByte(char c) {
   return kTokenByte[static_cast<unsigned char>(c)];
 }
 
+// The window of an entry (generic_index.h): the four bytes before place
+// and the four at after, in one word; where the URL ends less than four
+// bytes after after, the bytes past its end read as 0 (a window that holds
+// a literal byte there fails unless that byte is 0; a pass only lets the
+// rule's own test decide). The entry's window is read the same way from
+// its own bytes, so both agree on any byte order.
+// REQUIRES: place - 4 to after lie in the URL, which holds four bytes or
+// more.
+constexpr size_t kWindowSide = 4;
+constexpr size_t kWindowBytes = 2 * kWindowSide;
+inline uint64_t windowAt(const char* url, size_t size, size_t place,
+                         size_t after) {
+  uint32_t before;
+  uint32_t next;
+  std::memcpy(&before, url + place - kWindowSide, kWindowSide);
+  const size_t from = std::min(after, size - kWindowSide);
+  std::memcpy(&next, url + from, kWindowSide);
+  const unsigned cut = static_cast<unsigned>(8 * (after - from));
+  const uint64_t rest = kLittleEndian ? uint64_t{next} >> cut
+                                      : (uint64_t{next} << cut) & UINT32_MAX;
+  return before | rest << 32;
+}
+
+// The bits of the window's bytes an entry's reach covers: the last ahead
+// bytes before the place and the first behind bytes after the key, indexed
+// by ahead | behind << kAfterShift.
+constexpr unsigned kAfterShift = 3;
+constexpr std::array<uint64_t, 64> kWindowMasks = [] {
+  std::array<uint64_t, 64> masks{};
+  // The shift of the window's byte i (0 to 7, as laid out in memory).
+  const auto shiftOf = [](size_t i) {
+    const size_t half = i / kWindowSide * 32;
+    const size_t inHalf = i % kWindowSide;
+    return half + 8 * (kLittleEndian ? inHalf : kWindowSide - 1 - inHalf);
+  };
+  for (size_t ahead = 0; ahead <= kWindowSide; ++ahead) {
+    for (size_t behind = 0; behind <= kWindowSide; ++behind) {
+      uint64_t mask = 0;
+      for (size_t k = 0; k < ahead; ++k) {
+        mask |= uint64_t{0xff} << shiftOf(kWindowSide - 1 - k);
+      }
+      for (size_t k = 0; k < behind; ++k) {
+        mask |= uint64_t{0xff} << shiftOf(kWindowSide + k);
+      }
+      masks[ahead | behind << kAfterShift] = mask;
+    }
+  }
+  return masks;
+}();
+
 constexpr uint64_t kGramFlag = uint64_t{1} << 63;
 constexpr size_t kGramBytes = 4;
 // The URL scan probes the grams at every kGramStride-th byte only. A stride
@@ -505,28 +555,66 @@ KeyChoice chooseKey(std::string_view pattern, const KeyCounts& counts) {
 GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
                                             size_t keyOffset,
                                             size_t keyLength) {
-  uint32_t needs = 0;
+  uint8_t needs = 0;
   const uint32_t party = filter->thirdParty();
   if (party != 0) {
     needs |= kNeedsPage;
-    if (party != kEitherParty) needs |= party;
+    if (party != kEitherParty) needs |= static_cast<uint8_t>(party);
   }
   if (!filter->includeDomains().empty() || !filter->excludeDomains().empty()) {
     needs |= kNeedsPageKey;
   }
-  Entry entry{filter, filter->typeMask(), needs, 0, 0, 0, 0};
-  if (keyLength == 0) return entry;
-  // The piece: the run between the stars around the key.
+  // Only the types a URL's suffix gives can be met; a mask without any of
+  // them keeps kHasTypes, which no request meets.
+  static_assert(kSatisfiableTypes < kHasTypes, "the types fit below the flag");
+  const uint32_t typeMask = filter->typeMask();
+  const uint8_t types =
+      typeMask == 0
+          ? 0
+          : static_cast<uint8_t>((typeMask & kSatisfiableTypes) | kHasTypes);
+  Entry entry{filter, {0, 0}, 0, 0, 0, 0, types, needs, 0};
+  if (keyLength == 0 || keyLength > kMaxPieceBytes) return entry;
+  // The piece: the run between the stars around the key, cut to what the
+  // entry's sizes hold.
   const std::string_view pattern = filter->pattern();
   const size_t before = pattern.rfind('*', keyOffset);
-  const size_t start = before == std::string_view::npos ? 0 : before + 1;
+  size_t start = before == std::string_view::npos ? 0 : before + 1;
   size_t end = pattern.find('*', keyOffset + keyLength);
   if (end == std::string_view::npos) end = pattern.size();
+  if (end - start > kMaxPieceBytes) {
+    const size_t spare = kMaxPieceBytes - keyLength;
+    start = keyOffset - std::min(keyOffset - start, spare / 2);
+    end = std::min(end, keyOffset + keyLength + (spare - (keyOffset - start)));
+  }
+  const char* const piece = pattern.data() + start;
+  const size_t pieceSize = end - start;
   entry.piece = static_cast<uint32_t>(pieces_.size());
-  entry.pieceSize = static_cast<uint32_t>(end - start);
-  entry.lead = static_cast<uint32_t>(keyOffset - start);
-  entry.keyEnd = static_cast<uint32_t>(keyOffset + keyLength - start);
-  pieces_.append(pattern.substr(start, end - start));
+  entry.pieceSize = static_cast<uint16_t>(pieceSize);
+  entry.lead = static_cast<uint16_t>(keyOffset - start);
+  entry.keyEnd = static_cast<uint16_t>(keyOffset + keyLength - start);
+  pieces_.append(piece, pieceSize);
+  // The window: the literal bytes next to the key, up to the first "^" or
+  // the piece's end on each side.
+  char bytes[kWindowBytes] = {};
+  const size_t aheadMost = std::min<size_t>(kWindowSide, entry.lead);
+  size_t ahead = 0;
+  for (; ahead < aheadMost && piece[entry.lead - 1 - ahead] != '^'; ++ahead) {
+    bytes[kWindowSide - 1 - ahead] = piece[entry.lead - 1 - ahead];
+  }
+  const char* const next = piece + entry.keyEnd;
+  const size_t behindMost =
+      std::min<size_t>(kWindowSide, pieceSize - entry.keyEnd);
+  size_t behind = 0;
+  for (; behind < behindMost && next[behind] != '^'; ++behind) {
+    bytes[kWindowSide + behind] = next[behind];
+  }
+  const uint64_t window =
+      windowAt(bytes, kWindowBytes, kWindowSide, kWindowSide);
+  std::memcpy(entry.window, &window, sizeof window);
+  entry.reach = static_cast<uint8_t>(ahead | behind << kAfterShift);
+  if (ahead == entry.lead && entry.keyEnd + behind == pieceSize) {
+    entry.reach |= kWholePiece;
+  }
   return entry;
 }
 
@@ -1078,6 +1166,8 @@ template <bool kKeyed>
 inline const RequestFilter* GenericIndex::tryEntries(
     uint32_t begin, uint32_t end, uint32_t bucket,
     const RequestFacts& request) {
+  if (begin == end) return nullptr;
+  const uint32_t place = kKeyed ? onlyPlace(bucket) : 0;
   for (uint32_t e = begin; e < end; ++e) {
     const Entry& entry = entries_[e];
     // unmet_ holds only facts already derived: a rule they rule out is
@@ -1085,11 +1175,28 @@ inline const RequestFilter* GenericIndex::tryEntries(
     // the party) cost more than the piece check, which turns most
     // candidates away, so they are derived after it.
     if (entry.needs & unmet_) continue;
-    if (entry.typeMask != 0 && (entry.typeMask & request.urlTypes()) == 0) {
+    if (entry.types != 0 && (entry.types & request.urlTypes()) == 0) {
       continue;
     }
-    if (kKeyed && !wholeUrlOnly_ && !pieceFits(entry, bucket, request.url())) {
-      continue;
+    if (kKeyed && !wholeUrlOnly_) {
+      // Where the key stands once, the window turns most pieces away with
+      // one comparison, and decides a piece it holds whole.
+      const std::string_view url = request.url();
+      if (place != 0) {
+        const size_t after = place + (entry.keyEnd - entry.lead);
+        uint64_t window;
+        std::memcpy(&window, entry.window, sizeof window);
+        if (after > url.size() ||
+            (windowAt(url.data(), url.size(), place, after) &
+             kWindowMasks[entry.reach & kReachMask]) != window) {
+          continue;
+        }
+        if (!(entry.reach & kWholePiece) && !pieceFits(entry, bucket, url)) {
+          continue;
+        }
+      } else if (!pieceFits(entry, bucket, url)) {
+        continue;
+      }
     }
     if (entry.needs & ~settled_) {
       settle(entry.needs, request);
@@ -1098,6 +1205,15 @@ inline const RequestFilter* GenericIndex::tryEntries(
     if (entry.filter->matches(request)) return entry.filter;
   }
   return nullptr;
+}
+
+inline uint32_t GenericIndex::onlyPlace(uint32_t bucket) const {
+  const uint32_t head = lastOccurrence_[bucket];
+  if (head >= kDenseKey) return 0;
+  const Occurrence& only = occurrences_[head];
+  return only.next == kNoOccurrence && only.position >= kWindowSide
+             ? only.position
+             : 0;
 }
 
 // Out of line, so that match() returns at once without saving the

@@ -29,10 +29,13 @@
 // compared: the key stands there). Any match of the rule places that
 // piece there, so a rule whose piece fits nowhere is turned away without
 // scanning the URL or reading the rule: this bounds the work on a long URL
-// that carries many rules' keys. When the tries at the occurrences would
-// cost more than the URL is long (a long piece whose key repeats densely),
-// one linear search for the piece in the whole URL decides instead, so a
-// candidate costs at most a few times the URL's length. A key that occurs
+// that carries many rules' keys. Where the key occurs once, the piece's
+// literal bytes next to it (up to four a side, kept in the entry as one
+// word) are compared with the URL's first, in one masked comparison. When
+// the tries at the occurrences would cost more than the URL is long (a
+// long piece whose key repeats densely), one linear search for the piece
+// in the whole URL decides instead, so a candidate costs at most a few
+// times the URL's length. A key that occurs
 // at more than a sixteenth of a long URL's bytes keeps no places at all:
 // its candidates go straight to that search.
 #ifndef QUIBEX_ENGINE_GENERIC_INDEX_H_
@@ -106,15 +109,30 @@ class GenericIndex {
   // A filed rule with what its cheap option tests need of a request and
   // the piece of its pattern around its key, so most candidates are turned
   // away without reading the rule itself.
+  // A piece longer than 16 bits allow keeps only the part around its key
+  // that fits: any place the whole piece fits, that part fits too.
   struct Entry {
     const RequestFilter* filter;  // the rule
-    uint32_t typeMask;            // the rule's content-type bits
-    uint32_t needs;               // Need bits
-    uint32_t piece;               // start of the key's piece in pieces_
-    uint32_t pieceSize;           // its length; 0 for a rule without a key
-    uint32_t lead;                // bytes of the piece before the key
-    uint32_t keyEnd;              // bytes of the piece up to the key's end
+    // The piece's literal bytes next to the key: the four places before it
+    // in the low half and the four after it in the high half, as
+    // windowAt() reads the URL there; 0 where the window does not reach.
+    // Two words, so that a 32-bit target pads the entry no further.
+    uint32_t window[2];
+    uint32_t piece;      // start of the key's piece in pieces_
+    uint16_t pieceSize;  // its length; 0 for a rule without a key
+    uint16_t lead;       // bytes of the piece before the key
+    uint16_t keyEnd;     // bytes of the piece up to the key's end
+    uint8_t types;       // satisfiable type bits, kHasTypes for any mask
+    uint8_t needs;       // Need bits
+    // The window's reach: how many literal bytes it holds before the key
+    // and after it (up to four a side, none past a "^"), as ahead | behind
+    // << 3 under kReachMask; kWholePiece when it holds the whole piece.
+    uint8_t reach;
   };
+  static constexpr size_t kMaxPieceBytes = UINT16_MAX;
+  static constexpr uint8_t kHasTypes = 0x80;    // in Entry::types
+  static constexpr uint8_t kReachMask = 0x3f;   // Entry::reach's byte counts
+  static constexpr uint8_t kWholePiece = 0x40;  // in Entry::reach
   // One place a bucket's key occurs in the URL; linked per bucket.
   struct Occurrence {
     uint32_t position;  // first byte of the token or gram in the URL
@@ -159,6 +177,9 @@ class GenericIndex {
   // Whether entry's piece fits at some occurrence of bucket's key.
   bool pieceFits(const Entry& entry, uint32_t bucket,
                  std::string_view url) const;
+  // The bucket's one place in the URL when its key occurs once at the
+  // fourth byte or later; 0 otherwise.
+  uint32_t onlyPlace(uint32_t bucket) const;
 
   // The first rule of entries_[begin, end) that matches the request, or
   // null; bucket is the bucket of those entries. kKeyed: the entries have

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "filters/text_util.h"
+#include "filters/wildcard.h"
 
 namespace quibex {
 
@@ -38,6 +39,10 @@ struct DomainNameSet::Index {
   size_t shortest = 0;        // bytes of the shortest name in byFirst
   bool hasEmpty = false;      // an empty name: every key hits
   std::vector<char> singles;  // one-byte names
+  // Names longer than kIndexedNameBytes (no host name is), each searched
+  // on its own in time linear in the key: tried at every place of the key,
+  // a long name would cost the key's length times its own.
+  std::vector<uint32_t> longNames;
 };
 
 DomainNameSet::DomainNameSet(const std::vector<std::string>& names)
@@ -51,6 +56,8 @@ DomainNameSet::DomainNameSet(const std::vector<std::string>& names)
       index->hasEmpty = true;
     } else if (name.size() == 1) {
       index->singles.push_back(name[0]);
+    } else if (name.size() > kIndexedNameBytes) {
+      index->longNames.push_back(i);
     } else {
       const auto first = static_cast<uint8_t>(name[0]);
       const auto second = static_cast<uint8_t>(name[1]);
@@ -85,7 +92,7 @@ bool DomainNameSet::anyOccursIn(std::string_view key) const {
   if (names_ == nullptr) return false;
   if (!index_) {
     for (const std::string& name : *names_) {
-      if (contains(key, name)) return true;
+      if (findLiteral(key, 0, name) != std::string_view::npos) return true;
     }
     return false;
   }
@@ -93,6 +100,11 @@ bool DomainNameSet::anyOccursIn(std::string_view key) const {
   if (index.hasEmpty) return true;
   for (const char c : index.singles) {
     if (key.find(c) != std::string_view::npos) return true;
+  }
+  for (const uint32_t n : index.longNames) {
+    if (findLiteral(key, 0, (*names_)[n]) != std::string_view::npos) {
+      return true;
+    }
   }
   if (index.byFirst.empty()) return false;
   // No name starts where fewer bytes than the shortest name remain.

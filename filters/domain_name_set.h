@@ -22,6 +22,8 @@ class DomainNameSet {
  public:
   // Lists up to this many names are searched name by name.
   static constexpr size_t kIndexedFrom = 9;
+  // Longer names of a long list are searched name by name too.
+  static constexpr size_t kIndexedNameBytes = 32;
 
   DomainNameSet() = default;
   // REQUIRES: names outlives the set and is not modified afterwards.
@@ -31,7 +33,9 @@ class DomainNameSet {
   DomainNameSet& operator=(const DomainNameSet&) = delete;
 
   // True when some name occurs in key as a contiguous run of bytes. The
-  // empty name occurs in every key.
+  // empty name occurs in every key. A name costs at most the key's length
+  // plus its own, and a name of a long list at most kIndexedNameBytes at a
+  // place of the key that begins with its first two bytes.
   bool anyOccursIn(std::string_view key) const;
 
  private:

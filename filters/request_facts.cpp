@@ -6,6 +6,7 @@
 #include "filters/domain_key.h"
 #include "filters/rule_options.h"
 #include "filters/text_util.h"
+#include "filters/wildcard.h"
 
 namespace quibex {
 namespace {
@@ -55,8 +56,18 @@ uint32_t contentTypesOf(std::string_view requestUrl) {
   return 0;
 }
 
+namespace {
+
+// Whether key occurs in url, in time linear in their lengths: a page's
+// host, and so its site key, may be as long as the URL.
+inline bool siteKeyOccurs(std::string_view url, std::string_view key) {
+  return findLiteral(url, 0, key) != std::string_view::npos;
+}
+
+}  // namespace
+
 bool isFirstParty(std::string_view requestUrl, std::string_view pageUrl) {
-  return contains(requestUrl, siteKeyView(pageUrl));
+  return siteKeyOccurs(requestUrl, siteKeyView(pageUrl));
 }
 
 void RequestFacts::derivePageKeys() const { findPageKeys(); }
@@ -115,8 +126,9 @@ void RequestFacts::deriveParty() const {
   if (!pageKeysKnown_) findPageKeys();
   const std::string_view key = pageSiteKey_;
   // The page's site key most often ends the request's own host.
-  firstParty_ =
-      key.empty() || endsWith(urlHost_, key) || contains(url_, key) ? 1 : 0;
+  const bool first =
+      key.empty() || endsWith(urlHost_, key) || siteKeyOccurs(url_, key);
+  firstParty_ = first ? 1 : 0;
 }
 
 }  // namespace quibex

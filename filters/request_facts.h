@@ -25,7 +25,7 @@ inline std::string siteKey(std::string_view url) {
 uint32_t contentTypesOf(std::string_view requestUrl);
 
 // True when the site key of pageUrl occurs in requestUrl (an empty site key
-// always does).
+// always does). Linear in the lengths of both.
 bool isFirstParty(std::string_view requestUrl, std::string_view pageUrl);
 
 // Facts of one request (request URL and page URL), each derived on first

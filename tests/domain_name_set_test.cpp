@@ -36,18 +36,31 @@ TEST(DomainNameSetTest, LongListCases) {
 TEST(DomainNameSetTest, AgreesWithNameByNameSearch) {
   std::mt19937 rng(99);
   const std::string bytes = "ab.c-";
-  auto randomText = [&](size_t maxLength) {
+  auto randomText = [&](size_t maxLength, const std::string& from) {
     std::string text(rng() % (maxLength + 1), ' ');
-    for (char& c : text) c = bytes[rng() % bytes.size()];
+    for (char& c : text) c = from[rng() % from.size()];
     return text;
   };
   for (int round = 0; round < 3000; ++round) {
     std::vector<std::string> names;
     const size_t count = rng() % 30;
-    for (size_t i = 0; i < count; ++i) names.push_back(randomText(5));
+    // A few names longer than an indexed name may be, searched on their own,
+    // made of other bytes than the rest.
+    for (size_t i = 0; i < count; ++i) {
+      names.push_back(
+          rng() % 8 == 0
+              ? randomText(DomainNameSet::kIndexedNameBytes + 8, "xy")
+              : randomText(5, bytes));
+    }
     const DomainNameSet set(names);
     for (int probe = 0; probe < 20; ++probe) {
-      const std::string key = randomText(12);
+      // Now and then a key that holds a name, or all of one but its end.
+      std::string key = randomText(12, bytes);
+      if (count != 0 && probe % 4 == 0) {
+        const std::string& name = names[rng() % count];
+        key +=
+            name.substr(0, name.size() - probe % 8 / 4) + randomText(6, bytes);
+      }
       ASSERT_EQ(set.anyOccursIn(key), naiveAnyOccurs(names, key))
           << "key '" << key << "' with " << names.size() << " names";
     }

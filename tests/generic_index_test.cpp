@@ -207,6 +207,35 @@ TEST(GenericIndexKeylessTest, OnlySharedNeedsTurnAllAway) {
   expectAnswers(rules, cases);
 }
 
+// Where a key occurs once, the piece's bytes next to it are compared in one
+// word, read past the URL's end as no byte, up to a "^"; a key met twice or
+// in the URL's first bytes is checked place by place.
+TEST(GenericIndexWindowTest, PieceBytesNextToTheKey) {
+  const std::string rules =
+      "/banner/ad-\n"
+      "-ads^q\n"
+      "/track.j\n";
+  const PageCase cases[] = {
+      {"http://x.y/banner/ad-", "", 1},
+      {"http://x.y/banner/ad-x", "", 1},
+      {"http://x.y/banner/ad", "", 0},
+      {"http://x.y/banner/", "", 0},
+      {"http://x.y/banner", "", 0},
+      {"http://x.y/banner/ab-", "", 0},
+      {"http://x.y/xbanner/ad-", "", 0},
+      {"http://x.y/banner/ad/banner/ad-", "", 1},
+      {"/banner/ad-", "", 1},
+      {"banner/ad-", "", 0},
+      {"http://x.y/-ads/q", "", 1},
+      {"http://x.y/-ads.q", "", 0},
+      {"http://x.y/-ads/", "", 0},
+      {"http://x.y/-ads", "", 0},
+      {"http://x.y/track.j", "", 1},
+      {"http://x.y/track.", "", 0},
+  };
+  expectAnswers(rules, cases);
+}
+
 // The gate's filter tests a page key only at every few places, as far
 // apart as its shortest name allows: a name must open the gate wherever it
 // stands in the key, whatever its length.
@@ -325,6 +354,13 @@ TEST(GenericIndexLongPieceTest, DenseKeysInLongUrls) {
        host + std::string(size_t{1} << 20, 'q') + "/", 0},
       {"|http://a.b^" + std::string(300, 'q') + "^*",
        host + std::string(300, 'q') + "/x", 1},
+      // A piece or a key longer than an entry's 16-bit sizes.
+      {std::string(70000, 'q') + "y", host + std::string(70001, 'q') + "y", 1},
+      {std::string(70000, 'q') + "y", host + std::string(70001, 'q'), 0},
+      {"/" + std::string(70000, 'z') + "/",
+       host + std::string(70000, 'z') + "/", 1},
+      {"/" + std::string(70000, 'z') + "/",
+       host + std::string(70000, 'z') + "x/", 0},
   };
   for (const Case& c : cases) {
     for (const MatchMode mode : {MatchMode::kAccelerated, MatchMode::kPlain}) {

@@ -185,6 +185,29 @@ TEST(RequestFactsTest, AgreeWithFactsFoundAlone) {
   }
 }
 
+// A page's site key as long as its host: found wherever it stands in the
+// URL, by a search linear in both lengths, and not where only part of it
+// does.
+TEST(RequestFactsTest, LongSiteKeys) {
+  const std::string label(300, 'a');
+  const std::string page = "http://" + label + ".b/";
+  const std::string filler(700, 'a');
+  const struct {
+    std::string url;
+    bool firstParty;
+  } cases[] = {
+      {"http://h/?u=" + filler + ".b", true},
+      {"http://h/?u=" + filler, false},
+      {"http://h/?u=" + label.substr(1) + ".b" + filler, false},
+      {"http://x." + label + ".b/", true},
+  };
+  for (const auto& c : cases) {
+    const RequestFacts facts(c.url, page);
+    EXPECT_EQ(facts.firstParty(), c.firstParty) << c.url.substr(0, 16);
+    EXPECT_EQ(isFirstParty(c.url, page), c.firstParty) << c.url.substr(0, 16);
+  }
+}
+
 // A rule looked up under its key, with the place of that key in the URL:
 // the same answers as the plain matcher, whether the rule is settled at the
 // key's place or the key stands elsewhere too.
