@@ -5,22 +5,8 @@
 #include <array>
 #include <cstring>
 
-// The URL scan's vector path: SSE2 on x86 (x86-64, and i686 built for
-// Android's x86 ABI, which has SSSE3), NEON on little-endian arm64. Only
-// the helpers that classify the URL's bytes and compute eight gram filter
-// bits differ between the two; elsewhere (armv7, whose softfp ABI assumes
-// no NEON, and x86 built without SSE2) the scan goes a byte or a word at a
-// time.
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define QUIBEX_VECTOR_SCAN 1
-#elif defined(__aarch64__) && defined(__ARM_NEON) && \
-    defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-#include <arm_neon.h>
-#define QUIBEX_VECTOR_SCAN 1
-#endif
-
 #include "engine/byte_hash.h"
+#include "engine/vector_scan.h"
 #include "filters/request_facts.h"
 #include "filters/request_filter.h"
 #include "filters/rule_options.h"

@@ -3,20 +3,9 @@
 
 #include <cstring>
 
-// The address scan's vector path: SSE2 on x86, NEON on little-endian
-// arm64; elsewhere an address takes extractHostView() and then
-// HostLabels::assign().
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#define QUIBEX_VECTOR_SCAN 1
-#elif defined(__aarch64__) && defined(__ARM_NEON) && \
-    defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-#include <arm_neon.h>
-#define QUIBEX_VECTOR_SCAN 1
-#endif
-
 #include "engine/domain_rule_table.h"
 #include "engine/table_support.h"
+#include "engine/vector_scan.h"
 #include "filters/text_util.h"
 
 namespace quibex {
@@ -31,6 +20,8 @@ __attribute__((noinline)) size_t hostStart(std::string_view address) {
   return scheme == std::string_view::npos ? 0 : scheme + 3;
 }
 
+// Without the vector scan an address takes extractHostView() and then
+// HostLabels::assign().
 #if defined(QUIBEX_VECTOR_SCAN)
 // The dots, and the bytes that end a host ("/" and ":"), of sixteen bytes,
 // as masks with kMaskBits bits a byte: byte i is bit kMaskBits * i.
