@@ -12,6 +12,13 @@ namespace quibex {
 
 namespace {
 
+// The length of the address's leading "https://" or "http://", else 0.
+inline size_t commonSchemeLength(std::string_view address) {
+  if (startsWith(address, "https://")) return 8;
+  if (startsWith(address, "http://")) return 7;
+  return 0;
+}
+
 // Where the host of an address without a leading "https://" or "http://"
 // starts: after its first "://", else at its start. Out of line, so that
 // the common case keeps a short prologue.
@@ -65,14 +72,8 @@ std::string_view extractHostView(std::string_view address,
                                  std::string_view* hostWithPort) {
   // The host starts after the first "://": right after the scheme of an
   // address that begins with one of the two common ones.
-  size_t start;
-  if (startsWith(address, "https://")) {
-    start = 8;
-  } else if (startsWith(address, "http://")) {
-    start = 7;
-  } else {
-    start = hostStart(address);
-  }
+  size_t start = commonSchemeLength(address);
+  if (start == 0) start = hostStart(address);
   std::string_view withPort = address.substr(start);
   withPort = withPort.substr(0, withPort.find('/'));
   if (hostWithPort != nullptr) *hostWithPort = withPort;
@@ -162,14 +163,8 @@ void HostLabels::assign(std::string_view host) {
 bool HostLabels::assignFromAddress(std::string_view address,
                                    std::string_view* host) {
 #if defined(QUIBEX_VECTOR_SCAN)
-  size_t start;
-  if (startsWith(address, "https://")) {
-    start = 8;
-  } else if (startsWith(address, "http://")) {
-    start = 7;
-  } else {
-    return false;
-  }
+  const size_t start = commonSchemeLength(address);
+  if (start == 0) return false;
   const size_t size = address.size();
   if (size < 16) return false;
   // Sixteen bytes at a time from the host's start; the last bytes of the
