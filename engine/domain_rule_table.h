@@ -274,6 +274,14 @@ class DomainRuleTable {
   };
 
   const RequestFilter* ruleAt(uint32_t ref) const;
+  // The first link of lane's rules in group: they follow the last rule of
+  // the lanes before it. REQUIRES: group.lanes holds lane.
+  uint32_t firstLinkOf(const Group& group, uint32_t lane) const {
+    const uint32_t before = group.lanes & ((1u << lane) - 1);
+    return before == 0
+               ? group.head
+               : links_[group.tails[highestLane(before)]].link >> kLaneBits;
+  }
   // The highest lane of a nonempty set of lanes.
   static uint32_t highestLane(uint32_t lanes) {
     return 31 - static_cast<uint32_t>(__builtin_clz(lanes));
@@ -379,15 +387,9 @@ inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::begin() const {
   const uint32_t meta = table_->metas_[entry_ - 1];
   const uint32_t ref = table_->refs_[entry_ - 1];
   if (meta & kGroupBit) {
-    // The lane's rules follow the last rule of the lanes before it.
     const Group& group = table_->groups_[ref];
     if ((group.lanes >> lane_ & 1) == 0) return end();
-    const uint32_t before = group.lanes & ((1u << lane_) - 1);
-    const uint32_t first =
-        before == 0 ? group.head
-                    : table_->links_[group.tails[highestLane(before)]].link >>
-                          kLaneBits;
-    const Link& head = table_->links_[first];
+    const Link& head = table_->links_[table_->firstLinkOf(group, lane_)];
     return Iterator(table_, lane_, head.ref, head.link);
   }
   if ((meta & kLaneMask) != lane_) return end();
@@ -437,14 +439,10 @@ const RequestFilter* DomainRuleTable::findInLane(uint32_t entry, uint32_t lane,
     const RequestFilter* rule = ruleAt(ref);
     return test(uint16_t{0}, [rule] { return rule; }) ? rule : nullptr;
   }
-  // The lane's rules follow the last rule of the lanes before it and end
-  // at a rule of a later lane or at the chain's end.
+  // The lane's rules end at a rule of a later lane or at the chain's end.
   const Group& group = groups_[ref];
   if ((group.lanes >> lane & 1) == 0) return nullptr;
-  const uint32_t before = group.lanes & ((1u << lane) - 1);
-  uint32_t at =
-      before == 0 ? group.head
-                  : links_[group.tails[highestLane(before)]].link >> kLaneBits;
+  uint32_t at = firstLinkOf(group, lane);
   const Link* const links = links_.data();
   const uint16_t* const peeks = peeks_.data();
   for (;;) {
