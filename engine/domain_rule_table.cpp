@@ -64,6 +64,13 @@ void stableSortByHighBits(std::vector<uint64_t>* words, unsigned shift) {
   words->swap(*from);
 }
 
+// Whether the size bytes at a and b are equal, by memcmp: out of line, so
+// that the common case below needs no stack frame.
+__attribute__((noinline)) bool equalByMemcmp(const char* a, const char* b,
+                                             size_t size) {
+  return std::memcmp(a, b, size) == 0;
+}
+
 // Whether the size bytes at a and b are equal. A key is mostly 4 to 16
 // bytes long: two overlapping loads of each compare it without a call.
 bool equalBytes(const char* a, const char* b, size_t size) {
@@ -83,7 +90,7 @@ bool equalBytes(const char* a, const char* b, size_t size) {
     std::memcpy(&b1, b + size - 4, 4);
     return ((a0 ^ b0) | (a1 ^ b1)) == 0;
   }
-  return std::memcmp(a, b, size) == 0;
+  return equalByMemcmp(a, b, size);
 }
 
 }  // namespace

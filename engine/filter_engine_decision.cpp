@@ -18,7 +18,9 @@ int FilterEngineImpl::shouldBlock(const std::string& url,
                                   const std::string& pageUrl) {
   if (loading) return 0;
   std::lock_guard<std::mutex> lock(mutex);
-  return decide(url, pageUrl, nullptr);
+  return matchMode_ == MatchMode::kPlain
+             ? decidePlain(url, pageUrl, nullptr)
+             : decideAccelerated(url, pageUrl, nullptr);
 }
 
 BlockExplanation FilterEngineImpl::explainBlock(const std::string& url,
@@ -38,8 +40,9 @@ int FilterEngineImpl::decide(const std::string& url, const std::string& pageUrl,
 namespace {
 
 // Records the deciding rule of a container and returns its answer.
-int decided(const RequestContainer& container, const RequestFilter* rule,
-            std::string_view key, BlockExplanation* why) {
+__attribute__((always_inline)) inline int decided(
+    const RequestContainer& container, const RequestFilter* rule,
+    std::string_view key, BlockExplanation* why) {
   if (why != nullptr) {
     why->step = container.id;
     why->ruleText = rule->text();
@@ -52,7 +55,8 @@ int decided(const RequestContainer& container, const RequestFilter* rule,
 // Calls step with each index of I in order, as a constant, until one
 // returns true; returns whether one did.
 template <class Step, size_t... I>
-bool tryInOrder(const Step& step, std::index_sequence<I...>) {
+__attribute__((always_inline)) inline bool tryInOrder(
+    const Step& step, std::index_sequence<I...>) {
   return (step(std::integral_constant<size_t, I>{}) || ...);
 }
 
@@ -72,9 +76,10 @@ int FilterEngineImpl::decidePlain(const std::string& url,
   return 0;
 }
 
-int FilterEngineImpl::decideAccelerated(const std::string& url,
-                                        const std::string& pageUrl,
-                                        BlockExplanation* why) {
+// Inline in its callers, with the steps it tries: shouldBlock, the common
+// question, then runs in one frame, and its null explanation folds away.
+__attribute__((always_inline)) inline int FilterEngineImpl::decideAccelerated(
+    const std::string& url, const std::string& pageUrl, BlockExplanation* why) {
   if (indexStale_) refreshIndex();
   // One host, one candidate list and one set of request facts for every
   // container; the URL is tokenised only if a generic step is reached.
@@ -87,7 +92,7 @@ int FilterEngineImpl::decideAccelerated(const std::string& url,
   // Tries the container at index; true when it decides. The table is a
   // constant, so each container's shape, lane and member are too: the
   // steps are laid out one after another without reading the table.
-  const auto step = [&](auto index) {
+  const auto step = [&](auto index) __attribute__((always_inline)) {
     constexpr RequestContainer container =
         kRequestContainers[decltype(index)::value];
     if constexpr (!container.decides()) {
@@ -147,7 +152,6 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
     DomainLane& map, CandidateList& candidates, const RequestFacts& request,
     std::string_view* key) {
   const uint32_t lane = map.lane();
-  if ((candidates.lanes() >> lane & 1) == 0) return nullptr;
   const std::string_view url = request.url();
   for (CandidateList::Located& candidate : candidates) {
     if ((candidate.lanes >> lane & 1) == 0) continue;
