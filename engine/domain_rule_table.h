@@ -406,13 +406,20 @@ inline DomainRuleTable::Chain::Iterator DomainRuleTable::Chain::end() const {
 inline size_t DomainRuleTable::slotIn(const uint32_t* metas, size_t size,
                                       std::string_view key, uint32_t tag,
                                       size_t home) const {
+  // A used slot's meta word orders as its tag: one below low is a key of
+  // a lower tag, passed with one comparison (a free slot's 0, less one,
+  // is the largest word, and ends the run).
+  const uint32_t low = tag << kTagShift | kUsedBit;
   for (size_t i = home;;) {
+    while (metas[i] - 1 < low - 1) {
+      if (++i == size) i = 0;
+    }
     const uint32_t meta = metas[i];
     if (meta == 0) return kNoSlot;
     const uint32_t theirs = meta >> kTagShift;
     if (theirs == tag) {
       if (holdsKey(i, key)) return i;
-    } else if (theirs > tag && homeIn(theirs, size) <= i) {
+    } else if (homeIn(theirs, size) <= i) {
       // Keys lie in tag order: a key with a higher tag that has not
       // wrapped round the table's end stands where key would have been.
       // (Once the search itself wraps round, i lies before key's home and
