@@ -171,6 +171,8 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
     // two bytes (above 0xff) with both bytes after the key, one of a byte
     // with the first.
     const uint32_t afterFirst = after & 0xffu;
+    // Peeks are of use only where the key stands in the URL.
+    const uint32_t peekMask = placed ? 0xffffu : 0;
     const auto peekMisses = [after, afterFirst](uint16_t peek) {
       const bool misses = peek != (peek > 0xffu ? after : afterFirst);
       assert(misses == RequestFilter::peekMisses(peek, after));
@@ -178,7 +180,7 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
     };
     const RequestFilter* found =
         map.findInChain(candidate.entry, [&](uint16_t peek, auto ruleOf) {
-          if (peek != 0 && placed && peekMisses(peek)) {
+          if ((peek & peekMask) != 0 && peekMisses(peek)) {
             // The rule matches only with its key at another place, where
             // its peek mostly disagrees too.
             if (!place.occursElsewhere(url) ||
