@@ -63,6 +63,7 @@ class NameAutomaton {
   std::vector<State> states_;
   // 1 + the rank of each byte that leads to some state; 0 for other bytes.
   std::array<uint16_t, 256> classOf_{};
+  std::array<uint32_t, 256> rootNext_{};  // the root's children; 0: none
   size_t classes_ = 1;  // byte classes, the class 0 of other bytes included
   // The next state's row (state times classes_) for each state's row plus
   // a byte class, with kHit where the next state is a hit; empty when too
@@ -91,6 +92,10 @@ void NameAutomaton::buildTrie(std::vector<std::string_view>& names) {
     uint32_t depth;       // the bytes they share
   };
   std::vector<Run> runs;
+  size_t bytes = 1;  // the states are at most the names' bytes and the root
+  for (const std::string_view name : names) bytes += name.size();
+  states_.reserve(bytes);
+  runs.reserve(bytes);
   states_.emplace_back();
   runs.push_back(Run{0, static_cast<uint32_t>(names.size()), 0});
   std::array<bool, 256> used{};
@@ -121,10 +126,21 @@ void NameAutomaton::buildTrie(std::vector<std::string_view>& names) {
   for (size_t byte = 0; byte < 256; ++byte) {
     if (used[byte]) classOf_[byte] = static_cast<uint16_t>(classes_++);
   }
+  for (uint32_t c = 1; c <= states_[0].children; ++c) {
+    rootNext_[states_[c].byte] = c;
+  }
 }
 
 uint32_t NameAutomaton::child(uint32_t state, uint8_t byte) const {
+  if (state == 0) return rootNext_[byte] != 0 ? rootNext_[byte] : kNone;
   const State& from = states_[state];
+  if (from.children <= 8) {  // most states past the first bytes have few
+    for (uint32_t c = from.firstChild; c < from.firstChild + from.children;
+         ++c) {
+      if (states_[c].byte == byte) return c;
+    }
+    return kNone;
+  }
   const auto first = states_.begin() + from.firstChild;
   const auto last = first + from.children;
   const auto found = std::lower_bound(
@@ -188,19 +204,11 @@ bool NameAutomaton::occursIn(std::string_view key) const {
   uint32_t state = 0;
   for (const char c : key) {
     const auto byte = static_cast<uint8_t>(c);
-    if (classOf_[byte] == 0) {
-      state = 0;
-      continue;
-    }
-    for (;;) {
-      const uint32_t next = child(state, byte);
-      if (next != kNone) {
-        state = next;
-        break;
-      }
-      if (state == 0) break;
+    uint32_t next = kNone;
+    while (state != 0 && (next = child(state, byte)) == kNone) {
       state = states_[state].fail;
     }
+    state = next != kNone ? next : rootNext_[byte];
     if (states_[state].hit) return true;
   }
   return false;

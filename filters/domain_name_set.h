@@ -32,7 +32,7 @@ class DomainNameSet {
   static constexpr size_t kLongKey = 256;
   // An automaton of at most this many states times distinct name bytes
   // keeps a full transition table; a larger one keeps each state's edges.
-  static constexpr size_t kTableCells = size_t{1} << 16;
+  static constexpr size_t kTableCells = size_t{1} << 18;
 
   DomainNameSet() = default;
   // REQUIRES: names outlives the set and is not modified afterwards.
