@@ -22,9 +22,10 @@ inline uint32_t pairBit(uint8_t first, uint8_t second) {
 }
 
 // The search by the index or name by name is weighed against an automaton
-// by the byte comparisons it could make at worst; building the automaton
-// costs about this many of them per byte of the names.
-constexpr uint64_t kBuildWorkPerNameByte = 8;
+// by the bytes it could compare at worst; building the automaton costs
+// about this many of them per byte of the names (about 150 instructions a
+// byte, against 2 to 3 a byte for comparing a name at a place).
+constexpr uint64_t kBuildWorkPerNameByte = 64;
 // A key of up to kLongKey bytes goes to the automaton only when its search
 // by the index could make more comparisons than this.
 constexpr uint64_t kShortKeyWork = uint64_t{1} << 20;
@@ -33,17 +34,24 @@ constexpr uint64_t kShortKeyWork = uint64_t{1} << 20;
 // whose every state also knows the longest proper suffix of its bytes that
 // is a state too, so that one pass over a key, never going back in it,
 // finds whether any name occurs. Built for one key and dropped after it.
+// The first states (the shallowest, where a search spends most bytes)
+// have a row of a transition table, a next state for every byte class;
+// past them a search follows a state's own edges and suffixes, at most
+// twice per byte of the key on average.
 class NameAutomaton {
  public:
-  // The table of transitions is filled when it has at most
-  // DomainNameSet::kTableCells cells and not many more than keyBytes.
+  // The table holds at most DomainNameSet::kTableCells cells and not many
+  // more than keyBytes.
   NameAutomaton(const std::vector<std::string>& names, size_t keyBytes);
 
   bool occursIn(std::string_view key) const;
 
  private:
   static constexpr uint32_t kNone = UINT32_MAX;
-  static constexpr uint32_t kHit = uint32_t{1} << 31;  // in table_ cells
+  // A cell of table_ holds the next state's row (the state times
+  // classes_), or kEdge and the next state when it has no row, or kHit.
+  static constexpr uint32_t kHit = uint32_t{1} << 31;
+  static constexpr uint32_t kEdge = uint32_t{1} << 30;
 
   struct State {
     uint32_t firstChild = 0;  // the children are consecutive states
@@ -54,9 +62,14 @@ class NameAutomaton {
   };
 
   uint32_t child(uint32_t state, uint8_t byte) const;
+  uint32_t cellOf(uint32_t state) const {
+    if (states_[state].hit) return kHit;
+    return state < tableRows_ ? static_cast<uint32_t>(state * classes_)
+                              : kEdge | state;
+  }
   void buildTrie(std::vector<std::string_view>& names);
   void linkSuffixes();
-  void fillTable();
+  void fillTable(size_t rows);
 
   // States in breadth-first order, the root first. A state where a name
   // ends has no children: a key that reaches it holds a name already.
@@ -65,10 +78,10 @@ class NameAutomaton {
   std::array<uint16_t, 256> classOf_{};
   std::array<uint32_t, 256> rootNext_{};  // the root's children; 0: none
   size_t classes_ = 1;  // byte classes, the class 0 of other bytes included
-  // The next state's row (state times classes_) for each state's row plus
-  // a byte class, with kHit where the next state is a hit; empty when too
-  // large, and then the states' own edges and suffixes are followed.
+  // For each of the first tableRows_ states, a row of the next state for
+  // each byte class.
   std::vector<uint32_t> table_;
+  uint32_t tableRows_ = 0;
 };
 
 NameAutomaton::NameAutomaton(const std::vector<std::string>& names,
@@ -78,10 +91,9 @@ NameAutomaton::NameAutomaton(const std::vector<std::string>& names,
   sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
   buildTrie(sorted);
   linkSuffixes();
-  const size_t cells = states_.size() * classes_;
-  if (cells <= DomainNameSet::kTableCells && cells <= 4 * keyBytes + 1024) {
-    fillTable();
-  }
+  const size_t cells =
+      std::min(DomainNameSet::kTableCells, 4 * keyBytes + 1024);
+  fillTable(std::clamp<size_t>(cells / classes_, 1, states_.size()));
 }
 
 // Breadth first: each state's names are a run of the sorted names that
@@ -173,10 +185,12 @@ void NameAutomaton::linkSuffixes() {
   }
 }
 
-// A state's row is its suffix's row but where its own children lead.
-void NameAutomaton::fillTable() {
-  table_.assign(states_.size() * classes_, 0);
-  for (uint32_t s = 0; s < states_.size(); ++s) {
+// A state's row is its suffix's row (a shallower state's, filled before)
+// but where its own children lead.
+void NameAutomaton::fillTable(size_t rows) {
+  tableRows_ = static_cast<uint32_t>(rows);
+  table_.assign(rows * classes_, 0);
+  for (uint32_t s = 0; s < rows; ++s) {
     const State& state = states_[s];
     uint32_t* row = table_.data() + size_t{s} * classes_;
     if (s != 0) {
@@ -185,31 +199,29 @@ void NameAutomaton::fillTable() {
     }
     for (uint32_t c = state.firstChild; c < state.firstChild + state.children;
          ++c) {
-      row[classOf_[states_[c].byte]] =
-          static_cast<uint32_t>(c * classes_) | (states_[c].hit ? kHit : 0);
+      row[classOf_[states_[c].byte]] = cellOf(c);
     }
   }
 }
 
 bool NameAutomaton::occursIn(std::string_view key) const {
   if (states_[0].hit) return true;  // the empty name
-  if (!table_.empty()) {
-    uint32_t row = 0;
-    for (const char c : key) {
-      row = table_[row + classOf_[static_cast<uint8_t>(c)]];
-      if ((row & kHit) != 0) return true;
-    }
-    return false;
-  }
-  uint32_t state = 0;
+  uint32_t cell = 0;                // the root's row
   for (const char c : key) {
     const auto byte = static_cast<uint8_t>(c);
+    if ((cell & kEdge) == 0) {
+      cell = table_[cell + classOf_[byte]];
+      if (cell == kHit) return true;
+      continue;
+    }
+    uint32_t state = cell & ~kEdge;
     uint32_t next = kNone;
-    while (state != 0 && (next = child(state, byte)) == kNone) {
+    while (state >= tableRows_ && (next = child(state, byte)) == kNone) {
       state = states_[state].fail;
     }
-    state = next != kNone ? next : rootNext_[byte];
-    if (states_[state].hit) return true;
+    cell = next != kNone ? cellOf(next)
+                         : table_[size_t{state} * classes_ + classOf_[byte]];
+    if (cell == kHit) return true;
   }
   return false;
 }

@@ -30,8 +30,8 @@ class DomainNameSet {
   // Keys longer than this (no host name is) are searched by an automaton
   // when the name-by-name or index search could cost more than building it.
   static constexpr size_t kLongKey = 256;
-  // An automaton of at most this many states times distinct name bytes
-  // keeps a full transition table; a larger one keeps each state's edges.
+  // The automaton's transition table has at most this many cells (states
+  // times distinct name bytes); the states past it keep their own edges.
   static constexpr size_t kTableCells = size_t{1} << 18;
 
   DomainNameSet() = default;
