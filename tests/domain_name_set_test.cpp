@@ -102,11 +102,14 @@ TEST(DomainNameSetTest, AutomatonAgreesWithNameByNameSearch) {
                                   : DomainNameSet::kLongKey + 1 + rng() % 400,
           from);
       if (count != 0 && probe % 4 < 2) {
-        // A name, or all of it but its last byte.
+        // A name, or all of it but its last byte, after a few of its first
+        // bytes (where the search must fall back to a suffix of its path).
         const std::string& name = names[rng() % count];
-        const size_t take =
-            name.size() - std::min<size_t>(name.size(), probe % 2);
-        key.replace(rng() % (key.size() - take), take, name, 0, take);
+        const std::string piece =
+            name.substr(0, rng() % 3) +
+            name.substr(0,
+                        name.size() - std::min<size_t>(name.size(), probe % 2));
+        key.replace(rng() % (key.size() - piece.size()), piece.size(), piece);
       }
       ASSERT_EQ(set.anyOccursIn(key), naiveAnyOccurs(names, key))
           << "round " << round << " probe " << probe << ", " << names.size()
