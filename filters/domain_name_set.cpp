@@ -67,7 +67,7 @@ class NameAutomaton {
     return state < tableRows_ ? static_cast<uint32_t>(state * classes_)
                               : kEdge | state;
   }
-  void buildTrie(std::vector<std::string_view>& names);
+  void buildTrie(const std::vector<std::string_view>& names);
   void linkSuffixes();
   void fillTable(size_t rows);
 
@@ -98,7 +98,7 @@ NameAutomaton::NameAutomaton(const std::vector<std::string>& names,
 
 // Breadth first: each state's names are a run of the sorted names that
 // share its bytes, and its children split the run by the next byte.
-void NameAutomaton::buildTrie(std::vector<std::string_view>& names) {
+void NameAutomaton::buildTrie(const std::vector<std::string_view>& names) {
   struct Run {
     uint32_t begin, end;  // the state's names in the sorted list
     uint32_t depth;       // the bytes they share
@@ -331,6 +331,8 @@ bool DomainNameSet::wantsAutomaton(std::string_view key) const {
     workPerKeyByte = names_->size();  // one pass over the key per name
     for (const std::string& name : *names_) nameBytes += name.size();
   }
+  // The automaton numbers its states (at most the names' bytes) in 30 bits.
+  if (nameBytes >= (uint64_t{1} << 30)) return false;
   // The automaton costs its build plus one pass over the key.
   return workPerKeyByte > 1 + kBuildWorkPerNameByte * nameBytes /
                                   std::max<size_t>(key.size(), 1);
