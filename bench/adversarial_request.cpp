@@ -184,6 +184,18 @@ std::vector<DenseKeyShape> denseKeyShapes() {
   const std::string page = "http://a.b/";
   std::string mebibyte =
       host + std::string((size_t{1} << 20) - host.size(), 'q');
+  // Names that begin like every place of the page's key and differ from it
+  // only in their last byte; the page's key is its host of 1 MiB of "a"
+  // and ".b".
+  std::string nameList = "/x$domain=";
+  for (const size_t bytes : {size_t{32}, size_t{253}}) {
+    for (char last = 'c'; last < 'm'; ++last) {
+      nameList += std::string(bytes - 1, 'a') + last + '|';
+    }
+  }
+  nameList.back() = '\n';
+  std::string longPage =
+      "http://" + std::string((size_t{1} << 20) - 10, 'a') + ".b/";
   return {
       {"65,530 z against 70,000 z", std::string(65530, 'z') + "\n",
        host + std::string(70000, 'z'), page, 1},
@@ -195,6 +207,8 @@ std::vector<DenseKeyShape> denseKeyShapes() {
        "$third-party\n",
        host + std::string((size_t{1} << 20) - host.size(), 'a'),
        "http://" + std::string(400000, 'a') + ".b/", 1},
+      {"ten names of 32 and ten of 253 bytes on a page of 1 MiB of a",
+       std::move(nameList), "http://a.b/x", std::move(longPage), 0},
   };
 }
 

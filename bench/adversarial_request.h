@@ -53,10 +53,12 @@ struct DenseKeyShape {
   int blocked;  // the answer both modes must give
 };
 
-// The four shapes: 65,530 "z" against "http://a.b/" and 70,000 "z";
+// The five shapes: 65,530 "z" against "http://a.b/" and 70,000 "z";
 // 65,529 "q" and a "y" against 140,000 "q"; 199 "q" and a "y" against a
 // URL of 1 MiB of "q"; a third-party rule on a page whose host is 400,000
-// "a" and ".b" (its site key) against a URL of 1 MiB of "a".
+// "a" and ".b" (its site key) against a URL of 1 MiB of "a"; a rule whose
+// page-domain list holds ten names of 32 bytes and ten of 253, each all
+// "a" but its last byte, on a page whose host is 1 MiB of "a" and ".b".
 std::vector<DenseKeyShape> denseKeyShapes();
 
 }  // namespace quibex::bench

@@ -213,11 +213,11 @@ BENCHMARK_TEMPLATE(BM_AdversarialRequest, MatchMode::kPlain)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_DenseKeyShape, MatchMode::kAccelerated)
-    ->DenseRange(0, 3)
+    ->DenseRange(0, 4)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_TEMPLATE(BM_DenseKeyShape, MatchMode::kPlain)
-    ->DenseRange(0, 3)
+    ->DenseRange(0, 4)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -35,9 +35,7 @@ const RequestFilter* FilterEngineImpl::hasElemHideException(
     return matchDomainMap(elemHideExceptionsByDomain, url, pageUrl, &key);
   }
   if (url.empty()) return nullptr;
-  const std::string_view host = extractHostView(url, nullptr);
-  candidates_.assign(host);
-  candidates_.locate(domainRules_);
+  const std::string_view host = candidates_.locateAddress(url, domainRules_);
   const RequestFacts request(url, pageUrl, host);
   std::string_view placed;
   return matchDomainMap(elemHideExceptionsByDomain, candidates_, request,

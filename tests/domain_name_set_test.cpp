@@ -67,6 +67,57 @@ TEST(DomainNameSetTest, AgreesWithNameByNameSearch) {
   }
 }
 
+// Keys past kLongKey, and lists whose names share their first two bytes,
+// go to the automaton: with a transition table for small lists, with each
+// state's edges for large ones (all names behind one prefix, so that the
+// index search could cost more). Empty, one-byte, long, duplicate and
+// prefix or suffix names and bytes >= 0x80 come from the small alphabets.
+TEST(DomainNameSetTest, AutomatonAgreesWithNameByNameSearch) {
+  std::mt19937 rng(7);
+  const std::string bytes = "ab.\x80\xff";
+  const std::string wide = "abcdefghijklmnopqrs.\xe9";
+  auto randomText = [&](size_t length, const std::string& from) {
+    std::string text(length, ' ');
+    for (char& c : text) c = from[rng() % from.size()];
+    return text;
+  };
+  for (int round = 0; round < 400; ++round) {
+    const bool large = round % 8 == 0;
+    const std::string& from = large ? wide : bytes;
+    std::vector<std::string> names;
+    const size_t count = large ? 300 : rng() % 30;
+    for (size_t i = 0; i < count; ++i) {
+      size_t length = large ? 10 + rng() % 20 : 5 + rng() % 8;
+      if (!large && rng() % 8 == 0) {
+        length = DomainNameSet::kIndexedNameBytes + rng() % 9;
+      } else if (!large && rng() % 16 == 0) {
+        length = rng() % 3;
+      }
+      names.push_back((large ? "ab" : "") + randomText(length, from));
+    }
+    const DomainNameSet set(names);
+    for (int probe = 0; probe < 8; ++probe) {
+      std::string key = randomText(
+          large && probe % 2 == 0 ? 200
+                                  : DomainNameSet::kLongKey + 1 + rng() % 400,
+          from);
+      if (count != 0 && probe % 4 < 2) {
+        // A name, or all of it but its last byte, after a few of its first
+        // bytes (where the search must fall back to a suffix of its path).
+        const std::string& name = names[rng() % count];
+        const std::string piece =
+            name.substr(0, rng() % 3) +
+            name.substr(0,
+                        name.size() - std::min<size_t>(name.size(), probe % 2));
+        key.replace(rng() % (key.size() - piece.size()), piece.size(), piece);
+      }
+      ASSERT_EQ(set.anyOccursIn(key), naiveAnyOccurs(names, key))
+          << "round " << round << " probe " << probe << ", " << names.size()
+          << " names";
+    }
+  }
+}
+
 TEST(RuleArenaTest, PiecesAreAlignedDistinctAndLarge) {
   RuleArena arena;
   std::vector<char*> pieces;
