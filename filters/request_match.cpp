@@ -8,6 +8,7 @@
 #include "filters/request_filter.h"
 #include "filters/rule_options.h"
 #include "filters/text_util.h"
+#include "filters/vector_scan.h"
 #include "filters/wildcard.h"
 
 namespace quibex {
@@ -39,9 +40,60 @@ bool visitFromOtherThanAt(std::string_view text, size_t from, size_t at,
 // returns true; returns whether one did. A needle with a dot has it at
 // the same offset in every place, so the dots of the text are visited (a
 // domain key always has one), up to kDotVisits of them.
+#if defined(QUIBEX_VECTOR_SCAN)
+// Calls visit(block + i) for each bit i of candidates whose place, other
+// than at, holds the size bytes at at, in order, until visit returns true;
+// returns whether one did.
+template <class Visit>
+bool visitCandidates(std::string_view text, size_t at, size_t size,
+                     size_t block, uint32_t candidates, Visit& visit) {
+  if (at - block < 16) candidates &= ~(uint32_t{1} << (at - block));
+  for (; candidates != 0; candidates &= candidates - 1) {
+    const size_t place = block + static_cast<size_t>(__builtin_ctz(candidates));
+    if (sameBytes(text.data() + place, text.data() + at, size) &&
+        visit(place)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// visitOtherPlaces() for a text of at least sixteen bytes: sixteen places
+// at a time, those whose first and last bytes are the needle's are
+// compared whole. Linear in the text's length.
+template <class Visit>
+bool visitOtherPlaces16(std::string_view text, size_t at, size_t size,
+                        Visit& visit) {
+  const char* const base = text.data();
+  const char first = base[at];
+  const char last = base[at + size - 1];
+  const size_t places = text.size() - size + 1;
+  size_t block = 0;
+  // Blocks whose sixteen last bytes lie within the text.
+  for (; block + 16 <= places; block += 16) {
+    const uint32_t candidates = bytesEqual16(base + block, first) &
+                                bytesEqual16(base + block + size - 1, last);
+    if (candidates != 0 &&
+        visitCandidates(text, at, size, block, candidates, visit)) {
+      return true;
+    }
+  }
+  if (block == places) return false;
+  // The last byte's mask holds no place past the last one.
+  const uint32_t candidates =
+      bytesEqual16Near(base, text.size(), block, first) &
+      bytesEqual16Near(base, text.size(), block + size - 1, last);
+  return candidates != 0 &&
+         visitCandidates(text, at, size, block, candidates, visit);
+}
+#endif
+
 template <class Visit>
 bool visitOtherPlaces(std::string_view text, size_t at, size_t size,
                       Visit& visit) {
+#if defined(QUIBEX_VECTOR_SCAN)
+  if (text.size() >= 16) return visitOtherPlaces16(text, at, size, visit);
+#endif
   const std::string_view needle = text.substr(at, size);
   const size_t dot = needle.find('.');
   if (dot == std::string_view::npos) {
