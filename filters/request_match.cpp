@@ -41,13 +41,12 @@ bool visitFromOtherThanAt(std::string_view text, size_t from, size_t at,
 // the same offset in every place, so the dots of the text are visited (a
 // domain key always has one), up to kDotVisits of them.
 #if defined(QUIBEX_VECTOR_SCAN)
-// Calls visit(block + i) for each bit i of candidates whose place, other
-// than at, holds the size bytes at at, in order, until visit returns true;
-// returns whether one did.
+// Calls visit(block + i) for each bit i of candidates whose place holds
+// the size bytes at at, in order, until visit returns true; returns
+// whether one did. REQUIRES: the bit of at itself is not set.
 template <class Visit>
 bool visitCandidates(std::string_view text, size_t at, size_t size,
                      size_t block, uint32_t candidates, Visit& visit) {
-  if (at - block < 16) candidates &= ~(uint32_t{1} << (at - block));
   for (; candidates != 0; candidates &= candidates - 1) {
     const size_t place = block + static_cast<size_t>(__builtin_ctz(candidates));
     if (sameBytes(text.data() + place, text.data() + at, size) &&
@@ -56,6 +55,13 @@ bool visitCandidates(std::string_view text, size_t at, size_t size,
     }
   }
   return false;
+}
+
+// The candidates of the block of sixteen places from block without the
+// place at, which always is one.
+inline uint32_t withoutPlace(uint32_t candidates, size_t block, size_t at) {
+  return at - block < 16 ? candidates & ~(uint32_t{1} << (at - block))
+                         : candidates;
 }
 
 // visitOtherPlaces() for a text of at least sixteen bytes: sixteen places
@@ -71,18 +77,20 @@ bool visitOtherPlaces16(std::string_view text, size_t at, size_t size,
   size_t block = 0;
   // Blocks whose sixteen last bytes lie within the text.
   for (; block + 16 <= places; block += 16) {
-    const uint32_t candidates = bytesEqual16(base + block, first) &
-                                bytesEqual16(base + block + size - 1, last);
+    uint32_t candidates = bytesEqual16(base + block, first) &
+                          bytesEqual16(base + block + size - 1, last);
     if (candidates != 0 &&
+        (candidates = withoutPlace(candidates, block, at)) != 0 &&
         visitCandidates(text, at, size, block, candidates, visit)) {
       return true;
     }
   }
   if (block == places) return false;
   // The last byte's mask holds no place past the last one.
-  const uint32_t candidates =
+  const uint32_t candidates = withoutPlace(
       bytesEqual16Near(base, text.size(), block, first) &
-      bytesEqual16Near(base, text.size(), block + size - 1, last);
+          bytesEqual16Near(base, text.size(), block + size - 1, last),
+      block, at);
   return candidates != 0 &&
          visitCandidates(text, at, size, block, candidates, visit);
 }
