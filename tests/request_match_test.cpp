@@ -348,18 +348,13 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
 }
 
 // The other places of a key, found sixteen places at a time in a URL of
-// sixteen bytes or more and by its dots in a shorter one: whether there
-// are any, and the bytes after the first few, as a search of every place
-// finds them.
+// sixteen bytes or more and by its dots in a shorter one, the rest by a
+// literal search when there are many: whether there are any, and the bytes
+// after the first few, as a search of every place finds them.
 TEST(KeyPlaceTest, RandomUrlsAgreeWithEveryPlace) {
   std::mt19937 rng(23);
   const auto pick = [&rng](size_t n) { return static_cast<size_t>(rng() % n); };
-  for (int round = 0; round < 20000; ++round) {
-    std::string url;
-    for (size_t n = pick(80); n > 0; --n) url += "ab./"[pick(4)];
-    const size_t size = 1 + pick(6);
-    if (url.size() < size) continue;
-    const size_t at = pick(url.size() - size + 1);
+  const auto check = [&pick](const std::string& url, size_t at, size_t size) {
     const std::string_view key = std::string_view(url).substr(at, size);
     std::vector<size_t> others;
     for (size_t p = 0; p + size <= url.size(); ++p) {
@@ -378,6 +373,23 @@ TEST(KeyPlaceTest, RandomUrlsAgreeWithEveryPlace) {
     }
     ASSERT_EQ(place.peekMissesElsewhere(peek), missesEverywhere)
         << url << " " << at;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    std::string url;
+    // Up to 200 bytes: a short key's places run past the compared ones,
+    // where the rest is left to a literal search.
+    for (size_t n = pick(200); n > 0; --n) url += "ab./"[pick(4)];
+    const size_t size = 1 + pick(6);
+    if (url.size() < size) continue;
+    check(url, pick(url.size() - size + 1), size);
+  }
+  // Places that share the key's first and last bytes only, then the key
+  // itself just before, at and after the one where the literal search
+  // takes over.
+  for (size_t unlike = 30; unlike <= 34; ++unlike) {
+    std::string url = "http://a.b/";
+    for (size_t i = 0; i < unlike; ++i) url += "a.c/";
+    check(url + "a.b/", 7, 4);
   }
 }
 
