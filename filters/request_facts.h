@@ -68,8 +68,10 @@ class RequestFacts {
   static constexpr uint32_t kUnknownTypes = UINT32_MAX;
   // Sets pageDomainKey_ and pageSiteKey_.
   void derivePageKeys() const;
-  // The same, inline in deriveParty(), which most often derives the keys.
+  // The same, inline in deriveParty(), which most often derives the keys:
+  // a page without a dot is settled there, others by findHostKeys().
   void findPageKeys() const;
+  void findHostKeys() const;
   // Sets firstParty_.
   void deriveParty() const;
 

@@ -8,6 +8,7 @@
 #include "filters/request_filter.h"
 #include "filters/rule_options.h"
 #include "filters/text_util.h"
+#include "filters/vector_scan.h"
 #include "filters/wildcard.h"
 
 namespace quibex {
@@ -16,10 +17,12 @@ namespace {
 // Domain lists up to this length are tested before the pattern.
 constexpr size_t kShortDomainList = 4;
 
-// Dots visited before the search for other places of a key turns into a
-// literal search of the rest of the text: a key's dot is cheaper to look
-// for than the key itself unless the text is full of dots.
-constexpr size_t kDotVisits = 32;
+// Places visited (a dot's, or one whose first and last bytes are the
+// key's) before the search for other places of a key turns into a literal
+// search of the rest of the text: a key's dot or its first and last bytes
+// are cheaper to look for than the key itself unless the text is full of
+// them.
+constexpr size_t kPlaceVisits = 32;
 
 // Calls visit(p) for each place p other than at where needle occurs in
 // text at or after from, in order, until visit returns true; returns
@@ -34,14 +37,88 @@ bool visitFromOtherThanAt(std::string_view text, size_t from, size_t at,
   return false;
 }
 
+#if defined(QUIBEX_VECTOR_SCAN)
+// Calls visit(block + i) for each bit i of candidates whose place holds
+// the size bytes at at, in order, until visit returns true, counting the
+// places compared in *checks; past kPlaceVisits of them the rest of the text
+// is left to a literal search. Returns true when the walk is over, with
+// *found telling whether visit returned true; false to go on.
+// REQUIRES: the bit of at itself is not set.
+template <class Visit>
+bool visitCandidates(std::string_view text, size_t at, size_t size,
+                     size_t block, uint32_t candidates, size_t* checks,
+                     Visit& visit, bool* found) {
+  for (; candidates != 0; candidates &= candidates - 1) {
+    const size_t place = block + static_cast<size_t>(__builtin_ctz(candidates));
+    if (++*checks > kPlaceVisits) {
+      *found =
+          visitFromOtherThanAt(text, place, at, text.substr(at, size), visit);
+      return true;
+    }
+    if (sameBytes(text.data() + place, text.data() + at, size) &&
+        visit(place)) {
+      *found = true;
+      return true;
+    }
+  }
+  return false;
+}
+
+// The candidates of the block of sixteen places from block without the
+// place at, which always is one.
+inline uint32_t withoutPlace(uint32_t candidates, size_t block, size_t at) {
+  return at - block < 16 ? candidates & ~(uint32_t{1} << (at - block))
+                         : candidates;
+}
+
+// visitOtherPlaces() for a text of at least sixteen bytes: sixteen places
+// at a time, those whose first and last bytes are the needle's are
+// compared whole, up to kPlaceVisits of them. Linear in the text's length.
+template <class Visit>
+bool visitOtherPlaces16(std::string_view text, size_t at, size_t size,
+                        Visit& visit) {
+  const char* const base = text.data();
+  const char first = base[at];
+  const char last = base[at + size - 1];
+  const size_t places = text.size() - size + 1;
+  size_t checks = 0;
+  bool found = false;
+  size_t block = 0;
+  // Blocks whose sixteen last bytes lie within the text.
+  for (; block + 16 <= places; block += 16) {
+    uint32_t candidates = bytesEqual16(base + block, first) &
+                          bytesEqual16(base + block + size - 1, last);
+    if (candidates != 0 &&
+        (candidates = withoutPlace(candidates, block, at)) != 0 &&
+        visitCandidates(text, at, size, block, candidates, &checks, visit,
+                        &found)) {
+      return found;
+    }
+  }
+  if (block == places) return false;
+  // The last byte's mask holds no place past the last one.
+  const uint32_t candidates = withoutPlace(
+      bytesEqual16Near(base, text.size(), block, first) &
+          bytesEqual16Near(base, text.size(), block + size - 1, last),
+      block, at);
+  return candidates != 0 &&
+         visitCandidates(text, at, size, block, candidates, &checks, visit,
+                         &found) &&
+         found;
+}
+#endif
+
 // Calls visit(p) for each place p other than at where the size bytes at at
 // occur in text too (overlapping places count), in order, until visit
 // returns true; returns whether one did. A needle with a dot has it at
 // the same offset in every place, so the dots of the text are visited (a
-// domain key always has one), up to kDotVisits of them.
+// domain key always has one), up to kPlaceVisits of them.
 template <class Visit>
 bool visitOtherPlaces(std::string_view text, size_t at, size_t size,
                       Visit& visit) {
+#if defined(QUIBEX_VECTOR_SCAN)
+  if (text.size() >= 16) return visitOtherPlaces16(text, at, size, visit);
+#endif
   const std::string_view needle = text.substr(at, size);
   const size_t dot = needle.find('.');
   if (dot == std::string_view::npos) {
@@ -56,7 +133,7 @@ bool visitOtherPlaces(std::string_view text, size_t at, size_t size,
         std::memchr(p, '.', static_cast<size_t>(last - p) + 1));
     if (p == nullptr) return false;
     const char* const start = p - dot;
-    if (++visits > kDotVisits) {
+    if (++visits > kPlaceVisits) {
       return visitFromOtherThanAt(text, static_cast<size_t>(start - base), at,
                                   needle, visit);
     }

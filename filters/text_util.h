@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace quibex {
@@ -33,6 +34,32 @@ inline uint64_t holdsByte(uint64_t word, char c) {
   const uint64_t x =
       word ^ (0x0101010101010101u * static_cast<unsigned char>(c));
   return (x - 0x0101010101010101u) & ~x & 0x8080808080808080u;
+}
+
+// Whether the n bytes at a and at b are equal. Up to sixteen bytes are
+// compared as two overlapping words, without a call; more by memcmp.
+inline bool sameBytes(const char* a, const char* b, size_t n) {
+  if (n > 16) return std::memcmp(a, b, n) == 0;
+  if (n >= 8) {
+    uint64_t a0, a1, b0, b1;
+    std::memcpy(&a0, a, 8);
+    std::memcpy(&b0, b, 8);
+    std::memcpy(&a1, a + n - 8, 8);
+    std::memcpy(&b1, b + n - 8, 8);
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+  }
+  if (n >= 4) {
+    uint32_t a0, a1, b0, b1;
+    std::memcpy(&a0, a, 4);
+    std::memcpy(&b0, b, 4);
+    std::memcpy(&a1, a + n - 4, 4);
+    std::memcpy(&b1, b + n - 4, 4);
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
 }
 
 inline bool startsWith(std::string_view text, std::string_view prefix) {

@@ -178,7 +178,9 @@ size_t findPiece(std::string_view text, size_t from, std::string_view piece) {
 }
 
 bool wildcardMatch(std::string_view text, std::string_view pattern) {
-  const size_t firstStar = pattern.find('*');
+  // Most patterns a decision tries begin with their star.
+  const size_t firstStar =
+      !pattern.empty() && pattern[0] == '*' ? 0 : pattern.find('*');
   if (firstStar == kNone) return matchPieceAt(text, 0, pattern) == text.size();
 
   // The piece before the first star is anchored at the start of the text.

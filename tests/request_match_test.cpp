@@ -3,6 +3,10 @@
 // that shares per-request facts must agree on every case.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+#include <vector>
+
 #include "filters/domain_key.h"
 #include "filters/request_facts.h"
 #include "filters/request_filter.h"
@@ -185,6 +189,40 @@ TEST(RequestFactsTest, AgreeWithFactsFoundAlone) {
   }
 }
 
+// Random pages of every length around the sixteen-byte blocks of the page
+// scan (hosts up to and past 64 bytes; a ":", "/" or wildcard anywhere):
+// the keys and the party are those each fact gives when found alone.
+TEST(RequestFactsTest, RandomPagesAgreeWithFactsFoundAlone) {
+  std::mt19937 rng(19);
+  const auto pick = [&rng](size_t n) { return static_cast<size_t>(rng() % n); };
+  const char* const schemes[] = {"", "http://", "https://", "*", "**h"};
+  // Half the texts hold only letters and dots.
+  const auto text = [&](size_t size, bool plain) {
+    std::string out;
+    for (size_t i = 0; i < size; ++i) {
+      const size_t roll = plain ? (pick(5) == 0 ? 0 : 12) : pick(40);
+      out += roll < 8     ? '.'
+             : roll == 8  ? ':'
+             : roll == 9  ? '/'
+             : roll == 10 ? '*'
+             : roll == 11 ? '^'
+                          : "ab"[pick(2)];
+    }
+    return out;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    const bool plain = round % 2 == 0;
+    const std::string page = schemes[pick(5)] + text(pick(90), plain);
+    const std::string host = text(pick(24), plain);
+    const std::string url = "http://" + host + "/" + text(pick(40), plain);
+    const RequestFacts facts(url, page,
+                             std::string_view(url).substr(7, host.size()));
+    ASSERT_EQ(facts.pageDomainKey(), domainKeyView(page)) << page;
+    ASSERT_EQ(facts.firstParty(), isFirstParty(url, page))
+        << page << " " << url;
+  }
+}
+
 // A page's site key as long as its host: found wherever it stands in the
 // URL, by a search linear in both lengths, and not where only part of it
 // does.
@@ -307,6 +345,52 @@ TEST(KeyPlaceTest, AgreesWithPlainMatcher) {
   EXPECT_GT(peekMisses, 0u);
   EXPECT_GT(peekMissesElsewhere, 0u);
   EXPECT_GT(placedMatches, 0u);
+}
+
+// The other places of a key, found sixteen places at a time in a URL of
+// sixteen bytes or more and by its dots in a shorter one, the rest by a
+// literal search when there are many: whether there are any, and the bytes
+// after the first few, as a search of every place finds them.
+TEST(KeyPlaceTest, RandomUrlsAgreeWithEveryPlace) {
+  std::mt19937 rng(23);
+  const auto pick = [&rng](size_t n) { return static_cast<size_t>(rng() % n); };
+  const auto check = [&pick](const std::string& url, size_t at, size_t size) {
+    const std::string_view key = std::string_view(url).substr(at, size);
+    std::vector<size_t> others;
+    for (size_t p = 0; p + size <= url.size(); ++p) {
+      if (p != at && url.compare(p, size, key) == 0) others.push_back(p);
+    }
+    KeyPlace place(url.data() + at, size);
+    ASSERT_EQ(place.occursElsewhere(url), !others.empty()) << url << " " << at;
+    const uint16_t peek =
+        static_cast<uint16_t>("ab./"[pick(4)] | ("ab./"[pick(4)] << 8));
+    bool missesEverywhere = others.size() <= 4;
+    for (size_t i = 0; i < others.size() && missesEverywhere; ++i) {
+      const size_t after = others[i] + size;
+      missesEverywhere = RequestFilter::peekMisses(
+          peek,
+          RequestFilter::bytesAfterKey(url.data() + after, url.size() - after));
+    }
+    ASSERT_EQ(place.peekMissesElsewhere(peek), missesEverywhere)
+        << url << " " << at;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    std::string url;
+    // Up to 200 bytes: a short key's places run past the compared ones,
+    // where the rest is left to a literal search.
+    for (size_t n = pick(200); n > 0; --n) url += "ab./"[pick(4)];
+    const size_t size = 1 + pick(6);
+    if (url.size() < size) continue;
+    check(url, pick(url.size() - size + 1), size);
+  }
+  // Places that share the key's first and last bytes only, then the key
+  // itself just before, at and after the one where the literal search
+  // takes over.
+  for (size_t unlike = 30; unlike <= 34; ++unlike) {
+    std::string url = "http://a.b/";
+    for (size_t i = 0; i < unlike; ++i) url += "a.c/";
+    check(url + "a.b/", 7, 4);
+  }
 }
 
 TEST(EndsWithTest, SuffixRules) {
