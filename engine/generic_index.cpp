@@ -88,6 +88,10 @@ constexpr size_t kGramBytes = 4;
 // two of them often common ones, and measured more instructions per
 // decision on short and long URLs alike.
 constexpr size_t kGramStride = 2;
+// The scan's first window after a scheme it passes over (beginRequest()):
+// the windows before it lie in "http://" or "https://".
+constexpr size_t kHttpWindows = 4;
+constexpr size_t kHttpsWindows = 6;
 
 // Tokens and grams nearly every URL carries: a rule filed under one of them
 // would be a candidate for almost every request. The query keys are those
@@ -684,6 +688,7 @@ void GenericIndex::clear() {
   filter_.clear();
   tokenFilter_.clear();
   tokenLengths_ = 0;
+  schemeHoldsNoKey_ = false;
   gramFilter_.clear();
   gramRules_ = 0;
   gate_.reset();
@@ -691,6 +696,7 @@ void GenericIndex::clear() {
   gateLeads_.clear();
   hits_.clear();
   hitSlots_ = 0;
+  keyedSlots_ = 0;
   lastOccurrence_.clear();
 }
 
@@ -890,8 +896,23 @@ void GenericIndex::fillTable() {
     }
   }
   tableMask_ = mask;
+  // The windows before kHttpWindows of "http://" and kHttpsWindows of
+  // "https://".
+  static_assert(kGramStride == 2, "the windows at 0, 2 and 4");
+  schemeHoldsNoKey_ =
+      !holdsKey(tokenKey("http")) && !holdsKey(tokenKey("https")) &&
+      !holdsKey(gramKey("http")) && !holdsKey(gramKey("tp:/")) &&
+      !holdsKey(gramKey("tps:")) && !holdsKey(gramKey("s://"));
   lastOccurrence_.assign(buckets_.size(), kNoOccurrence);
   hits_.assign(1, 0);  // the rules without a key: no occurrences needed
+}
+
+bool GenericIndex::holdsKey(uint64_t key) const {
+  for (size_t i = tableSlot(mix(key), tableMask_);; i = (i + 1) & tableMask_) {
+    const uint32_t b = table_[i];
+    if (b == 0) return false;
+    if (buckets_[b].key == key) return true;
+  }
 }
 
 void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
@@ -905,7 +926,7 @@ void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
     uint32_t count = 1;
     if (head == kNoOccurrence) {
       hits_.push_back(b);
-      hitSlots_ |= found.slots;
+      keyedSlots_ |= found.slots;
     } else {
       if (head == kDenseKey) return;
       count = occurrences_[head].count + 1;
@@ -930,6 +951,7 @@ void GenericIndex::growOccurrences() {
 
 void GenericIndex::beginRequest(const std::string& url) {
   hitSlots_ = 0;
+  keyedSlots_ = 0;
   unmet_ = 0;
   settled_ = 0;
   if (buckets_.empty()) return;
@@ -953,6 +975,18 @@ void GenericIndex::beginRequest(const std::string& url) {
   occurrenceCap_ = static_cast<uint32_t>(std::min<size_t>(
       kDenseKey - 1, std::max<size_t>(kMinOccurrenceCap, url.size() / 16)));
   const size_t n = url.size();
+  // A URL that starts with "http://" or "https://" (nearly every one) when
+  // neither scheme token nor any window within the scheme is a key: the
+  // scan passes over that token and starts the windows at the first even
+  // place whose window holds a byte of the host.
+  size_t schemeLength = 0;
+  if (schemeHoldsNoKey_ && n >= 8) {
+    if (std::memcmp(url.data(), "https://", 8) == 0) {
+      schemeLength = 5;
+    } else if (std::memcmp(url.data(), "http://", 7) == 0) {
+      schemeLength = 4;
+    }
+  }
   // The URL and the filters are read through local pointers: a probe
   // writes memory, and a read through the string or a member would be
   // repeated after every probe.
@@ -986,9 +1020,15 @@ void GenericIndex::beginRequest(const std::string& url) {
   // No key has one byte in most lists: then one-byte tokens are passed
   // over without a probe.
   const bool oneByteKeys = (tokenLengths_ >> 1 & 1) != 0;
+  gramsFrom_ = schemeLength == 5   ? kHttpsWindows
+               : schemeLength == 4 ? kHttpWindows
+                                   : 0;
+  // The first block's mask leaves out the scheme's token.
+  uint64_t keep = ~((uint64_t{1} << schemeLength) - 1);
   for (size_t base = 0; base < n; base += 64) {
     uint64_t mask =
-        tokenByteMask(data + base, std::min<size_t>(64, n - base), base);
+        tokenByteMask(data + base, std::min<size_t>(64, n - base), base) & keep;
+    keep = ~uint64_t{0};
     if (kLittleEndian) {
       // Tokens of one to three bytes (about half of a long URL's) are taken
       // apart from the mask: bit i of starts is a token's first byte, of
@@ -1074,7 +1114,7 @@ void GenericIndex::beginRequest(const std::string& url) {
   }
   if (open != kNoToken) token(hashOf(open, n), open);
 #else
-  for (size_t i = 0; i < n;) {
+  for (size_t i = schemeLength; i < n;) {
     if (!isTokenByte(data[i])) {
       ++i;
       continue;
@@ -1107,7 +1147,9 @@ void GenericIndex::beginRequest(const std::string& url) {
   // Only the windows at multiples of kGramStride are probed: a rule is
   // filed under the grams at every offset of a span (see chooseKey()), so
   // one of them falls on a probed window wherever the span stands.
-  size_t i = 0;
+  // (Read from a member: a value kept from the token scan would take a
+  // register the window loop needs.)
+  size_t i = gramsFrom_;
 #if defined(QUIBEX_VECTOR_SCAN)
   // Eight windows a step, their filter bits computed side by side; the
   // windows left over from the eight that end the URL (at even places).
@@ -1210,13 +1252,6 @@ const RequestFilter* GenericIndex::matchSlot(size_t slot,
   // candidates away before any fact is derived), then the rules without a
   // key, the gated ones last: the gate is the dearest fact, and a request
   // that another rule matches never asks for it.
-  if ((settled_ & kKeyedSlotsKnown) == 0) {
-    settled_ |= kKeyedSlotsKnown;
-    keyedSlots_ = 0;
-    for (size_t h = 1; h < hits_.size(); ++h) {
-      keyedSlots_ |= buckets_[hits_[h]].slots;
-    }
-  }
   if (keyedSlots_ >> slot & 1) {
     for (size_t h = 1; h < hits_.size(); ++h) {
       const uint32_t b = hits_[h];
@@ -1245,7 +1280,7 @@ const RequestFilter* GenericIndex::matchSlot(size_t slot,
     // A closed gate leaves the later slots only the rules of the request's
     // buckets and the ungated rules without a key: a slot with neither is
     // passed by in match() without a walk.
-    if (unmet_ & kGate) hitSlots_ &= keyedSlots_ | ungatedSlots_;
+    if (unmet_ & kGate) hitSlots_ &= ungatedSlots_;
   }
   if (unmet_ & kGate) return nullptr;
   return tryEntries<false>(gatedFrom_[slot], gatedEnd, 0, request);

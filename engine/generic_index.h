@@ -83,7 +83,7 @@ class GenericIndex {
   const RequestFilter* match(size_t slot, const RequestFacts& request) {
     // No bucket of this request holds a rule of slot (hits_ is empty when
     // the index is): most requests have no rule of the first slot to try.
-    if ((hitSlots_ >> slot & 1) == 0) return nullptr;
+    if (((hitSlots_ | keyedSlots_) >> slot & 1) == 0) return nullptr;
     return matchSlot(slot, request);
   }
 
@@ -159,9 +159,6 @@ class GenericIndex {
     kNeedsPageKey = 8,  // page domains: the page must have a domain key
     kNeedsGate = 16,    // an untokenized rule with only included domains:
                         // one of those must occur in the page's key
-    // Not a need: in settled_, keyedSlots_ holds this request's slots
-    // (beginRequest() clears settled_).
-    kKeyedSlotsKnown = 1u << 31,
   };
   // The steps of build() after the rules are placed: the buckets and their
   // entries from placements sorted by key and slot; the gate of the rules
@@ -172,6 +169,8 @@ class GenericIndex {
   // Whether an included domain of a gated rule occurs in pageKey.
   bool gateOpens(std::string_view pageKey) const;
   void fillTable();
+  // Whether key has a bucket. REQUIRES: fillTable() has filled the table.
+  bool holdsKey(uint64_t key) const;
   Entry makeEntry(const RequestFilter* filter, size_t keyOffset,
                   size_t keyLength);
   // Whether entry's piece fits at some occurrence of bucket's key.
@@ -211,7 +210,10 @@ class GenericIndex {
   std::vector<uint8_t> gramFilter_;    // nonzero for a gram key's entry
   std::vector<uint64_t> tokenFilter_;  // one bit per token hash
   uint64_t tokenLengths_ = 0;  // bit l: a token key of l bytes (63: more)
-  size_t gramRules_ = 0;       // rules filed under a gram
+  // Neither "http" nor "https" is a token key, and no gram that lies
+  // within "http://" or "https://" at an even place is a gram key.
+  bool schemeHoldsNoKey_ = false;
+  size_t gramRules_ = 0;  // rules filed under a gram
   // The included domains of every untokenized rule that has only included
   // domains: when none occurs in a page's key, all those rules are out.
   std::vector<std::string> gateNames_;
@@ -228,8 +230,11 @@ class GenericIndex {
   uint32_t gateStride_ = 0;
   size_t tableMask_ = 0;        // table_.size() - 1
   std::vector<uint32_t> hits_;  // scratch: this request's buckets, 0 first
-  uint32_t hitSlots_ = 0;       // scratch: their slots, OR-ed; match()
-                                // drops those a closed gate empties
+  // Scratch: the slots of bucket 0's rules, less those a closed gate
+  // empties (match() passes them by), and the slots of hits_[1...], OR-ed
+  // as the scan finds them.
+  uint32_t hitSlots_ = 0;
+  uint32_t keyedSlots_ = 0;
   // Scratch: per bucket, its last occurrence or kDenseKey; kNoOccurrence
   // for every bucket outside hits_ (beginRequest() resets only those).
   std::vector<uint32_t> lastOccurrence_;
@@ -239,10 +244,10 @@ class GenericIndex {
   size_t occurrenceCount_ = 0;
   size_t occurrenceRoom_ = 0;   // occurrences_.size()
   uint32_t occurrenceCap_ = 0;  // scratch: places kept per key
-  uint32_t keyedSlots_ = 0;     // scratch: the slots of hits_[1...], OR-ed
   uint32_t unmet_ = 0;          // scratch: Need bits this request fails
   uint32_t settled_ = 0;        // scratch: Need bits decided so far
   bool wholeUrlOnly_ = false;   // scratch: URL too long for positions
+  uint32_t gramsFrom_ = 0;      // scratch: the scan's first window
 };
 
 // Index key of a token; never 0 and never a gram key.
