@@ -695,6 +695,8 @@ void GenericIndex::clear() {
   gateNames_.clear();
   gateLeads_.clear();
   hits_.clear();
+  hitCount_ = 0;
+  hitRoom_ = 0;
   hitSlots_ = 0;
   keyedSlots_ = 0;
   lastOccurrence_.clear();
@@ -904,7 +906,10 @@ void GenericIndex::fillTable() {
       !holdsKey(gramKey("http")) && !holdsKey(gramKey("tp:/")) &&
       !holdsKey(gramKey("tps:")) && !holdsKey(gramKey("s://"));
   lastOccurrence_.assign(buckets_.size(), kNoOccurrence);
-  hits_.assign(1, 0);  // the rules without a key: no occurrences needed
+  // The rules without a key first: they need no occurrences.
+  hits_.assign(kMinHitRoom, 0);
+  hitCount_ = 1;
+  hitRoom_ = hits_.size();
 }
 
 bool GenericIndex::holdsKey(uint64_t key) const {
@@ -920,33 +925,45 @@ void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
   for (size_t i = tableSlot(m, tableMask_);; i = (i + 1) & tableMask_) {
     const uint32_t b = table[i];
     if (b == 0) return;
-    const Bucket& found = buckets_[b];
-    if (found.key != key) continue;
-    uint32_t& head = lastOccurrence_[b];
-    uint32_t count = 1;
-    if (head == kNoOccurrence) {
-      hits_.push_back(b);
-      keyedSlots_ |= found.slots;
-    } else {
-      if (head == kDenseKey) return;
-      count = occurrences_[head].count + 1;
-      if (count > occurrenceCap_) {
-        head = kDenseKey;
-        return;
-      }
-    }
-    if (occurrenceCount_ == occurrenceRoom_) growOccurrences();
-    occurrences_[occurrenceCount_] =
-        Occurrence{static_cast<uint32_t>(position), head, count};
-    head = static_cast<uint32_t>(occurrenceCount_++);
-    return;
+    if (buckets_[b].key == key) return recordOccurrence(b, position);
   }
 }
 
-void GenericIndex::growOccurrences() {
-  occurrences_.resize(
-      std::max<size_t>(kMinOccurrenceRoom, occurrences_.size() * 2));
-  occurrenceRoom_ = occurrences_.size();
+void GenericIndex::recordOccurrence(uint32_t b, size_t position) {
+  // Full rooms are grown first, by a call that comes back here: the rest
+  // calls nothing.
+  if (occurrenceCount_ == occurrenceRoom_ || hitCount_ == hitRoom_) {
+    return growAndRecord(b, position);
+  }
+  uint32_t& head = lastOccurrence_[b];
+  uint32_t count = 1;
+  if (head == kNoOccurrence) {
+    hits_[hitCount_++] = b;
+    keyedSlots_ |= buckets_[b].slots;
+  } else {
+    if (head == kDenseKey) return;
+    count = occurrences_[head].count + 1;
+    if (count > occurrenceCap_) {
+      head = kDenseKey;
+      return;
+    }
+  }
+  occurrences_[occurrenceCount_] =
+      Occurrence{static_cast<uint32_t>(position), head, count};
+  head = static_cast<uint32_t>(occurrenceCount_++);
+}
+
+void GenericIndex::growAndRecord(uint32_t b, size_t position) {
+  if (occurrenceCount_ == occurrenceRoom_) {
+    occurrences_.resize(
+        std::max<size_t>(kMinOccurrenceRoom, occurrences_.size() * 2));
+    occurrenceRoom_ = occurrences_.size();
+  }
+  if (hitCount_ == hitRoom_) {
+    hits_.resize(hits_.size() * 2);
+    hitRoom_ = hits_.size();
+  }
+  recordOccurrence(b, position);
 }
 
 void GenericIndex::beginRequest(const std::string& url) {
@@ -957,10 +974,10 @@ void GenericIndex::beginRequest(const std::string& url) {
   if (buckets_.empty()) return;
   // Every bucket outside hits_ has no occurrence: only the last request's
   // buckets are reset, and bucket 0 stays first.
-  for (size_t h = 1; h < hits_.size(); ++h) {
+  for (size_t h = 1; h < hitCount_; ++h) {
     lastOccurrence_[hits_[h]] = kNoOccurrence;
   }
-  hits_.resize(1);
+  hitCount_ = 1;
   occurrenceCount_ = 0;
   // A huge URL may have grown the scratch list; do not keep that much.
   if (occurrenceRoom_ > kKeptOccurrenceRoom) {
@@ -1253,7 +1270,7 @@ const RequestFilter* GenericIndex::matchSlot(size_t slot,
   // key, the gated ones last: the gate is the dearest fact, and a request
   // that another rule matches never asks for it.
   if (keyedSlots_ >> slot & 1) {
-    for (size_t h = 1; h < hits_.size(); ++h) {
+    for (size_t h = 1; h < hitCount_; ++h) {
       const uint32_t b = hits_[h];
       const Bucket& bucket = buckets_[b];
       const RequestFilter* rule = tryEntries<true>(

@@ -410,5 +410,25 @@ TEST(GenericIndexLongPieceTest, NoPlaceOutlivesItsRequest) {
   expectAnswers("=zork|\n", cases);
 }
 
+// A request may hit more buckets than the scratch list first holds: it
+// grows, and the next request starts from the buckets it finds itself.
+TEST(GenericIndexHitListTest, ManyBucketsInOneRequest) {
+  std::string rules;
+  std::string path = "http://h/";
+  for (int i = 0; i < 40; ++i) {
+    const std::string n = std::to_string(i);
+    rules += "/tok" + n + "/end" + n + "/\n";
+    path += "tok" + n + "/";
+  }
+  const std::string last = path + "end39/";
+  const std::string other = path + "end38/";
+  const PageCase cases[] = {
+      {last.c_str(), "", 1},          {other.c_str(), "", 0},
+      {"http://h/tok5/end5/", "", 1}, {"http://h/end5/", "", 0},
+      {last.c_str(), "", 1},
+  };
+  expectAnswers(rules, cases);
+}
+
 }  // namespace
 }  // namespace quibex
