@@ -88,6 +88,10 @@ constexpr size_t kGramBytes = 4;
 // two of them often common ones, and measured more instructions per
 // decision on short and long URLs alike.
 constexpr size_t kGramStride = 2;
+// The scan's first window after a scheme it passes over (beginRequest()):
+// the windows before it lie in "http://" or "https://".
+constexpr size_t kHttpWindows = 4;
+constexpr size_t kHttpsWindows = 6;
 
 // Tokens and grams nearly every URL carries: a rule filed under one of them
 // would be a candidate for almost every request. The query keys are those
@@ -684,13 +688,17 @@ void GenericIndex::clear() {
   filter_.clear();
   tokenFilter_.clear();
   tokenLengths_ = 0;
+  schemeHoldsNoKey_ = false;
   gramFilter_.clear();
   gramRules_ = 0;
   gate_.reset();
   gateNames_.clear();
   gateLeads_.clear();
   hits_.clear();
+  hitCount_ = 0;
+  hitRoom_ = 0;
   hitSlots_ = 0;
+  keyedSlots_ = 0;
   lastOccurrence_.clear();
 }
 
@@ -890,8 +898,26 @@ void GenericIndex::fillTable() {
     }
   }
   tableMask_ = mask;
+  // The windows before kHttpWindows of "http://" and kHttpsWindows of
+  // "https://".
+  static_assert(kGramStride == 2, "the windows at 0, 2 and 4");
+  schemeHoldsNoKey_ =
+      !holdsKey(tokenKey("http")) && !holdsKey(tokenKey("https")) &&
+      !holdsKey(gramKey("http")) && !holdsKey(gramKey("tp:/")) &&
+      !holdsKey(gramKey("tps:")) && !holdsKey(gramKey("s://"));
   lastOccurrence_.assign(buckets_.size(), kNoOccurrence);
-  hits_.assign(1, 0);  // the rules without a key: no occurrences needed
+  // The rules without a key first: they need no occurrences.
+  hits_.assign(kMinHitRoom, 0);
+  hitCount_ = 1;
+  hitRoom_ = hits_.size();
+}
+
+bool GenericIndex::holdsKey(uint64_t key) const {
+  for (size_t i = tableSlot(mix(key), tableMask_);; i = (i + 1) & tableMask_) {
+    const uint32_t b = table_[i];
+    if (b == 0) return false;
+    if (buckets_[b].key == key) return true;
+  }
 }
 
 void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
@@ -899,46 +925,59 @@ void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
   for (size_t i = tableSlot(m, tableMask_);; i = (i + 1) & tableMask_) {
     const uint32_t b = table[i];
     if (b == 0) return;
-    const Bucket& found = buckets_[b];
-    if (found.key != key) continue;
-    uint32_t& head = lastOccurrence_[b];
-    uint32_t count = 1;
-    if (head == kNoOccurrence) {
-      hits_.push_back(b);
-      hitSlots_ |= found.slots;
-    } else {
-      if (head == kDenseKey) return;
-      count = occurrences_[head].count + 1;
-      if (count > occurrenceCap_) {
-        head = kDenseKey;
-        return;
-      }
-    }
-    if (occurrenceCount_ == occurrenceRoom_) growOccurrences();
-    occurrences_[occurrenceCount_] =
-        Occurrence{static_cast<uint32_t>(position), head, count};
-    head = static_cast<uint32_t>(occurrenceCount_++);
-    return;
+    if (buckets_[b].key == key) return recordOccurrence(b, position);
   }
 }
 
-void GenericIndex::growOccurrences() {
-  occurrences_.resize(
-      std::max<size_t>(kMinOccurrenceRoom, occurrences_.size() * 2));
-  occurrenceRoom_ = occurrences_.size();
+void GenericIndex::recordOccurrence(uint32_t b, size_t position) {
+  // Full rooms are grown first, by a call that comes back here: the rest
+  // calls nothing.
+  if (occurrenceCount_ == occurrenceRoom_ || hitCount_ == hitRoom_) {
+    return growAndRecord(b, position);
+  }
+  uint32_t& head = lastOccurrence_[b];
+  uint32_t count = 1;
+  if (head == kNoOccurrence) {
+    hits_[hitCount_++] = b;
+    keyedSlots_ |= buckets_[b].slots;
+  } else {
+    if (head == kDenseKey) return;
+    count = occurrences_[head].count + 1;
+    if (count > occurrenceCap_) {
+      head = kDenseKey;
+      return;
+    }
+  }
+  occurrences_[occurrenceCount_] =
+      Occurrence{static_cast<uint32_t>(position), head, count};
+  head = static_cast<uint32_t>(occurrenceCount_++);
+}
+
+void GenericIndex::growAndRecord(uint32_t b, size_t position) {
+  if (occurrenceCount_ == occurrenceRoom_) {
+    occurrences_.resize(
+        std::max<size_t>(kMinOccurrenceRoom, occurrences_.size() * 2));
+    occurrenceRoom_ = occurrences_.size();
+  }
+  if (hitCount_ == hitRoom_) {
+    hits_.resize(hits_.size() * 2);
+    hitRoom_ = hits_.size();
+  }
+  recordOccurrence(b, position);
 }
 
 void GenericIndex::beginRequest(const std::string& url) {
   hitSlots_ = 0;
+  keyedSlots_ = 0;
   unmet_ = 0;
   settled_ = 0;
   if (buckets_.empty()) return;
   // Every bucket outside hits_ has no occurrence: only the last request's
   // buckets are reset, and bucket 0 stays first.
-  for (size_t h = 1; h < hits_.size(); ++h) {
+  for (size_t h = 1; h < hitCount_; ++h) {
     lastOccurrence_[hits_[h]] = kNoOccurrence;
   }
-  hits_.resize(1);
+  hitCount_ = 1;
   occurrenceCount_ = 0;
   // A huge URL may have grown the scratch list; do not keep that much.
   if (occurrenceRoom_ > kKeptOccurrenceRoom) {
@@ -953,6 +992,18 @@ void GenericIndex::beginRequest(const std::string& url) {
   occurrenceCap_ = static_cast<uint32_t>(std::min<size_t>(
       kDenseKey - 1, std::max<size_t>(kMinOccurrenceCap, url.size() / 16)));
   const size_t n = url.size();
+  // A URL that starts with "http://" or "https://" (nearly every one) when
+  // neither scheme token nor any window within the scheme is a key: the
+  // scan passes over that token and starts the windows at the first even
+  // place whose window holds a byte of the host.
+  size_t schemeLength = 0;
+  if (schemeHoldsNoKey_ && n >= 8) {
+    if (std::memcmp(url.data(), "https://", 8) == 0) {
+      schemeLength = 5;
+    } else if (std::memcmp(url.data(), "http://", 7) == 0) {
+      schemeLength = 4;
+    }
+  }
   // The URL and the filters are read through local pointers: a probe
   // writes memory, and a read through the string or a member would be
   // repeated after every probe.
@@ -986,9 +1037,15 @@ void GenericIndex::beginRequest(const std::string& url) {
   // No key has one byte in most lists: then one-byte tokens are passed
   // over without a probe.
   const bool oneByteKeys = (tokenLengths_ >> 1 & 1) != 0;
+  gramsFrom_ = schemeLength == 5   ? kHttpsWindows
+               : schemeLength == 4 ? kHttpWindows
+                                   : 0;
+  // The first block's mask leaves out the scheme's token.
+  uint64_t keep = ~((uint64_t{1} << schemeLength) - 1);
   for (size_t base = 0; base < n; base += 64) {
     uint64_t mask =
-        tokenByteMask(data + base, std::min<size_t>(64, n - base), base);
+        tokenByteMask(data + base, std::min<size_t>(64, n - base), base) & keep;
+    keep = ~uint64_t{0};
     if (kLittleEndian) {
       // Tokens of one to three bytes (about half of a long URL's) are taken
       // apart from the mask: bit i of starts is a token's first byte, of
@@ -1074,7 +1131,7 @@ void GenericIndex::beginRequest(const std::string& url) {
   }
   if (open != kNoToken) token(hashOf(open, n), open);
 #else
-  for (size_t i = 0; i < n;) {
+  for (size_t i = schemeLength; i < n;) {
     if (!isTokenByte(data[i])) {
       ++i;
       continue;
@@ -1107,7 +1164,9 @@ void GenericIndex::beginRequest(const std::string& url) {
   // Only the windows at multiples of kGramStride are probed: a rule is
   // filed under the grams at every offset of a span (see chooseKey()), so
   // one of them falls on a probed window wherever the span stands.
-  size_t i = 0;
+  // (Read from a member: a value kept from the token scan would take a
+  // register the window loop needs.)
+  size_t i = gramsFrom_;
 #if defined(QUIBEX_VECTOR_SCAN)
   // Eight windows a step, their filter bits computed side by side; the
   // windows left over from the eight that end the URL (at even places).
@@ -1210,15 +1269,8 @@ const RequestFilter* GenericIndex::matchSlot(size_t slot,
   // candidates away before any fact is derived), then the rules without a
   // key, the gated ones last: the gate is the dearest fact, and a request
   // that another rule matches never asks for it.
-  if ((settled_ & kKeyedSlotsKnown) == 0) {
-    settled_ |= kKeyedSlotsKnown;
-    keyedSlots_ = 0;
-    for (size_t h = 1; h < hits_.size(); ++h) {
-      keyedSlots_ |= buckets_[hits_[h]].slots;
-    }
-  }
   if (keyedSlots_ >> slot & 1) {
-    for (size_t h = 1; h < hits_.size(); ++h) {
+    for (size_t h = 1; h < hitCount_; ++h) {
       const uint32_t b = hits_[h];
       const Bucket& bucket = buckets_[b];
       const RequestFilter* rule = tryEntries<true>(
@@ -1245,7 +1297,7 @@ const RequestFilter* GenericIndex::matchSlot(size_t slot,
     // A closed gate leaves the later slots only the rules of the request's
     // buckets and the ungated rules without a key: a slot with neither is
     // passed by in match() without a walk.
-    if (unmet_ & kGate) hitSlots_ &= keyedSlots_ | ungatedSlots_;
+    if (unmet_ & kGate) hitSlots_ &= ungatedSlots_;
   }
   if (unmet_ & kGate) return nullptr;
   return tryEntries<false>(gatedFrom_[slot], gatedEnd, 0, request);

@@ -81,9 +81,9 @@ class GenericIndex {
   // REQUIRES: beginRequest() was called with request.url(), and every
   // match() since then was for this same request.
   const RequestFilter* match(size_t slot, const RequestFacts& request) {
-    // No bucket of this request holds a rule of slot (hits_ is empty when
-    // the index is): most requests have no rule of the first slot to try.
-    if ((hitSlots_ >> slot & 1) == 0) return nullptr;
+    // No bucket of this request holds a rule of slot (both are 0 when the
+    // index is empty): most requests have no rule of the first slot to try.
+    if (((hitSlots_ | keyedSlots_) >> slot & 1) == 0) return nullptr;
     return matchSlot(slot, request);
   }
 
@@ -151,6 +151,8 @@ class GenericIndex {
   // one request to the next.
   static constexpr size_t kMinOccurrenceRoom = 64;
   static constexpr size_t kKeptOccurrenceRoom = 65536;
+  // The room of hits_ when the index is built.
+  static constexpr size_t kMinHitRoom = 16;
   enum Need : uint32_t {
     // A rule with one party bit (rule_options.h) needs a request of that
     // party; the bits stand here as they are.
@@ -159,9 +161,6 @@ class GenericIndex {
     kNeedsPageKey = 8,  // page domains: the page must have a domain key
     kNeedsGate = 16,    // an untokenized rule with only included domains:
                         // one of those must occur in the page's key
-    // Not a need: in settled_, keyedSlots_ holds this request's slots
-    // (beginRequest() clears settled_).
-    kKeyedSlotsKnown = 1u << 31,
   };
   // The steps of build() after the rules are placed: the buckets and their
   // entries from placements sorted by key and slot; the gate of the rules
@@ -172,6 +171,8 @@ class GenericIndex {
   // Whether an included domain of a gated rule occurs in pageKey.
   bool gateOpens(std::string_view pageKey) const;
   void fillTable();
+  // Whether key has a bucket. REQUIRES: fillTable() has filled the table.
+  bool holdsKey(uint64_t key) const;
   Entry makeEntry(const RequestFilter* filter, size_t keyOffset,
                   size_t keyLength);
   // Whether entry's piece fits at some occurrence of bucket's key.
@@ -197,10 +198,16 @@ class GenericIndex {
   // Records an occurrence of key at position when the key has a bucket;
   // beginRequest() turns most keys away by its filters before calling it.
   // m is mix(key).
-  void probeTable(uint64_t key, uint64_t m, size_t position);
-  // Doubles the room of occurrences_; out of line, so that probeTable()
-  // keeps its few registers.
-  __attribute__((noinline, cold)) void growOccurrences();
+  // Out of line: inline, it would take registers the scan needs.
+  __attribute__((noinline)) void probeTable(uint64_t key, uint64_t m,
+                                            size_t position);
+  // Records an occurrence of bucket b's key at position. It calls nothing
+  // but growAndRecord(), and that as its last step, so that neither it nor
+  // probeTable() saves a register.
+  __attribute__((noinline)) void recordOccurrence(uint32_t b, size_t position);
+  // Doubles the full rooms of occurrences_ and hits_, then records.
+  __attribute__((noinline, cold)) void growAndRecord(uint32_t b,
+                                                     size_t position);
 
   std::vector<Entry> entries_;         // grouped by bucket, then slot
   std::string pieces_;                 // the key pieces of the entries
@@ -211,7 +218,10 @@ class GenericIndex {
   std::vector<uint8_t> gramFilter_;    // nonzero for a gram key's entry
   std::vector<uint64_t> tokenFilter_;  // one bit per token hash
   uint64_t tokenLengths_ = 0;  // bit l: a token key of l bytes (63: more)
-  size_t gramRules_ = 0;       // rules filed under a gram
+  // Neither "http" nor "https" is a token key, and no gram that lies
+  // within "http://" or "https://" at an even place is a gram key.
+  bool schemeHoldsNoKey_ = false;
+  size_t gramRules_ = 0;  // rules filed under a gram
   // The included domains of every untokenized rule that has only included
   // domains: when none occurs in a page's key, all those rules are out.
   std::vector<std::string> gateNames_;
@@ -226,23 +236,30 @@ class GenericIndex {
   // Places of a key tested against gateLeads_ lie this far apart; 0: a name
   // is shorter than four bytes, and no key is turned away before the search.
   uint32_t gateStride_ = 0;
-  size_t tableMask_ = 0;        // table_.size() - 1
-  std::vector<uint32_t> hits_;  // scratch: this request's buckets, 0 first
-  uint32_t hitSlots_ = 0;       // scratch: their slots, OR-ed; match()
-                                // drops those a closed gate empties
+  size_t tableMask_ = 0;  // table_.size() - 1
+  // Scratch: this request's buckets are hits_[0, hitCount_), bucket 0
+  // first; the rest is room, grown by growAndRecord() when full.
+  std::vector<uint32_t> hits_;
+  size_t hitCount_ = 0;
+  size_t hitRoom_ = 0;  // hits_.size()
+  // Scratch: the slots of bucket 0's rules, less those a closed gate
+  // empties (match() passes them by), and the slots of hits_[1...], OR-ed
+  // as the scan finds them.
+  uint32_t hitSlots_ = 0;
+  uint32_t keyedSlots_ = 0;
   // Scratch: per bucket, its last occurrence or kDenseKey; kNoOccurrence
   // for every bucket outside hits_ (beginRequest() resets only those).
   std::vector<uint32_t> lastOccurrence_;
   // Scratch: the occurrences of this request are [0, occurrenceCount_);
-  // the rest is room, grown by growOccurrences() when full.
+  // the rest is room, grown by growAndRecord() when full.
   std::vector<Occurrence> occurrences_;
   size_t occurrenceCount_ = 0;
   size_t occurrenceRoom_ = 0;   // occurrences_.size()
   uint32_t occurrenceCap_ = 0;  // scratch: places kept per key
-  uint32_t keyedSlots_ = 0;     // scratch: the slots of hits_[1...], OR-ed
   uint32_t unmet_ = 0;          // scratch: Need bits this request fails
   uint32_t settled_ = 0;        // scratch: Need bits decided so far
   bool wholeUrlOnly_ = false;   // scratch: URL too long for positions
+  uint32_t gramsFrom_ = 0;      // scratch: the scan's first window
 };
 
 // Index key of a token; never 0 and never a gram key.

@@ -299,6 +299,29 @@ TEST(GenericIndexGramSpanTest, SpanAfterTheSchemeSeparator) {
   expectAnswers("://ab-c\n", cases);
 }
 
+// The scan passes over the scheme of "http://" and "https://" only while no
+// token or window there is a key: a rule keyed by the scheme's token or by
+// a window within it is still found, and so is a key right after it.
+TEST(GenericIndexSchemeTest, KeysInAndRightAfterTheScheme) {
+  const PageCase schemeTokens[] = {
+      {"https://a.b/", "", 1}, {"http://a.b/", "", 1}, {"https:x", "", 1},
+      {"http://", "", 1},      {"ftp://a.b/", "", 0},  {"https//a", "", 0},
+  };
+  expectAnswers("|https:\n|http:\n", schemeTokens);
+  const PageCase schemeWindows[] = {
+      {"https://a.b/", "", 1},
+      {"http://a.b/", "", 0},
+      {"http://a.b/?u=https://c", "", 1},
+  };
+  expectAnswers("tps:/\n", schemeWindows);
+  const PageCase hostAfterScheme[] = {
+      {"https://ab.x/", "", 1},    {"http://ab.x/", "", 1},
+      {"http://xab.x/", "", 0},    {"https://abc.x/", "", 0},
+      {"https://ab-cd.x/", "", 1},
+  };
+  expectAnswers("/ab.\n://ab-c\n", hostAfterScheme);
+}
+
 // The vector scan (SSE2 on x86, NEON on arm64) classifies the URL sixteen
 // and 64 bytes at a time, takes the tokens of up to three bytes apart by
 // their length, and hashes a longer token by words of eight bytes: a rule's
@@ -385,6 +408,26 @@ TEST(GenericIndexLongPieceTest, NoPlaceOutlivesItsRequest) {
       {"http://a.b/zork/=zor", "", 0},
   };
   expectAnswers("=zork|\n", cases);
+}
+
+// A request may hit more buckets than the scratch list first holds: it
+// grows, and the next request starts from the buckets it finds itself.
+TEST(GenericIndexHitListTest, ManyBucketsInOneRequest) {
+  std::string rules;
+  std::string path = "http://h/";
+  for (int i = 0; i < 40; ++i) {
+    const std::string n = std::to_string(i);
+    rules += "/tok" + n + "/end" + n + "/\n";
+    path += "tok" + n + "/";
+  }
+  const std::string last = path + "end39/";
+  const std::string other = path + "end38/";
+  const PageCase cases[] = {
+      {last.c_str(), "", 1},          {other.c_str(), "", 0},
+      {"http://h/tok5/end5/", "", 1}, {"http://h/end5/", "", 0},
+      {last.c_str(), "", 1},
+  };
+  expectAnswers(rules, cases);
 }
 
 }  // namespace
