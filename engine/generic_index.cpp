@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "engine/byte_hash.h"
-#include "engine/vector_scan.h"
+#include "filters/vector_scan.h"
 #include "filters/request_facts.h"
 #include "filters/request_filter.h"
 #include "filters/rule_options.h"

@@ -5,7 +5,7 @@
 
 #include "engine/domain_rule_table.h"
 #include "engine/table_support.h"
-#include "engine/vector_scan.h"
+#include "filters/vector_scan.h"
 #include "filters/text_util.h"
 
 namespace quibex {
