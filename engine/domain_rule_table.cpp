@@ -12,6 +12,7 @@
 
 #include "filters/request_filter.h"
 #include "filters/rule_arena.h"
+#include "filters/text_util.h"
 
 namespace quibex {
 namespace {
@@ -72,24 +73,9 @@ __attribute__((noinline)) bool equalByMemcmp(const char* a, const char* b,
 }
 
 // Whether the size bytes at a and b are equal. A key is mostly 4 to 16
-// bytes long: two overlapping loads of each compare it without a call.
+// bytes long, compared without a call.
 bool equalBytes(const char* a, const char* b, size_t size) {
-  if (size >= 8 && size <= 16) {
-    uint64_t a0, a1, b0, b1;
-    std::memcpy(&a0, a, 8);
-    std::memcpy(&b0, b, 8);
-    std::memcpy(&a1, a + size - 8, 8);
-    std::memcpy(&b1, b + size - 8, 8);
-    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-  }
-  if (size >= 4 && size < 8) {
-    uint32_t a0, a1, b0, b1;
-    std::memcpy(&a0, a, 4);
-    std::memcpy(&b0, b, 4);
-    std::memcpy(&a1, a + size - 4, 4);
-    std::memcpy(&b1, b + size - 4, 4);
-    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
-  }
+  if (size >= 4 && size <= 16) return sameBytes4To16(a, b, size);
   return equalByMemcmp(a, b, size);
 }
 
