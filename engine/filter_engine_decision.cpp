@@ -3,7 +3,6 @@
 // a matching rule decides. Also the two lookups it is built from, the
 // domain-map lookup (plain and accelerated) and the generic-sequence scan,
 // and the survey of every matching rule for reports.
-#include <cassert>
 #include <functional>
 #include <string>
 #include <type_traits>
@@ -167,20 +166,12 @@ const RequestFilter* FilterEngineImpl::matchDomainMap(
       after = RequestFilter::bytesAfterKey(
           text, static_cast<size_t>(url.data() + url.size() - text));
     }
-    // RequestFilter::peekMisses(peek, after) as one comparison: a peek of
-    // two bytes (above 0xff) with both bytes after the key, one of a byte
-    // with the first.
-    const uint32_t afterFirst = after & 0xffu;
     // Peeks are of use only where the key stands in the URL.
     const uint32_t peekMask = placed ? 0xffffu : 0;
-    const auto peekMisses = [after, afterFirst](uint16_t peek) {
-      const bool misses = peek != (peek > 0xffu ? after : afterFirst);
-      assert(misses == RequestFilter::peekMisses(peek, after));
-      return misses;
-    };
     const RequestFilter* found =
         map.findInChain(candidate.entry, [&](uint16_t peek, auto ruleOf) {
-          if ((peek & peekMask) != 0 && peekMisses(peek)) {
+          if ((peek & peekMask) != 0 &&
+              RequestFilter::peekMisses(peek, after)) {
             // The rule matches only with its key at another place, where
             // its peek mostly disagrees too.
             if (!place.occursElsewhere(url) ||

@@ -222,10 +222,10 @@ class RequestFilter {
   // peekAfterKey() value: true when they differ from after, the URL's
   // bytesAfterKey() (a byte past the URL's end differs from every literal
   // one). The rule then matches only with its key at another place. False
-  // says nothing.
+  // says nothing. A peek of two bytes (above 0xff) is compared with both
+  // bytes after the key, one of a byte with the first.
   static bool peekMisses(uint32_t peek, uint32_t after) {
-    const uint32_t mask = peek > 0xffu ? 0xffffu : 0xffu;
-    return ((peek ^ after) & mask) != 0;
+    return peek != (peek > 0xffu ? after : (after & 0xffu));
   }
 
  private:
