@@ -30,9 +30,6 @@ class DomainNameSet {
   // Keys longer than this (no host name is) are searched by an automaton
   // when the name-by-name or index search could cost more than building it.
   static constexpr size_t kLongKey = 256;
-  // The automaton's transition table has at most this many cells (states
-  // times distinct name bytes); the states past it keep their own edges.
-  static constexpr size_t kTableCells = size_t{1} << 18;
 
   DomainNameSet() = default;
   // REQUIRES: names outlives the set and is not modified afterwards.
