@@ -912,21 +912,21 @@ void GenericIndex::fillTable() {
   hitRoom_ = hits_.size();
 }
 
-bool GenericIndex::holdsKey(uint64_t key) const {
-  for (size_t i = tableSlot(mix(key), tableMask_);; i = (i + 1) & tableMask_) {
-    const uint32_t b = table_[i];
-    if (b == 0) return false;
-    if (buckets_[b].key == key) return true;
-  }
-}
-
-void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
+inline uint32_t GenericIndex::bucketOf(uint64_t key, uint64_t m) const {
   const uint32_t* const table = table_.data();
   for (size_t i = tableSlot(m, tableMask_);; i = (i + 1) & tableMask_) {
     const uint32_t b = table[i];
-    if (b == 0) return;
-    if (buckets_[b].key == key) return recordOccurrence(b, position);
+    if (b == 0 || buckets_[b].key == key) return b;
   }
+}
+
+bool GenericIndex::holdsKey(uint64_t key) const {
+  return bucketOf(key, mix(key)) != 0;
+}
+
+void GenericIndex::probeTable(uint64_t key, uint64_t m, size_t position) {
+  const uint32_t b = bucketOf(key, m);
+  if (b != 0) return recordOccurrence(b, position);
 }
 
 void GenericIndex::recordOccurrence(uint32_t b, size_t position) {
@@ -996,14 +996,9 @@ void GenericIndex::beginRequest(const std::string& url) {
   // neither scheme token nor any window within the scheme is a key: the
   // scan passes over that token and starts the windows at the first even
   // place whose window holds a byte of the host.
-  size_t schemeLength = 0;
-  if (schemeHoldsNoKey_ && n >= 8) {
-    if (std::memcmp(url.data(), "https://", 8) == 0) {
-      schemeLength = 5;
-    } else if (std::memcmp(url.data(), "http://", 7) == 0) {
-      schemeLength = 4;
-    }
-  }
+  const size_t scheme = schemeHoldsNoKey_ ? commonSchemeLength(url) : 0;
+  // The scheme's token: "https" or "http", before its "://".
+  const size_t schemeLength = scheme == 0 ? 0 : scheme - 3;
   // The URL and the filters are read through local pointers: a probe
   // writes memory, and a read through the string or a member would be
   // repeated after every probe.

@@ -171,7 +171,11 @@ class GenericIndex {
   // Whether an included domain of a gated rule occurs in pageKey.
   bool gateOpens(std::string_view pageKey) const;
   void fillTable();
-  // Whether key has a bucket. REQUIRES: fillTable() has filled the table.
+  // The bucket of key (m is mix(key)), or 0 when it has none (bucket 0,
+  // the rules without a key, is never in the table).
+  // REQUIRES: fillTable() has filled the table.
+  uint32_t bucketOf(uint64_t key, uint64_t m) const;
+  // Whether key has a bucket. REQUIRES: as bucketOf().
   bool holdsKey(uint64_t key) const;
   Entry makeEntry(const RequestFilter* filter, size_t keyOffset,
                   size_t keyLength);

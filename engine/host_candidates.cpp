@@ -12,13 +12,6 @@ namespace quibex {
 
 namespace {
 
-// The length of the address's leading "https://" or "http://", else 0.
-inline size_t commonSchemeLength(std::string_view address) {
-  if (startsWith(address, "https://")) return 8;
-  if (startsWith(address, "http://")) return 7;
-  return 0;
-}
-
 // Where the host of an address without a leading "https://" or "http://"
 // starts: after its first "://", else at its start. Out of line, so that
 // the common case keeps a short prologue.

@@ -86,6 +86,13 @@ inline bool contains(std::string_view text, std::string_view needle) {
 // The two pattern wildcards: "*" (any run) and "^" (a separator or the end).
 inline bool isWildcard(char c) { return c == '*' || c == '^'; }
 
+// The length of text's leading "https://" or "http://", else 0.
+inline size_t commonSchemeLength(std::string_view text) {
+  if (startsWith(text, "https://")) return 8;
+  if (startsWith(text, "http://")) return 7;
+  return 0;
+}
+
 // Where a domain or site key starts looking: after at most two leading "*",
 // and after an "http://" or "https://" that stands right there.
 inline size_t skipSchemeAndStars(std::string_view text) {
