@@ -279,10 +279,10 @@ inline size_t tokenBit(uint64_t h) { return h >> (64 - kFilterBitsLog); }
 // or the 64 (tokenByteMask64). A byte is a digit when (c - '0') mod 256 <
 // 10 and a letter when ((c | 0x20) - 'a') mod 256 < 26.
 #if defined(__SSE2__)
-inline uint32_t tokenByteMask16(const char* p) {
+// 0xff in each token byte of v.
+inline __m128i tokenBytes(__m128i v) {
   // SSE2 compares signed bytes: the unsigned compares are signed ones on
   // values offset by 0x80.
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   const __m128i digit = _mm_cmplt_epi8(
       _mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - '0'))),
       _mm_set1_epi8(static_cast<char>(0x80 + 10)));
@@ -290,13 +290,39 @@ inline uint32_t tokenByteMask16(const char* p) {
       _mm_cmplt_epi8(_mm_add_epi8(_mm_or_si128(v, _mm_set1_epi8(0x20)),
                                   _mm_set1_epi8(static_cast<char>(0x80 - 'a'))),
                      _mm_set1_epi8(static_cast<char>(0x80 + 26)));
-  return static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(digit, letter)));
+  return _mm_or_si128(digit, letter);
+}
+inline uint32_t tokenByteMask16(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return static_cast<uint32_t>(_mm_movemask_epi8(tokenBytes(v)));
 }
 inline uint64_t tokenByteMask64(const char* p) {
   return uint64_t{tokenByteMask16(p)} |
          uint64_t{tokenByteMask16(p + 16)} << 16 |
          uint64_t{tokenByteMask16(p + 32)} << 32 |
          uint64_t{tokenByteMask16(p + 48)} << 48;
+}
+// Bit i: p[i] is "%", for the sixteen bytes at p.
+inline uint32_t percentMask16(const char* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  return static_cast<uint32_t>(
+      _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('%'))));
+}
+// tokenByteMask64(), and in *percent the bits of the "%" bytes, from the
+// same loads.
+inline uint64_t tokenAndPercentMask64(const char* p, uint64_t* percent) {
+  uint64_t tokens = 0;
+  uint64_t percents = 0;
+  for (unsigned i = 0; i < 64; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    tokens |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(tokenBytes(v)))}
+              << i;
+    percents |= uint64_t{static_cast<uint32_t>(
+                    _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('%'))))}
+                << i;
+  }
+  *percent = percents;
+  return tokens;
 }
 #else
 // NEON has no byte mask move: each token byte keeps its own bit of its
@@ -327,6 +353,30 @@ inline uint64_t tokenByteMask64(const char* p) {
   bits = vpaddq_u8(bits, bits);
   return vgetq_lane_u64(vreinterpretq_u64_u8(bits), 0);
 }
+inline uint8x16_t percentBits(const char* p) {
+  static constexpr uint8_t kBitOfByte[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                             1, 2, 4, 8, 16, 32, 64, 128};
+  const uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(p));
+  return vandq_u8(vceqq_u8(v, vdupq_n_u8('%')), vld1q_u8(kBitOfByte));
+}
+inline uint32_t percentMask16(const char* p) {
+  uint8x16_t bits = percentBits(p);
+  bits = vpaddq_u8(bits, bits);
+  bits = vpaddq_u8(bits, bits);
+  bits = vpaddq_u8(bits, bits);
+  return vgetq_lane_u16(vreinterpretq_u16_u8(bits), 0);
+}
+inline uint64_t percentMask64(const char* p) {
+  const uint8x16_t low = vpaddq_u8(percentBits(p), percentBits(p + 16));
+  const uint8x16_t high = vpaddq_u8(percentBits(p + 32), percentBits(p + 48));
+  uint8x16_t bits = vpaddq_u8(low, high);
+  bits = vpaddq_u8(bits, bits);
+  return vgetq_lane_u64(vreinterpretq_u64_u8(bits), 0);
+}
+inline uint64_t tokenAndPercentMask64(const char* p, uint64_t* percent) {
+  *percent = percentMask64(p);
+  return tokenByteMask64(p);
+}
 #endif
 
 // Bit i: p[i] is a token byte, for i < count <= 64. The bytes from
@@ -346,6 +396,23 @@ inline uint64_t tokenByteMask(const char* p, size_t count, size_t front) {
   }
   for (; i < count; ++i) {
     mask |= uint64_t{isTokenByte(p[i])} << i;
+  }
+  return mask;
+}
+// Bit i: p[i] is "%", for i < count < 64, as tokenByteMask() reads them.
+inline uint64_t percentMask(const char* p, size_t count, size_t front) {
+  uint64_t mask = 0;
+  size_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    mask |= uint64_t{percentMask16(p + i)} << i;
+  }
+  if (i < count && count + front >= 16) {
+    const size_t rest = count - i;
+    mask |= uint64_t{percentMask16(p + count - 16) >> (16 - rest)} << i;
+    return mask;
+  }
+  for (; i < count; ++i) {
+    mask |= uint64_t{p[i] == '%'} << i;
   }
   return mask;
 }
@@ -492,6 +559,8 @@ KeyChoice chooseKey(std::string_view pattern, const KeyCounts& counts) {
   KeyChoice token{KeyChoice::kNone, 0, 0, 0};
   uint32_t tokenScore = UINT32_MAX;
   forEachSafeToken(pattern, [&](std::string_view t) {
+    // A URL's tokens right after a "%" (its escapes) are never looked up.
+    if (t.data() != pattern.data() && t.data()[-1] == '%') return;
     const uint64_t key = tokenKey(t);
     uint32_t score = counts.count(key);
     if (isCommonKey(key)) score += kCommonPenalty;
@@ -1037,20 +1106,43 @@ void GenericIndex::beginRequest(const std::string& url) {
                                    : 0;
   // The first block's mask leaves out the scheme's token.
   uint64_t keep = ~((uint64_t{1} << schemeLength) - 1);
+  // Bit 0: the next block's first byte follows a "%", or goes on with a
+  // token that does.
+  uint64_t afterPercent = 0;
   for (size_t base = 0; base < n; base += 64) {
+    const size_t count = std::min<size_t>(64, n - base);
+    uint64_t percent = 0;
     uint64_t mask =
-        tokenByteMask(data + base, std::min<size_t>(64, n - base), base) & keep;
+        (base != 0 && count == 64 ? tokenAndPercentMask64(data + base, &percent)
+                                  : tokenByteMask(data + base, count, base)) &
+        keep;
     keep = ~uint64_t{0};
+    // Bit i of starts is a token's first byte, of after the byte right
+    // after a token (bit 0 only when no token runs on from the block
+    // before).
+    const uint64_t before = mask << 1 | (open != kNoToken ? 1 : 0);
+    uint64_t starts = mask & ~before;
+    const uint64_t after = ~mask & before;
+    // A token right after a "%" (as in the escapes "%2F", "%3A") is no key
+    // (chooseKey() takes none that its pattern has after a "%", and a
+    // match puts that byte, or a separator, before the key): past the
+    // first block, where short URLs end and long query strings carry
+    // their escaped values, such tokens are dropped whole, adding a
+    // token's first bit to the mask clearing its run. A dropped run that
+    // reaches the block's end carries into the next block.
+    if (base != 0) {
+      if (count != 64) percent = percentMask(data + base, count, base);
+      const uint64_t dropped = starts & (percent << 1 | afterPercent);
+      const uint64_t kept = mask & (mask + dropped);
+      afterPercent = (percent | (mask & ~kept)) >> 63;
+      mask = kept;
+      starts &= ~dropped;
+    }
     if (kLittleEndian) {
       // Tokens of one to three bytes (about half of a long URL's) are taken
-      // apart from the mask: bit i of starts is a token's first byte, of
-      // after the byte right after a token (bit 0 only when no token runs
-      // on from the block before). Their length is known, so their hash is
-      // one load without finding their end. A token that runs on into the
-      // next block is left to the loop below.
-      const uint64_t before = mask << 1 | (open != kNoToken ? 1 : 0);
-      const uint64_t starts = mask & ~before;
-      const uint64_t after = ~mask & before;
+      // apart from the mask. Their length is known, so their hash is one
+      // load without finding their end. A token that runs on into the next
+      // block is left to the loop below.
       const uint64_t one = starts & after >> 1;
       const uint64_t two = starts & after >> 2;
       const uint64_t three = starts & after >> 3;
@@ -1132,6 +1224,11 @@ void GenericIndex::beginRequest(const std::string& url) {
       continue;
     }
     const size_t start = i;
+    // A token right after a "%" is no key (as in the vector scan above).
+    if (start != 0 && data[start - 1] == '%') {
+      while (isTokenByte(data[i])) ++i;
+      continue;
+    }
     uint64_t h = kTokenSeed;
     // data[n] is the string's terminating NUL, not a token byte, so the
     // scan stops at the end without testing i < n.

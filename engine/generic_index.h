@@ -14,9 +14,12 @@
 // A rule takes its least shared token, unless that token is one nearly
 // every URL carries or is shared by many rules and a much less shared span
 // exists; a rule without a span takes its least shared token whatever its
-// share. A gram nearly every URL carries (among them those that hold two
-// bytes of the "://" after the scheme, which tell at most two bytes of the
-// host) counts as shared by all rules. Rules with neither are tried for
+// share. A token the pattern has right after a "%" is never a key: a
+// matching URL holds any other key after the same byte or a separator,
+// never after a "%", so the URL scan may pass over the tokens that follow
+// a "%" (an escape's, as in "%2F"). A gram nearly every URL carries (among
+// them those that hold two bytes of the "://" after the scheme, which tell
+// at most two bytes of the host) counts as shared by all rules. Rules with neither are tried for
 // every request. A request collects the buckets of its URL's tokens and of
 // its four-byte windows at even positions once, with where each occurs;
 // each generic sequence then tests only the rules in those buckets. Since a sequence only answers

@@ -357,6 +357,39 @@ TEST(GenericIndexTokenScanTest, TokenFoundAtEveryPlace) {
   }
 }
 
+// Past its first 64 bytes the vector scan drops the tokens right after a
+// "%" (an escape's): a rule whose only token follows a "%" must still be
+// found, a token that a "%" escape runs into is no token of its own, and
+// a dropped token that runs on past a block's end must not hide the token
+// after it.
+TEST(GenericIndexTokenScanTest, TokensAfterAPercentSign) {
+  const std::string run(70, 'a');
+  const struct {
+    std::string tail;  // after "http://h/" and 0 to 139 filler bytes
+    int blocked;
+  } cases[] = {
+      {"%2Fevent%3F", 1},
+      {"%2Fevents%3F", 0},
+      {"=track&", 1},
+      {"%3Dtrack&", 0},
+      {"/beacon/", 1},
+      {"%beacon/", 0},
+      {"%" + run + "/track/", 1},
+      {"%" + run + "%2Fevent%3F", 1},
+  };
+  for (const MatchMode mode : {MatchMode::kAccelerated, MatchMode::kPlain}) {
+    testing::LoadedEngine engine("%2Fevent%3F\n=track&\n/track/\n^beacon^\n",
+                                 "", mode);
+    for (const auto& c : cases) {
+      for (size_t filler = 0; filler < 140; ++filler) {
+        const std::string url = "http://h/" + std::string(filler, '-') + c.tail;
+        EXPECT_EQ(engine.block(url, ""), c.blocked)
+            << url << (mode == MatchMode::kPlain ? " plain" : " accelerated");
+      }
+    }
+  }
+}
+
 // Long literal rules whose key repeats densely in a long URL: both modes
 // must still answer, and answer alike (each candidate check is linear in
 // the URL's length, so these decide in milliseconds).
