@@ -604,10 +604,10 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
   entry.reach = static_cast<uint8_t>(ahead | behind << kAfterShift);
   if (ahead == entry.lead && entry.keyEnd + behind == pieceSize) {
     entry.reach |= kWholePiece;
-    if (start == 1 && end + 1 == pattern.size() && pattern[0] == '*' &&
-        pattern[end] == '*') {
-      entry.reach |= kWholePattern;
-    }
+  }
+  if (start == 1 && end + 1 == pattern.size() && pattern[0] == '*' &&
+      pattern[end] == '*') {
+    entry.reach |= kWholePattern;
   }
   return entry;
 }
@@ -1235,9 +1235,10 @@ inline const RequestFilter* GenericIndex::tryEntries(
              kWindowMasks[entry.reach & kReachMask]) != window) {
           continue;
         }
-        if (!(entry.reach & kWholePiece)) {
-          if (!pieceFits(entry, bucket, url)) continue;
-        } else if (entry.reach & kWholePattern) {
+        if (!(entry.reach & kWholePiece) && !pieceFits(entry, bucket, url)) {
+          continue;
+        }
+        if (entry.reach & kWholePattern) {
           const Verdict verdict = wholePatternVerdict(entry, place, request);
           if (verdict == Verdict::kMatches) return entry.filter;
           if (verdict == Verdict::kFails) continue;
@@ -1258,10 +1259,11 @@ inline const RequestFilter* GenericIndex::tryEntries(
 GenericIndex::Verdict GenericIndex::wholePatternVerdict(
     const Entry& entry, size_t place, const RequestFacts& request) {
   // The pattern is the piece between two "*": it matches when the piece
-  // stands at place whole. The window's bytes agree with the URL's, and
-  // are the URL's own when they all lie in it (past its end the window
-  // reads 0, which a literal 0 byte would equal); the key's bytes stand at
-  // place unless a token's hash only collides with the key's.
+  // stands at place whole. Its bytes around the key agree with the URL's
+  // (the window's are the URL's own when they all lie in it: past its end
+  // the window reads 0, which a literal 0 byte would equal); the key's
+  // bytes stand at place unless a token's hash only collides with the
+  // key's.
   const std::string_view url = request.url();
   const size_t after = place + (entry.keyEnd - entry.lead);
   if (after + (entry.reach >> kAfterShift & 7) > url.size() ||

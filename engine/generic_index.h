@@ -126,8 +126,8 @@ class GenericIndex {
     uint8_t needs;       // Need bits
     // The window's reach: how many literal bytes it holds before the key
     // and after it (up to four a side, none past a "^"), as ahead | behind
-    // << 3 under kReachMask; kWholePiece when it holds the whole piece, and
-    // kWholePattern too when the pattern is that piece between two "*".
+    // << 3 under kReachMask; kWholePiece when it holds the whole piece;
+    // kWholePattern when the pattern is the piece between two "*".
     uint8_t reach;
   };
   static constexpr size_t kMaxPieceBytes = UINT16_MAX;
@@ -184,10 +184,12 @@ class GenericIndex {
   // Whether entry's piece fits at some occurrence of bucket's key.
   bool pieceFits(const Entry& entry, uint32_t bucket,
                  std::string_view url) const;
-  // For an entry of kWholePattern whose window agrees with the URL's at
-  // the key's only place: kMatches or kFails when its piece surely stands
-  // there whole (the rule's other tests then decide), kUnsettled when the
-  // rule's own test must. Out of line: most candidates never ask.
+  // For an entry of kWholePattern whose piece fits at the key's only place
+  // (its window agrees with the URL's there, and pieceFits() where the
+  // window does not hold the whole piece): kMatches or kFails when the
+  // piece surely stands there (the rule's other tests then decide),
+  // kUnsettled when the rule's own test must. Out of line: most candidates
+  // never ask.
   enum class Verdict : uint8_t { kUnsettled, kMatches, kFails };
   __attribute__((noinline)) Verdict wholePatternVerdict(
       const Entry& entry, size_t place, const RequestFacts& request);

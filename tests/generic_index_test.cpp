@@ -243,8 +243,12 @@ TEST(GenericIndexWindowTest, WholePatternAtTheKeysPlace) {
   const std::string rules =
       "/adx-$third-party\n"
       "/pix.$domain=a.b\n"
-      "/tk.$script\n";
+      "/tk.$script\n"
+      "/ad-unit-top.$third-party\n";
   const PageCase cases[] = {
+      {"http://x.y/ad-unit-top.", "http://a.b/", 1},
+      {"http://x.y/ad-unit-top.", "http://x.y/", 0},
+      {"http://x.y/ad-unit-top-", "http://a.b/", 0},
       {"http://x.y/adx-", "http://a.b/", 1},
       {"http://x.y/adx-/adx-", "http://a.b/", 1},
       {"http://x.y/adx", "http://a.b/", 0},
