@@ -674,6 +674,10 @@ GenericIndex::Entry GenericIndex::makeEntry(const RequestFilter* filter,
   if (ahead == entry.lead && entry.keyEnd + behind == pieceSize) {
     entry.reach |= kWholePiece;
   }
+  if (start == 1 && end + 1 == pattern.size() && pattern[0] == '*' &&
+      pattern[end] == '*') {
+    entry.reach |= kWholePattern;
+  }
   return entry;
 }
 
@@ -1331,6 +1335,11 @@ inline const RequestFilter* GenericIndex::tryEntries(
         if (!(entry.reach & kWholePiece) && !pieceFits(entry, bucket, url)) {
           continue;
         }
+        if (entry.reach & kWholePattern) {
+          const Verdict verdict = wholePatternVerdict(entry, place, request);
+          if (verdict == Verdict::kMatches) return entry.filter;
+          if (verdict == Verdict::kFails) continue;
+        }
       } else if (!pieceFits(entry, bucket, url)) {
         continue;
       }
@@ -1342,6 +1351,29 @@ inline const RequestFilter* GenericIndex::tryEntries(
     if (entry.filter->matches(request)) return entry.filter;
   }
   return nullptr;
+}
+
+GenericIndex::Verdict GenericIndex::wholePatternVerdict(
+    const Entry& entry, size_t place, const RequestFacts& request) {
+  // The pattern is the piece between two "*": it matches when the piece
+  // stands at place whole. Its bytes around the key agree with the URL's
+  // (the window's are the URL's own when they all lie in it: past its end
+  // the window reads 0, which a literal 0 byte would equal); the key's
+  // bytes stand at place unless a token's hash only collides with the
+  // key's.
+  const std::string_view url = request.url();
+  const size_t after = place + (entry.keyEnd - entry.lead);
+  if (after + (entry.reach >> kAfterShift & 7) > url.size() ||
+      std::memcmp(url.data() + place, pieces_.data() + entry.piece + entry.lead,
+                  entry.keyEnd - entry.lead) != 0) {
+    return Verdict::kUnsettled;
+  }
+  if (entry.needs & ~settled_) {
+    settle(entry.needs, request);
+    if (entry.needs & unmet_) return Verdict::kFails;
+  }
+  return entry.filter->matchesBesidesPattern(request) ? Verdict::kMatches
+                                                      : Verdict::kFails;
 }
 
 inline uint32_t GenericIndex::onlyPlace(uint32_t bucket) const {

@@ -129,13 +129,15 @@ class GenericIndex {
     uint8_t needs;       // Need bits
     // The window's reach: how many literal bytes it holds before the key
     // and after it (up to four a side, none past a "^"), as ahead | behind
-    // << 3 under kReachMask; kWholePiece when it holds the whole piece.
+    // << 3 under kReachMask; kWholePiece when it holds the whole piece;
+    // kWholePattern when the pattern is the piece between two "*".
     uint8_t reach;
   };
   static constexpr size_t kMaxPieceBytes = UINT16_MAX;
-  static constexpr uint8_t kHasTypes = 0x80;    // in Entry::types
-  static constexpr uint8_t kReachMask = 0x3f;   // Entry::reach's byte counts
-  static constexpr uint8_t kWholePiece = 0x40;  // in Entry::reach
+  static constexpr uint8_t kHasTypes = 0x80;      // in Entry::types
+  static constexpr uint8_t kReachMask = 0x3f;     // Entry::reach's byte counts
+  static constexpr uint8_t kWholePiece = 0x40;    // in Entry::reach
+  static constexpr uint8_t kWholePattern = 0x80;  // in Entry::reach
   // One place a bucket's key occurs in the URL; linked per bucket.
   struct Occurrence {
     uint32_t position;  // first byte of the token or gram in the URL
@@ -185,6 +187,15 @@ class GenericIndex {
   // Whether entry's piece fits at some occurrence of bucket's key.
   bool pieceFits(const Entry& entry, uint32_t bucket,
                  std::string_view url) const;
+  // For an entry of kWholePattern whose piece fits at the key's only place
+  // (its window agrees with the URL's there, and pieceFits() where the
+  // window does not hold the whole piece): kMatches or kFails when the
+  // piece surely stands there (the rule's other tests then decide),
+  // kUnsettled when the rule's own test must. Out of line: most candidates
+  // never ask.
+  enum class Verdict : uint8_t { kUnsettled, kMatches, kFails };
+  __attribute__((noinline)) Verdict wholePatternVerdict(
+      const Entry& entry, size_t place, const RequestFacts& request);
   // The bucket's one place in the URL when its key occurs once at the
   // fourth byte or later; 0 otherwise.
   uint32_t onlyPlace(uint32_t bucket) const;

@@ -177,6 +177,9 @@ class RequestFilter {
   // The same decision as matches(url, page), with the facts of the request
   // (page domain key, party, URL suffix type) computed once by the caller.
   bool matches(const RequestFacts& request) const;
+  // matches(request) for a rule whose pattern is known to match
+  // request.url(): the page-domain, third-party and content-type tests.
+  bool matchesBesidesPattern(const RequestFacts& request) const;
   // The same decision again, for a rule looked up under its domain key:
   // place tells where that key stands in request.url().
   // REQUIRES: place->size() == domainKeyView().size(); place->where() is

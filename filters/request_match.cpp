@@ -244,6 +244,10 @@ bool RequestFilter::matches(const RequestFacts& request) const {
   });
 }
 
+bool RequestFilter::matchesBesidesPattern(const RequestFacts& request) const {
+  return matchesWith(request, [] { return true; });
+}
+
 bool RequestFilter::matches(const RequestFacts& request,
                             KeyPlace* place) const {
   // Only a pattern "*" key ... is placed by its key: any match of its first

@@ -236,6 +236,32 @@ TEST(GenericIndexWindowTest, PieceBytesNextToTheKey) {
   expectAnswers(rules, cases);
 }
 
+// A pattern that is one piece between two "*" is settled by its piece at
+// the key's only place and by the rule's options, without a search of the
+// URL: the piece must stand in the URL whole, and the options still decide.
+TEST(GenericIndexWindowTest, WholePatternAtTheKeysPlace) {
+  const std::string rules =
+      "/adx-$third-party\n"
+      "/pix.$domain=a.b\n"
+      "/tk.$script\n"
+      "/ad-unit-top.$third-party\n";
+  const PageCase cases[] = {
+      {"http://x.y/ad-unit-top.", "http://a.b/", 1},
+      {"http://x.y/ad-unit-top.", "http://x.y/", 0},
+      {"http://x.y/ad-unit-top-", "http://a.b/", 0},
+      {"http://x.y/adx-", "http://a.b/", 1},
+      {"http://x.y/adx-/adx-", "http://a.b/", 1},
+      {"http://x.y/adx", "http://a.b/", 0},
+      {"http://x.y/adx-", "http://x.y/", 0},
+      {"http://x.y/adx-", "", 0},
+      {"http://x.y/pix.", "http://a.b/", 1},
+      {"http://x.y/pix.", "http://c.d/", 0},
+      {"http://x.y/tk.js", "", 1},
+      {"http://x.y/tk.png", "", 0},
+  };
+  expectAnswers(rules, cases);
+}
+
 // The gate's filter tests a page key only at every few places, as far
 // apart as its shortest name allows: a name must open the gate wherever it
 // stands in the key, whatever its length.
