@@ -379,42 +379,40 @@ inline uint64_t tokenAndPercentMask64(const char* p, uint64_t* percent) {
 }
 #endif
 
-// Bit i: p[i] is a token byte, for i < count <= 64. The bytes from
-// p - front to p + count are readable (front: how many precede p).
-inline uint64_t tokenByteMask(const char* p, size_t count, size_t front) {
-  if (count == 64) return tokenByteMask64(p);
+// Bit i: inBlock16's bit for p[i] (or isByte(p[i])), for i < count < 64,
+// sixteen bytes at a time. The bytes from p - front to p + count are
+// readable (front: how many precede p): the last bytes are read from the
+// sixteen that end with them where that many are readable.
+template <typename Mask16, typename IsByte>
+inline uint64_t shortBlockMask(const char* p, size_t count, size_t front,
+                               Mask16 inBlock16, IsByte isByte) {
   uint64_t mask = 0;
   size_t i = 0;
   for (; i + 16 <= count; i += 16) {
-    mask |= uint64_t{tokenByteMask16(p + i)} << i;
+    mask |= uint64_t{inBlock16(p + i)} << i;
   }
-  // The last bytes from the sixteen that end with them.
   if (i < count && count + front >= 16) {
     const size_t rest = count - i;
-    mask |= uint64_t{tokenByteMask16(p + count - 16) >> (16 - rest)} << i;
+    mask |= uint64_t{inBlock16(p + count - 16) >> (16 - rest)} << i;
     return mask;
   }
   for (; i < count; ++i) {
-    mask |= uint64_t{isTokenByte(p[i])} << i;
+    mask |= uint64_t{isByte(p[i])} << i;
   }
   return mask;
 }
+// Bit i: p[i] is a token byte, for i < count <= 64 (front as above).
+inline uint64_t tokenByteMask(const char* p, size_t count, size_t front) {
+  if (count == 64) return tokenByteMask64(p);
+  return shortBlockMask(
+      p, count, front, [](const char* q) { return tokenByteMask16(q); },
+      [](char c) { return isTokenByte(c); });
+}
 // Bit i: p[i] is "%", for i < count < 64, as tokenByteMask() reads them.
 inline uint64_t percentMask(const char* p, size_t count, size_t front) {
-  uint64_t mask = 0;
-  size_t i = 0;
-  for (; i + 16 <= count; i += 16) {
-    mask |= uint64_t{percentMask16(p + i)} << i;
-  }
-  if (i < count && count + front >= 16) {
-    const size_t rest = count - i;
-    mask |= uint64_t{percentMask16(p + count - 16) >> (16 - rest)} << i;
-    return mask;
-  }
-  for (; i < count; ++i) {
-    mask |= uint64_t{p[i] == '%'} << i;
-  }
-  return mask;
+  return shortBlockMask(
+      p, count, front, [](const char* q) { return percentMask16(q); },
+      [](char c) { return c == '%'; });
 }
 #else
 // A token's hash is built byte by byte, so the URL scan has it as soon as
