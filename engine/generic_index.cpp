@@ -325,53 +325,53 @@ inline uint64_t tokenAndPercentMask64(const char* p, uint64_t* percent) {
   return tokens;
 }
 #else
-// NEON has no byte mask move: each token byte keeps its own bit of its
+// NEON has no byte mask move: each matching byte keeps its own bit of its
 // eight bytes' mask, the others 0, and pairwise additions sum each eight
 // bytes' bits into one byte.
-inline uint8x16_t tokenByteBits(const char* p) {
+inline uint8x16_t bitsOfMatches(uint8x16_t matches) {
   static constexpr uint8_t kBitOfByte[16] = {1, 2, 4, 8, 16, 32, 64, 128,
                                              1, 2, 4, 8, 16, 32, 64, 128};
+  return vandq_u8(matches, vld1q_u8(kBitOfByte));
+}
+// The sixteen bits of one vector of bitsOfMatches().
+inline uint32_t foldBits16(uint8x16_t bits) {
+  bits = vpaddq_u8(bits, bits);
+  bits = vpaddq_u8(bits, bits);
+  bits = vpaddq_u8(bits, bits);
+  return vgetq_lane_u16(vreinterpretq_u16_u8(bits), 0);
+}
+// The 64 bits of four consecutive vectors of bitsOfMatches().
+inline uint64_t foldBits64(uint8x16_t b0, uint8x16_t b1, uint8x16_t b2,
+                           uint8x16_t b3) {
+  uint8x16_t bits = vpaddq_u8(vpaddq_u8(b0, b1), vpaddq_u8(b2, b3));
+  bits = vpaddq_u8(bits, bits);
+  return vgetq_lane_u64(vreinterpretq_u64_u8(bits), 0);
+}
+inline uint8x16_t tokenByteBits(const char* p) {
   const uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(p));
   const uint8x16_t digit =
       vcltq_u8(vsubq_u8(v, vdupq_n_u8('0')), vdupq_n_u8(10));
   const uint8x16_t letter = vcltq_u8(
       vsubq_u8(vorrq_u8(v, vdupq_n_u8(0x20)), vdupq_n_u8('a')), vdupq_n_u8(26));
-  return vandq_u8(vorrq_u8(digit, letter), vld1q_u8(kBitOfByte));
-}
-inline uint32_t tokenByteMask16(const char* p) {
-  uint8x16_t bits = tokenByteBits(p);
-  bits = vpaddq_u8(bits, bits);
-  bits = vpaddq_u8(bits, bits);
-  bits = vpaddq_u8(bits, bits);
-  return vgetq_lane_u16(vreinterpretq_u16_u8(bits), 0);
-}
-inline uint64_t tokenByteMask64(const char* p) {
-  const uint8x16_t low = vpaddq_u8(tokenByteBits(p), tokenByteBits(p + 16));
-  const uint8x16_t high =
-      vpaddq_u8(tokenByteBits(p + 32), tokenByteBits(p + 48));
-  uint8x16_t bits = vpaddq_u8(low, high);
-  bits = vpaddq_u8(bits, bits);
-  return vgetq_lane_u64(vreinterpretq_u64_u8(bits), 0);
+  return bitsOfMatches(vorrq_u8(digit, letter));
 }
 inline uint8x16_t percentBits(const char* p) {
-  static constexpr uint8_t kBitOfByte[16] = {1, 2, 4, 8, 16, 32, 64, 128,
-                                             1, 2, 4, 8, 16, 32, 64, 128};
   const uint8x16_t v = vld1q_u8(reinterpret_cast<const uint8_t*>(p));
-  return vandq_u8(vceqq_u8(v, vdupq_n_u8('%')), vld1q_u8(kBitOfByte));
+  return bitsOfMatches(vceqq_u8(v, vdupq_n_u8('%')));
+}
+inline uint32_t tokenByteMask16(const char* p) {
+  return foldBits16(tokenByteBits(p));
+}
+inline uint64_t tokenByteMask64(const char* p) {
+  return foldBits64(tokenByteBits(p), tokenByteBits(p + 16),
+                    tokenByteBits(p + 32), tokenByteBits(p + 48));
 }
 inline uint32_t percentMask16(const char* p) {
-  uint8x16_t bits = percentBits(p);
-  bits = vpaddq_u8(bits, bits);
-  bits = vpaddq_u8(bits, bits);
-  bits = vpaddq_u8(bits, bits);
-  return vgetq_lane_u16(vreinterpretq_u16_u8(bits), 0);
+  return foldBits16(percentBits(p));
 }
 inline uint64_t percentMask64(const char* p) {
-  const uint8x16_t low = vpaddq_u8(percentBits(p), percentBits(p + 16));
-  const uint8x16_t high = vpaddq_u8(percentBits(p + 32), percentBits(p + 48));
-  uint8x16_t bits = vpaddq_u8(low, high);
-  bits = vpaddq_u8(bits, bits);
-  return vgetq_lane_u64(vreinterpretq_u64_u8(bits), 0);
+  return foldBits64(percentBits(p), percentBits(p + 16), percentBits(p + 32),
+                    percentBits(p + 48));
 }
 inline uint64_t tokenAndPercentMask64(const char* p, uint64_t* percent) {
   *percent = percentMask64(p);
