@@ -19,12 +19,12 @@
 // never after a "%", so the URL scan may pass over the tokens that follow
 // a "%" (an escape's, as in "%2F"). A gram nearly every URL carries (among
 // them those that hold two bytes of the "://" after the scheme, which tell
-// at most two bytes of the host) counts as shared by all rules. Rules with neither are tried for
-// every request. A request collects the buckets of its URL's tokens and of
-// its four-byte windows at even positions once, with where each occurs;
-// each generic sequence then tests only the rules in those buckets. Since a sequence only answers
-// whether any of its rules matches, the order of the tries does not
-// matter.
+// at most two bytes of the host) counts as shared by all rules. Rules with
+// neither are tried for every request. A request collects the buckets of
+// its URL's tokens and of its four-byte windows at even positions once,
+// with where each occurs; each generic sequence then tests only the rules
+// in those buckets. Since a sequence only answers whether any of its rules
+// matches, the order of the tries does not matter.
 //
 // Before a candidate is matched, the piece of its pattern that holds its
 // key (the run between two "*") is checked at each place the key occurs in
